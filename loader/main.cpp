@@ -1,0 +1,4 @@
+#include "app/program_image.h"
+#include "loader/loader.h"
+
+int main() { return RunLoader(&image::TheProgramImage()); }

@@ -1,0 +1,21 @@
+// The memo store: at most one record per day, fields 日期 and 事情.
+#pragma once
+
+#include <string>
+#include <vector>
+
+inline constexpr const char* kMemoStoreBaseName = "事件数据";
+inline constexpr const char* kMemoStoreFileName = "事件数据.edb";
+
+// Creates the store when the file is missing, then opens it. A file that
+// cannot be opened is left exactly as it is and the user is told once.
+void OpenMemoStore();
+bool MemoStoreOpen();
+bool FindDayMemo(double day);
+std::string ReadMemoText();
+// true when the text is durably stored (or nothing needed storing); on false,
+// `error` says why.
+bool SaveDayMemo(double day, const std::string& text, std::string* error = nullptr);
+double ClampDate(double value);
+// Days in [from, to] with a non-empty memo (for marking the calendar).
+std::vector<double> DaysWithMemo(double from, double to);

@@ -1,0 +1,211 @@
+#include "net/encoding.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+#include <opencc/Config.hpp>
+#include <opencc/Converter.hpp>
+
+#ifndef TAMSIVO_OPENCC_DIR
+#define TAMSIVO_OPENCC_DIR ""
+#endif
+
+namespace {
+
+std::string_view UpToNul(std::string_view text) {
+  const size_t nul = text.find('\0');
+  return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+std::string_view UpToZeroUnit(std::string_view wide) {
+  for (size_t i = 0; i + 1 < wide.size(); i += 2) {
+    if (wide[i] == '\0' && wide[i + 1] == '\0') return wide.substr(0, i);
+  }
+  return wide.substr(0, wide.size() & ~size_t{1});
+}
+
+std::optional<std::string> CharsetOf(int codePage) {
+  switch (codePage) {
+    case 65001:
+      return "UTF-8";
+    case 936:
+      return "CP936";
+    case 950:
+      return "CP950";
+    case 1200:
+      return "UTF-16LE";
+    case 0:
+      return nl_langinfo(CODESET);
+    default:
+      if (codePage < 0) return std::nullopt;
+      return "CP" + std::to_string(codePage);
+  }
+}
+
+// What to write for input iconv cannot take, and how many input bytes that
+// covers.
+struct Bad {
+  std::string_view replacement;
+  size_t skip;
+};
+
+// Converts all of `in`; nullopt when iconv does not know the pair.
+template <typename OnBad>
+std::optional<std::string> Convert(const std::string& to, const std::string& from,
+                                   std::string_view in, OnBad onBad) {
+  iconv_t cd = iconv_open(to.c_str(), from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  std::string out;
+  out.reserve(in.size() * 2 + 16);
+  char buffer[16384];
+  char* inPtr = const_cast<char*>(in.data());
+  size_t inLeft = in.size();
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    size_t outLeft = sizeof buffer;
+    const size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    const int err = errno;
+    out.append(buffer, outPtr - buffer);
+    if (r != static_cast<size_t>(-1)) continue;
+    if (err == E2BIG) continue;
+    // EILSEQ or EINVAL (cut short at the end): replace and move on.
+    const Bad bad = onBad(std::string_view(inPtr, inLeft));
+    out.append(bad.replacement);
+    const size_t skip = bad.skip < inLeft ? bad.skip : inLeft;
+    inPtr += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+  }
+  char* outPtr = buffer;
+  size_t outLeft = sizeof buffer;
+  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+  out.append(buffer, outPtr - buffer);
+  iconv_close(cd);
+  return out;
+}
+
+// "?" for a unit (or surrogate pair) the target cannot hold.
+Bad UnmappableWide(std::string_view rest) {
+  if (rest.size() >= 4) {
+    const auto hi = static_cast<uint16_t>(static_cast<uint8_t>(rest[0]) |
+                                          static_cast<uint8_t>(rest[1]) << 8);
+    const auto lo = static_cast<uint16_t>(static_cast<uint8_t>(rest[2]) |
+                                          static_cast<uint8_t>(rest[3]) << 8);
+    if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000) return {"?", 4};
+  }
+  return {"?", 2};
+}
+
+std::string WideToCodePage(std::string_view wide, int codePage) {
+  const std::optional<std::string> charset = CharsetOf(codePage);
+  if (!charset) return {};
+  return Convert(*charset, "UTF-16LE", UpToZeroUnit(wide), UnmappableWide).value_or("");
+}
+
+// Traditional-to-simplified mapping of single characters (UTF-8 in and out)
+// from the character table alone: no phrase segmentation, first candidate.
+class CharacterMap {
+ public:
+  CharacterMap() {
+    static const char* kConfig = R"({
+      "name": "Traditional to simplified characters",
+      "segmentation": {"type": "mmseg", "dict": {"type": "ocd2", "file": "TSCharacters.ocd2"}},
+      "conversion_chain": [{"dict": {"type": "ocd2", "file": "TSCharacters.ocd2"}}]
+    })";
+    try {
+      opencc::Config config;
+      converter_ = config.NewFromString(kConfig, TAMSIVO_OPENCC_DIR);
+    } catch (...) {
+      converter_.reset();  // no table: characters stay as they are
+    }
+  }
+
+  std::string Map(const std::string& utf8) const {
+    if (!converter_) return utf8;
+    try {
+      return converter_->Convert(utf8);
+    } catch (...) {
+      return utf8;
+    }
+  }
+
+ private:
+  opencc::ConverterPtr converter_;
+};
+
+const CharacterMap& Characters() {
+  static const CharacterMap map;
+  return map;
+}
+
+// The simplified form of one GBK double-byte character, or the character
+// itself when it has none that GBK holds in two bytes.
+uint16_t SimplifyGbkChar(uint16_t gbk) {
+  static std::unordered_map<uint16_t, uint16_t> cache;
+  if (const auto it = cache.find(gbk); it != cache.end()) return it->second;
+  uint16_t result = gbk;
+  const char bytes[2] = {static_cast<char>(gbk >> 8), static_cast<char>(gbk & 0xFF)};
+  const auto fail = [](std::string_view rest) { return Bad{"", rest.size()}; };
+  const std::optional<std::string> utf8 = Convert("UTF-8", "CP936", {bytes, 2}, fail);
+  if (utf8 && !utf8->empty()) {
+    const std::string mapped = Characters().Map(*utf8);
+    if (mapped != *utf8) {
+      const std::optional<std::string> back = Convert("CP936", "UTF-8", mapped, fail);
+      if (back && back->size() == 2) {
+        result = static_cast<uint16_t>(static_cast<uint8_t>((*back)[0]) << 8 |
+                                       static_cast<uint8_t>((*back)[1]));
+      }
+    }
+  }
+  cache.emplace(gbk, result);
+  return result;
+}
+
+}  // namespace
+
+std::string TextToWide(std::string_view text, int codePage) {
+  const std::optional<std::string> charset = CharsetOf(codePage);
+  if (!charset) return {};
+  const auto undecodable = [](std::string_view) { return Bad{"\xFD\xFF", 1}; };
+  std::optional<std::string> wide = Convert("UTF-16LE", *charset, UpToNul(text), undecodable);
+  if (!wide) return {};
+  wide->append(2, '\0');
+  return *wide;
+}
+
+std::string WideToText(std::string_view wide, int codePage) {
+  return WideToCodePage(wide, codePage);
+}
+
+std::string Utf8ToGbk(std::string_view text) { return WideToText(TextToWide(text, 65001), 936); }
+
+std::string Big5ToGbk(std::string_view text) {
+  // Unlike a NUL replacement, "?" keeps the rest of the text.
+  return WideToCodePage(TextToWide(text, 950), 936);
+}
+
+std::string ToSimplifiedChinese(std::string_view text) {
+  const std::string_view in = UpToNul(text);
+  std::string out(in);
+  for (size_t i = 0; i < out.size(); ++i) {
+    const auto lead = static_cast<uint8_t>(out[i]);
+    if (lead < 0x81 || lead == 0xFF || i + 1 >= out.size()) continue;
+    const auto trail = static_cast<uint8_t>(out[i + 1]);
+    if (trail < 0x40 || trail == 0x7F || trail == 0xFF) continue;
+    const uint16_t simplified = SimplifyGbkChar(static_cast<uint16_t>(lead << 8 | trail));
+    out[i] = static_cast<char>(simplified >> 8);
+    out[i + 1] = static_cast<char>(simplified & 0xFF);
+    ++i;
+  }
+  return out;
+}
+
+std::string Big5ToSimplifiedGbk(std::string_view text) {
+  return ToSimplifiedChinese(Big5ToGbk(text));
+}

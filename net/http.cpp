@@ -1,0 +1,338 @@
+#include "net/http.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <ctime>
+#include <utility>
+#include <vector>
+
+#include "app/program.h"
+#include "net/cookie_jar.h"
+#include "net/encoding.h"
+#include "net/owner_window.h"
+#include "net/url.h"
+
+namespace {
+
+constexpr const char* kWrongMethod =
+    "【网页_访问】命令的第二个【访问方式】参数有误,请返回修改";
+constexpr const char* kDefaultAccept =
+    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
+    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
+    "application/msword, */*\r\n";
+constexpr const char* kDefaultLanguage = "Accept-Language: zh-cn\r\n";
+
+// Window events run at least this often while a request waits.
+constexpr long kPollMs = 20;
+constexpr size_t kMaxHeaderBlock = size_t{1} << 20;
+constexpr size_t kMaxReserve = size_t{256} << 20;
+
+HttpLimits g_limits;
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view what) {
+  if (what.size() > text.size()) return false;
+  for (size_t i = 0; i + what.size() <= text.size(); ++i) {
+    size_t k = 0;
+    while (k < what.size() && Lower(text[i + k]) == Lower(what[k])) ++k;
+    if (k == what.size()) return true;
+  }
+  return false;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  const auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+  };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Control bytes (and, in a path, anything outside printable ASCII) would let
+// a URL break the request line or a header line.
+std::string Escape(std::string_view text, bool nonAscii) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || b == ' ' || (nonAscii && b >= 0x80)) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool ValidHost(std::string_view host) {
+  if (host.empty()) return false;
+  return std::all_of(host.begin(), host.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
+  });
+}
+
+// The address handed to libcurl, built from the host, port and path the URL
+// splitting gives; nullopt when they cannot make one.
+std::optional<std::string> RequestUrl(const std::string& url) {
+  const bool https = url.starts_with("https://");
+  const std::string host = UrlHost(url);
+  if (!ValidHost(host)) return std::nullopt;
+  const size_t skip = https ? 8 : 7;
+  const std::string_view authority =
+      std::string_view(url).substr(skip, url.find('/', skip) - skip);
+  int port = https ? 443 : 80;
+  if (authority.find(':') != std::string_view::npos) {
+    // A port text without a number means the scheme's default port.
+    if (const int named = UrlPort(url); named != 0) port = named;
+  }
+  if (port < 1 || port > 65535) return std::nullopt;
+  return std::string(https ? "https://" : "http://") + host + ":" + std::to_string(port) +
+         Escape(UrlPath(url), true);
+}
+
+struct HeaderBlock {
+  std::string url;  // the address that answered with it
+  std::string text;
+};
+
+struct Transfer {
+  CURL* easy = nullptr;
+  size_t maxBody = 0;
+  std::string body;
+  bool reserved = false;
+  bool tooLarge = false;
+  HeaderBlock current;
+  bool headerDone = false;
+  std::vector<HeaderBlock> blocks;  // every completed block, redirects included
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  if (t->body.size() + n > t->maxBody) {
+    t->tooLarge = true;
+    return CURL_WRITEFUNC_ERROR;
+  }
+  if (!t->reserved) {
+    t->reserved = true;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0) {
+      t->body.reserve(std::min({static_cast<size_t>(length), t->maxBody, kMaxReserve}));
+    }
+  }
+  t->body.append(data, n);
+  return n;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  std::string_view line(data, n);
+  if (line.starts_with("HTTP/")) {
+    // A new response (after a redirect or an interim 1xx) replaces the block.
+    t->current.text.clear();
+    t->headerDone = false;
+    char* url = nullptr;
+    curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &url);
+    t->current.url = url ? url : "";
+  } else if (t->headerDone) {
+    return n;  // trailers after a chunked body
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (t->current.text.size() + line.size() + 2 > kMaxHeaderBlock) return 0;
+  t->current.text.append(line).append("\r\n");
+  if (line.empty()) {
+    t->headerDone = true;
+    t->blocks.push_back(t->current);
+  }
+  return n;
+}
+
+void EnsureCurl() {
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  (void)ready;
+}
+
+// Stores the cookies of every response of the transfer under the host that
+// set them.
+void StoreResponseCookies(const std::vector<HeaderBlock>& blocks) {
+  const std::string jar = CookieJarPath();
+  if (jar.empty()) return;
+  for (const HeaderBlock& block : blocks) {
+    const std::vector<CookiePair> cookies = ParseSetCookies(block.text);
+    if (cookies.empty()) continue;
+    CURLU* u = curl_url();
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* path = nullptr;
+    if (curl_url_set(u, CURLUPART_URL, block.url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_PATH, &path, 0) == CURLUE_OK) {
+      const std::string_view s(scheme);
+      if (s == "http" || s == "https") {
+        StoreCookies(jar, host, path, cookies, static_cast<std::int64_t>(std::time(nullptr)));
+      }
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(path);
+    curl_url_cleanup(u);
+  }
+}
+
+struct Request {
+  std::string url;
+  bool post = false;
+  const std::string* postData = nullptr;
+  std::string headerText;
+  std::string proxy;
+};
+
+void Perform(const Request& request, Transfer& t) {
+  EnsureCurl();
+  CURL* easy = curl_easy_init();
+  if (easy == nullptr) return;
+  t.easy = easy;
+  t.maxBody = g_limits.maxBodyBytes;
+
+  curl_slist* headers = nullptr;
+  std::string_view text = request.headerText;
+  while (!text.empty()) {
+    const size_t eol = text.find('\n');
+    std::string line(text.substr(0, eol));
+    text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) headers = curl_slist_append(headers, line.c_str());
+  }
+  if (request.post) {
+    // Neither a default content type for an empty POST nor a 100-continue
+    // round trip for a large one.
+    headers = curl_slist_append(headers, "Content-Type:");
+    headers = curl_slist_append(headers, "Expect:");
+  }
+
+  curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, kHttpUserAgent);
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  if (request.post) {
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.postData->data());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.postData->size()));
+  } else {
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  }
+  // The proxy is only ever the one given: no proxy settings from the
+  // environment, and none for https (the proxy serves plain HTTP only).
+  const bool viaProxy = !request.proxy.empty() && request.url.starts_with("http://");
+  const std::string proxyUrl = "http://" + request.proxy;
+  curl_easy_setopt(easy, CURLOPT_PROXY, viaProxy ? proxyUrl.c_str() : "");
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, g_limits.maxRedirects);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, g_limits.connectTimeoutMs);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, g_limits.stallSeconds);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+  // Cookies from the jar go out with the request (and across its redirects);
+  // new ones are written to the jar below.
+  const std::string jar = CookieJarPath();
+  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, jar.c_str());
+
+  CURLM* multi = curl_multi_init();
+  curl_multi_add_handle(multi, easy);
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK || running == 0) break;
+    // Let the windows live while connecting and between reads.
+    Rt().ProcessPendingEvents();
+    curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+  }
+  curl_multi_remove_handle(multi, easy);
+  curl_multi_cleanup(multi);
+  curl_easy_cleanup(easy);
+  curl_slist_free_all(headers);
+  t.easy = nullptr;
+
+  if (t.tooLarge) t.body.clear();
+  StoreResponseCookies(t.blocks);
+}
+
+}  // namespace
+
+std::string CompleteRequestHeaders(std::string headers, std::string_view normalisedUrl, bool post,
+                                   std::string_view postData) {
+  // A last line without its line end would run into the first default.
+  if (!headers.empty() && headers.back() != '\n') headers += "\r\n";
+  if (!ContainsIgnoringCase(headers, "Accept: ")) headers += kDefaultAccept;
+  if (!ContainsIgnoringCase(headers, "Referer: ")) {
+    headers += "Referer: " + Escape(normalisedUrl, false) + "\r\n";
+  }
+  if (!ContainsIgnoringCase(headers, "Accept-Language: ")) headers += kDefaultLanguage;
+  if (post && !postData.empty()) {
+    headers += "Content-Type: application/x-www-form-urlencoded\r\n";
+    headers += "Content-Length: " + std::to_string(postData.size()) + "\r\n";
+  }
+  return headers;
+}
+
+void SetHttpLimitsForTesting(const HttpLimits& limits) { g_limits = limits; }
+
+std::string 网页_访问(const std::string& url, std::optional<int> 访问方式,
+                      const std::optional<std::string>& proxy,
+                      const std::optional<std::string>& requestHeaders,
+                      const std::optional<std::string>& postData, std::optional<int> conversion,
+                      std::string* responseHeaders) {
+  std::string normalised(TrimBlanks(url));
+  const int method = 访问方式.value_or(0);
+  if (method != 0 && method != 1) {
+    OwnedMessageBox(kWrongMethod);
+    return {};
+  }
+  if (!normalised.starts_with("http://") && !normalised.starts_with("https://")) {
+    normalised = "http://" + normalised;
+  }
+
+  const std::string data = postData.value_or("");
+  Transfer t;
+  if (const std::optional<std::string> target = RequestUrl(normalised)) {
+    Request request;
+    request.url = *target;
+    request.post = method == 1;
+    request.postData = &data;
+    request.headerText =
+        CompleteRequestHeaders(requestHeaders.value_or(""), normalised, request.post, data);
+    request.proxy = std::string(TrimBlanks(proxy.value_or("")));
+    Perform(request, t);
+  }
+  if (responseHeaders != nullptr) {
+    *responseHeaders = t.current.text;
+  }
+  switch (conversion.value_or(0)) {
+    case 1:
+      return Utf8ToGbk(t.body);
+    case 2:
+      return Big5ToSimplifiedGbk(t.body);
+    default:
+      return std::move(t.body);
+  }
+}

@@ -1,0 +1,73 @@
+#include "net/url.h"
+
+#include "app/textnum.h"
+
+namespace {
+
+void RemoveAll(std::string& text, std::string_view what) {
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at)) {
+    text.erase(at, what.size());
+  }
+}
+
+// The host passes through this after each cut; it must be idempotent.
+std::string NormaliseHost(std::string host) {
+  for (char& c : host) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return host;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+size_t FindIgnoringCase(std::string_view text, std::string_view what) {
+  if (what.size() > text.size()) return std::string_view::npos;
+  for (size_t i = 0; i + what.size() <= text.size(); ++i) {
+    size_t k = 0;
+    while (k < what.size() && LowerAscii(text[i + k]) == LowerAscii(what[k])) ++k;
+    if (k == what.size()) return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string UrlHost(std::string_view url) {
+  std::string host(url);
+  RemoveAll(host, "https://");
+  RemoveAll(host, "http://");
+  if (const size_t slash = host.find('/'); slash != std::string::npos) host.resize(slash);
+  host = NormaliseHost(std::move(host));
+  if (const size_t colon = host.find(':'); colon != std::string::npos) host.resize(colon);
+  host = NormaliseHost(std::move(host));
+  return NormaliseHost(std::move(host));
+}
+
+std::string UrlPath(std::string_view url) {
+  const std::string host = UrlHost(url);
+  // The host is not always a piece of the URL ("http://" removed from its
+  // middle); then the search for "/" starts at the beginning.
+  size_t from = FindIgnoringCase(url, host);
+  if (from == std::string_view::npos) from = 0;
+  const size_t slash = url.find('/', from);
+  if (slash == std::string_view::npos) return "/";
+  return std::string(url.substr(slash));
+}
+
+int UrlPort(std::string_view url) {
+  std::string_view authority;
+  auto after = [&](size_t skip) {
+    const size_t slash = url.find('/', skip);
+    return slash == std::string_view::npos ? url.substr(skip) : url.substr(skip, slash - skip);
+  };
+  if (url.starts_with("http://")) {
+    authority = after(7);
+  } else if (url.starts_with("https://")) {
+    authority = after(8);
+  } else {
+    authority = url.substr(0, url.find('/'));
+  }
+  const size_t colon = authority.find(':');
+  if (colon == std::string_view::npos) return 80;
+  return TextToInt(authority.substr(colon + 1));
+}

@@ -1,0 +1,89 @@
+#include "platform/user_registry.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Registry names ignore case; only ASCII letters fold, UTF-8 bytes compare as they are.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string ConfigHome() {
+  // The base directory spec ignores a relative XDG_CONFIG_HOME.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  std::string home;
+  if (const char* h = std::getenv("HOME"); h != nullptr && h[0] != '\0') {
+    home = h;
+  } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+    home = pw->pw_dir;
+  }
+  if (home.empty()) return {};
+  return home + "/.config";
+}
+
+}  // namespace
+
+std::string UserRegistryFile() {
+  const std::string config = ConfigHome();
+  if (config.empty()) return {};
+  return config + "/tamsivo/registry.ini";
+}
+
+std::optional<std::string> FindRegistryValue(std::string_view text, std::string_view keyPath,
+                                             std::string_view valueName) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  keyPath = Trim(keyPath);
+  valueName = Trim(valueName);
+  bool inKey = false;
+  while (!text.empty()) {
+    const size_t eol = text.find('\n');
+    const std::string_view line = Trim(text.substr(0, eol));
+    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      inKey = SameName(Trim(line.substr(1, line.size() - 2)), keyPath);
+      continue;
+    }
+    if (!inKey) continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    // The first occurrence wins, so a stray later copy cannot quietly override.
+    if (SameName(Trim(line.substr(0, eq)), valueName)) {
+      return std::string(Trim(line.substr(eq + 1)));
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadUserRegistryValue(std::string_view keyPath,
+                                                 std::string_view valueName) {
+  const std::string file = UserRegistryFile();
+  if (file.empty()) return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return FindRegistryValue(text.str(), keyPath, valueName);
+}

@@ -1,0 +1,34 @@
+// The runtime's one exported entry: the loader asks it for the start routine.
+#include <QApplication>
+#include <QLocale>
+
+#include "app/program_image.h"
+#include "runtime/qt_runtime.h"
+
+namespace {
+
+int StartProgram(const void* programImage) {
+  const auto* img = static_cast<const image::ProgramImage*>(programImage);
+  if (!img || img->magic != image::kImageMagic || img->version != image::kImageVersion ||
+      !img->entry || !img->windows) {
+    return 1;
+  }
+  ChooseQtPlatform();
+  static int argc = 1;
+  static char name[] = "tamsivo";
+  static char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Tamsivo");
+  QApplication::setQuitOnLastWindowClosed(false);
+  QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+  std::unique_ptr<rt::Runtime> runtime = MakeQtRuntime(*img, RuntimeOptions{});
+  InstallTerminationHandlers(*runtime);
+  img->entry(*runtime);
+  return 0;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void* GetNewSock(int code) {
+  return code == 1000 ? reinterpret_cast<void*>(&StartProgram) : nullptr;
+}

@@ -1,0 +1,411 @@
+#include "runtime/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+
+#include "runtime/gbk.h"
+
+namespace ini {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+// Position of the first single-byte `ch` in GBK text, skipping the trail bytes
+// of two-byte characters (']' and ASCII letters occur there).
+size_t FindGbkChar(std::string_view s, char ch, size_t from = 0) {
+  for (size_t i = from; i < s.size(); ++i) {
+    if (IsGbkLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) {
+      ++i;
+      continue;
+    }
+    if (s[i] == ch) return i;
+  }
+  return std::string_view::npos;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names compare ignoring ASCII case, but only on single-byte characters: the
+// trail byte of a Chinese character must match exactly.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (IsGbkLead(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+      ++i;
+      continue;
+    }
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+enum class Kind { kOther, kSection, kItem };
+
+struct Line {
+  size_t begin = 0;  // first byte of the line
+  size_t next = 0;   // first byte after the line break (or the end)
+  bool hasBreak = false;
+  Kind kind = Kind::kOther;
+  std::string_view name;  // section name or key, trimmed
+  size_t valueBegin = 0;  // trimmed value, offsets into the file
+  size_t valueEnd = 0;
+};
+
+// Splits on LF; a CR before the LF belongs to the break.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view bytes) : bytes_(bytes) {
+    if (bytes_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+  }
+
+  bool Next(Line& line) {
+    if (pos_ >= bytes_.size()) return false;
+    line = Line{};
+    line.begin = pos_;
+    const size_t lf = bytes_.find('\n', pos_);
+    size_t end = lf == std::string_view::npos ? bytes_.size() : lf;
+    line.hasBreak = lf != std::string_view::npos;
+    line.next = line.hasBreak ? lf + 1 : bytes_.size();
+    if (end > pos_ && bytes_[end - 1] == '\r') --end;
+    Classify(line, end);
+    pos_ = line.next;
+    return true;
+  }
+
+ private:
+  void Classify(Line& line, size_t end) {
+    const std::string_view raw = bytes_.substr(line.begin, end - line.begin);
+    const std::string_view text = Trim(raw);
+    if (text.empty() || text[0] == ';' || text[0] == '#') return;
+    if (text[0] == '[') {
+      const size_t close = FindGbkChar(text, ']', 1);
+      if (close == std::string_view::npos) return;
+      line.kind = Kind::kSection;
+      line.name = Trim(text.substr(1, close - 1));
+      return;
+    }
+    // '=' is below every GBK trail byte, so a plain search is safe.
+    const size_t eq = raw.find('=');
+    if (eq == std::string_view::npos) return;
+    const std::string_view key = Trim(raw.substr(0, eq));
+    if (key.empty()) return;
+    line.kind = Kind::kItem;
+    line.name = key;
+    size_t vb = eq + 1;
+    size_t ve = raw.size();
+    while (vb < ve && IsBlank(raw[vb])) ++vb;
+    while (ve > vb && IsBlank(raw[ve - 1])) --ve;
+    line.valueBegin = line.begin + vb;
+    line.valueEnd = line.begin + ve;
+  }
+
+  std::string_view bytes_;
+  size_t pos_ = 0;
+};
+
+// Where an item is, or where it would go. The first section of that name and
+// the first key of that name in it are the ones that count.
+struct Location {
+  bool sectionFound = false;
+  bool keyFound = false;
+  Line item;         // the item itself when keyFound
+  Line insertAfter;  // the last item line of the section, else its header
+};
+
+Location Locate(std::string_view bytes, std::string_view section, std::string_view key) {
+  Location loc;
+  LineReader reader(bytes);
+  Line line;
+  while (reader.Next(line)) {
+    if (line.kind == Kind::kSection) {
+      if (loc.sectionFound) break;  // the section has ended
+      if (SameName(line.name, section)) {
+        loc.sectionFound = true;
+        loc.insertAfter = line;
+      }
+      continue;
+    }
+    if (!loc.sectionFound || line.kind != Kind::kItem) continue;
+    if (SameName(line.name, key)) {
+      loc.keyFound = true;
+      loc.item = line;
+      break;
+    }
+    loc.insertAfter = line;
+  }
+  return loc;
+}
+
+// What must precede new text appended at the end so that it starts a line.
+std::string_view BreakBeforeAppend(std::string_view bytes) {
+  if (bytes.empty() || bytes.back() == '\n') return {};
+  if (bytes.back() == '\r') return "\n";
+  return "\r\n";
+}
+
+bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+// Names and values that the file could not give back as written are refused
+// rather than written in a way that damages the neighbouring lines.
+bool CheckItem(std::string_view section, std::string_view key, std::string_view value,
+               std::string* error) {
+  const char* why = nullptr;
+  if (section.empty() || HasLineBreak(section) ||
+      FindGbkChar(section, ']') != std::string_view::npos) {
+    why = "invalid section name";
+  } else if (key.empty() || HasLineBreak(key) || key.find('=') != std::string_view::npos ||
+             key[0] == '[' || key[0] == ';' || key[0] == '#') {
+    why = "invalid key name";
+  } else if (HasLineBreak(value)) {
+    why = "value holds a line break";
+  }
+  if (why && error) *error = why;
+  return why == nullptr;
+}
+
+// All arguments are GBK. Returns false (bytes unchanged) for invalid names.
+bool Edit(std::string_view bytes, std::string_view section, std::string_view key,
+          std::string_view value, std::string& out, std::string* error) {
+  section = Trim(section);
+  key = Trim(key);
+  if (!CheckItem(section, key, value, error)) return false;
+  const Location loc = Locate(bytes, section, key);
+  out.clear();
+  if (loc.keyFound) {
+    out.reserve(bytes.size() + value.size());
+    out.append(bytes.substr(0, loc.item.valueBegin));
+    out.append(value);
+    out.append(bytes.substr(loc.item.valueEnd));
+    return true;
+  }
+  const std::string itemLine = std::string(key) + "=" + std::string(value);
+  if (loc.sectionFound) {
+    const Line& after = loc.insertAfter;
+    out.append(bytes.substr(0, after.next));
+    if (after.hasBreak) {
+      out.append(itemLine).append("\r\n");
+    } else {
+      // The line is the file's last and has no break: keep it that way.
+      out.append(BreakBeforeAppend(bytes)).append(itemLine);
+    }
+    out.append(bytes.substr(after.next));
+    return true;
+  }
+  out.append(bytes);
+  out.append(BreakBeforeAppend(bytes));
+  out.append("[").append(section).append("]\r\n").append(itemLine);
+  return true;
+}
+
+void SetError(std::string* error, const std::string& path, const std::string& why) {
+  if (error) *error = path + ": " + why;
+}
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// Reads a regular file whole. Returns false with errno-style `err` on failure;
+// ENOENT means there is no file.
+bool ReadWholeFile(const std::string& path, std::string& bytes, struct stat& st, int& err) {
+  // O_NONBLOCK so that a FIFO in the file's place cannot hang us.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    err = errno;
+    return false;
+  }
+  bool ok = fstat(fd, &st) == 0;
+  if (!ok) {
+    err = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ok = false;
+  }
+  bytes.clear();
+  if (ok) {
+    if (st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = read(fd, buf, sizeof buf);
+      if (n > 0) {
+        bytes.append(buf, static_cast<size_t>(n));
+      } else if (n == 0) {
+        break;
+      } else if (errno != EINTR) {
+        err = errno;
+        ok = false;
+        break;
+      }
+    }
+  }
+  close(fd);
+  return ok;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// The process umask, read without changing it (umask() itself would race
+// with other threads creating files).
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    }
+  }
+  return 022;
+}
+
+// Writes through a symbolic link to the file it names, so the link survives.
+std::string ResolveTarget(const std::string& path) {
+  struct stat lst;
+  if (lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = realpath(path.c_str(), nullptr)) {
+      std::string resolved(real);
+      std::free(real);
+      return resolved;
+    }
+  }
+  return path;
+}
+
+bool ReplaceFile(const std::string& target, const std::string& bytes, const struct stat* old,
+                 std::string* error) {
+  const size_t slash = target.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string tmp = dir + "/." + base + ".XXXXXX";
+  const int fd = mkstemp(tmp.data());
+  if (fd < 0) {
+    SetError(error, target, "cannot write in " + dir + ": " + ErrnoText(errno));
+    return false;
+  }
+  const mode_t mode = old ? (old->st_mode & 07777) : (0666 & ~CurrentUmask());
+  bool ok = fchmod(fd, mode) == 0;
+  int err = ok ? 0 : errno;
+  if (ok && old) {
+    // Only takes effect when we may; otherwise the file becomes ours.
+    if (fchown(fd, old->st_uid, old->st_gid) != 0) {
+      // ignored on purpose
+    }
+  }
+  if (ok && !(ok = WriteAll(fd, bytes))) err = errno;
+  if (ok && !(ok = fsync(fd) == 0)) err = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && !(ok = rename(tmp.c_str(), target.c_str()) == 0)) err = errno;
+  if (!ok) {
+    unlink(tmp.c_str());
+    SetError(error, target, ErrnoText(err));
+    return false;
+  }
+  // Make the rename itself durable.
+  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ReadItemFromBytes(std::string_view fileBytes, std::string_view section,
+                              std::string_view key) {
+  const std::string sec = gbk::FromUtf8(section);
+  const std::string k = gbk::FromUtf8(key);
+  const Location loc = Locate(fileBytes, Trim(sec), Trim(k));
+  if (!loc.keyFound) return {};
+  return gbk::ToUtf8(
+      fileBytes.substr(loc.item.valueBegin, loc.item.valueEnd - loc.item.valueBegin));
+}
+
+std::string WriteItemToBytes(std::string_view fileBytes, std::string_view section,
+                             std::string_view key, std::string_view value) {
+  std::string out;
+  if (!Edit(fileBytes, gbk::FromUtf8(section), gbk::FromUtf8(key), gbk::FromUtf8(value), out,
+            nullptr)) {
+    return std::string(fileBytes);
+  }
+  return out;
+}
+
+std::string ReadItem(const std::string& path, std::string_view section, std::string_view key) {
+  try {
+    std::string bytes;
+    struct stat st;
+    int err = 0;
+    if (!ReadWholeFile(path, bytes, st, err)) return {};
+    return ReadItemFromBytes(bytes, section, key);
+  } catch (const std::exception&) {
+    return {};  // e.g. a file too large to hold
+  }
+}
+
+bool WriteItem(const std::string& path, std::string_view section, std::string_view key,
+               std::string_view value, std::string* error) {
+  try {
+    const std::string target = ResolveTarget(path);
+    std::string old;
+    struct stat st;
+    int err = 0;
+    bool exists = true;
+    if (!ReadWholeFile(target, old, st, err)) {
+      if (err != ENOENT) {
+        // Never replace a file whose content we could not read.
+        SetError(error, target, ErrnoText(err));
+        return false;
+      }
+      exists = false;
+      old.clear();
+    }
+    // Checked on the mode bits, not with access(): root may write anything.
+    if (exists && (st.st_mode & 0222) == 0) {
+      SetError(error, target, "file is read-only");
+      return false;
+    }
+    std::string why;
+    std::string updated;
+    if (!Edit(old, gbk::FromUtf8(section), gbk::FromUtf8(key), gbk::FromUtf8(value), updated,
+              &why)) {
+      SetError(error, target, why);
+      return false;
+    }
+    if (exists && updated == old) return true;
+    return ReplaceFile(target, updated, exists ? &st : nullptr, error);
+  } catch (const std::exception& e) {
+    SetError(error, path, e.what());
+    return false;
+  }
+}
+
+}  // namespace ini

@@ -1,0 +1,40 @@
+// The runtime on Qt: builds the described windows and runs their events.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/program_image.h"
+#include "app/runtime.h"
+
+struct RuntimeOptions {
+  // Directory of the settings and the store; empty: the executable's.
+  std::string programDirectory;
+  // Local date-time; empty: the real clock.
+  std::function<double()> now;
+  // Clock setting; empty: the real clock (clock_settime, then timedated).
+  std::function<bool(std::int64_t unixSeconds, std::string* reason)> setClock;
+  // Message boxes; empty: real dialogs.
+  std::function<int(std::string_view text, unsigned flags, const std::string& title)> messageBox;
+  // Called once a modal window is up and its loop runs.
+  std::function<void(const std::string& window)> onModal;
+};
+
+// Needs a QApplication. The image must outlive the runtime.
+std::unique_ptr<rt::Runtime> MakeQtRuntime(const image::ProgramImage& image,
+                                           RuntimeOptions options);
+
+// Picks the xcb platform when an X display is reachable on a Wayland session,
+// so window placement keeps working; respects a QT_QPA_PLATFORM the user set.
+void ChooseQtPlatform();
+
+// Ends the program like the close box does on SIGTERM and SIGINT.
+void InstallTerminationHandlers(rt::Runtime& runtime);
+
+// Day count (days since 1899-12-30) <-> QDate, for whole days.
+class QDate;
+QDate DayToQDate(double day);
+double QDateToDay(const QDate& date);

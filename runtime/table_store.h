@@ -1,0 +1,44 @@
+// A table of records in an SQLite file: append order kept, one cursor,
+// forward find with an indexed clamped-equality condition.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/runtime.h"
+
+struct sqlite3;
+
+class TableStore {
+ public:
+  // Creates the file with the fields; fails (and touches nothing) when a
+  // non-empty file is already there.
+  static bool Create(const std::string& file, const std::vector<rt::FieldDesc>& fields,
+                     std::string* error);
+  // Opens an existing store after checking the header, quick_check and the
+  // table layout; never rewrites a file that fails them.
+  static std::unique_ptr<TableStore> Open(const std::string& file, std::string* error);
+  ~TableStore();
+
+  bool First();
+  bool Find(const rt::ClampedEquals& cond);
+  rt::Value Read(std::string_view field);
+  bool Write(std::string_view field, const rt::Value& value, std::string* error);
+  bool Append(const std::vector<rt::Value>& values, std::string* error);
+  bool Begin(std::string* error);
+  bool Commit(std::string* error);
+  void Rollback();
+  std::vector<double> DaysWithText(std::string_view dayField, std::string_view textField,
+                                   double from, double to);
+
+  // How long a write waits for another connection's write lock (5000 ms by
+  // default); applies to stores opened afterwards. Tests shorten it.
+  static void SetBusyTimeoutMs(int ms);
+
+ private:
+  TableStore() = default;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,439 @@
+// The table store on its own, and the memo store on top of it through the
+// program's runtime.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "app/datetime.h"
+#include "app/program.h"
+#include "memo/memo_store.h"
+#include "runtime/table_store.h"
+#include "tests/support/test_program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    char tmpl[] = "/tmp/tamsivo-store-XXXXXX";
+    path_ = ::mkdtemp(tmpl);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every byte value, NUL included, then pseudo-random bytes up to `size`.
+std::string AllBytes(size_t size) {
+  std::string s;
+  for (int i = 0; i < 256; ++i) s += static_cast<char>(i);
+  std::mt19937 gen(42);
+  while (s.size() < size) s += static_cast<char>(gen() & 0xff);
+  return s;
+}
+
+const std::vector<rt::FieldDesc> kFields = {{"日期", rt::kDateTimeField, 20},
+                                            {"事情", rt::kLongTextField, 20}};
+
+rt::ClampedEquals Day(double d) { return {"日期", kMinDate, kMaxDate, ClampDate(d)}; }
+
+std::string Text(const rt::Value& v) {
+  const std::string* s = std::get_if<std::string>(&v);
+  return s ? *s : "<not text>";
+}
+
+// A second connection that holds the write lock while it lives.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::string& file) {
+    sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+    ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~WriteLock() {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+  bool ok = false;
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// Rows of a query on the file, each row's columns joined with '|'.
+std::vector<std::string> Query(const std::string& file, const std::string& sql) {
+  std::vector<std::string> rows;
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr);
+  while (s && sqlite3_step(s) == SQLITE_ROW) {
+    std::string row;
+    for (int i = 0; i < sqlite3_column_count(s); ++i) {
+      const unsigned char* t = sqlite3_column_text(s, i);
+      row += (i ? "|" : "") + std::string(t ? reinterpret_cast<const char*>(t) : "NULL");
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(s);
+  sqlite3_close_v2(db);
+  return rows;
+}
+
+TEST(TableStore, CreateAndOpenChecks) {
+  TempDir dir;
+  const std::string file = dir / "s.edb";
+  std::string error;
+
+  // Open never creates a missing file.
+  EXPECT_EQ(TableStore::Open(file, &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(fs::exists(file));
+
+  ASSERT_TRUE(TableStore::Create(file, kFields, &error)) << error;
+  EXPECT_EQ(ReadBytes(file).substr(0, 16), std::string("SQLite format 3\0", 16));
+  const std::string made = ReadBytes(file);
+  error.clear();
+  EXPECT_FALSE(TableStore::Create(file, kFields, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(ReadBytes(file), made);
+  // No leftovers from building it under a temporary name.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 1);
+
+  EXPECT_FALSE(TableStore::Create(dir / "bad.edb", {{"日期", 3, 20}}, &error));
+  EXPECT_FALSE(TableStore::Create(dir / "bad.edb", {{"a", 8, 20}, {"A", 12, 20}}, &error));
+  EXPECT_FALSE(fs::exists(dir / "bad.edb"));
+
+  auto store = TableStore::Open(file, &error);
+  ASSERT_NE(store, nullptr) << error;
+  EXPECT_FALSE(store->First());
+  EXPECT_FALSE(store->Find(Day(1000)));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(store->Read("事情")));
+  EXPECT_FALSE(store->Write("事情", std::string("x"), &error));
+  EXPECT_EQ(Query(file, "SELECT name, kind, width FROM fields ORDER BY position"),
+            (std::vector<std::string>{"日期|8|20", "事情|12|20"}));
+  EXPECT_EQ(Query(file, "PRAGMA journal_mode"), std::vector<std::string>{"wal"});
+
+  // A file that holds nothing can be made into a store.
+  WriteBytes(dir / "empty.edb", "");
+  EXPECT_EQ(TableStore::Open(dir / "empty.edb", &error), nullptr);
+  EXPECT_TRUE(TableStore::Create(dir / "empty.edb", kFields, &error)) << error;
+  EXPECT_NE(TableStore::Open(dir / "empty.edb", &error), nullptr) << error;
+}
+
+TEST(TableStore, OpenLeavesForeignFilesUntouched) {
+  TempDir dir;
+  std::mt19937 gen(7);
+  std::string random(70000, '\0');
+  for (char& c : random) c = static_cast<char>(gen());
+  std::string corrupt;
+  {
+    ASSERT_TRUE(TableStore::Create(dir / "c.edb", kFields, nullptr));
+    auto s = TableStore::Open(dir / "c.edb", nullptr);
+    for (int i = 0; i < 50; ++i) s->Append({double(i), AllBytes(3000)}, nullptr);
+  }
+  corrupt = ReadBytes(dir / "c.edb");
+  ASSERT_GT(corrupt.size(), 40000u);
+  for (size_t i = 8192; i < 40000; ++i) corrupt[i] = static_cast<char>(gen());
+  sqlite3* other = nullptr;
+  sqlite3_open(std::string(dir / "other.db").c_str(), &other);
+  sqlite3_exec(other, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"random.edb", random},
+      {"text.edb", "日期,事情\r\n2024-01-01,hello\r\n"},
+      {"short.edb", "SQLite format"},
+      {"corrupt.edb", corrupt},
+      {"other.db", ReadBytes(dir / "other.db")},
+  };
+  for (const auto& [name, bytes] : cases) {
+    WriteBytes(dir / name, bytes);
+    std::string error;
+    EXPECT_EQ(TableStore::Open(dir / name, &error), nullptr) << name;
+    EXPECT_FALSE(error.empty()) << name;
+    EXPECT_FALSE(TableStore::Create(dir / name, kFields, &error)) << name;
+    EXPECT_EQ(ReadBytes(dir / name), bytes) << name;
+  }
+  std::string error;
+  TableStore::Open(dir / "random.edb", &error);
+  EXPECT_NE(error.find("文件头不符"), std::string::npos) << error;
+}
+
+TEST(TableStore, CursorFindAndAppendOrder) {
+  TempDir dir;
+  ASSERT_TRUE(TableStore::Create(dir / "s.edb", kFields, nullptr));
+  auto store = TableStore::Open(dir / "s.edb", nullptr);
+  std::string error;
+  // Deliberately unsorted, with a repeated day and values beyond both bounds.
+  const std::vector<double> days = {500, 100, 500.5, 300, 100, 1e9, -1e9, kMaxDate, kMinDate};
+  for (size_t i = 0; i < days.size(); ++i)
+    ASSERT_TRUE(store->Append({days[i], "r" + std::to_string(i)}, &error)) << error;
+
+  ASSERT_TRUE(store->First());
+  EXPECT_EQ(Text(store->Read("事情")), "r0");
+  ASSERT_TRUE(store->Find(Day(100)));
+  EXPECT_EQ(Text(store->Read("事情")), "r1");
+  EXPECT_TRUE(store->Find(Day(100)));  // the current record itself matches
+  EXPECT_EQ(Text(store->Read("事情")), "r1");
+  EXPECT_TRUE(store->Find(Day(300)));
+  EXPECT_TRUE(store->Find(Day(100)));  // forward only: the later one
+  EXPECT_EQ(Text(store->Read("事情")), "r4");
+  EXPECT_FALSE(store->Find(Day(500)));  // it lies behind the cursor
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(store->Read("事情")));
+  EXPECT_FALSE(store->Find(Day(300)));  // no current record any more
+
+  store->First();
+  EXPECT_TRUE(store->Find(Day(500)));
+  EXPECT_EQ(Text(store->Read("事情")), "r0");  // 500.5 is not day 500
+  EXPECT_EQ(std::get<double>(store->Read("日期")), 500.0);
+  store->First();
+  EXPECT_TRUE(store->Find(Day(5e9)));
+  EXPECT_EQ(Text(store->Read("事情")), "r5");
+  store->First();
+  EXPECT_TRUE(store->Find(Day(-5e9)));
+  EXPECT_EQ(Text(store->Read("事情")), "r6");
+
+  // Other bounds than the indexed ones give the same kind of answer.
+  store->First();
+  EXPECT_TRUE(store->Find({"日期", 0, 400, 400}));
+  EXPECT_EQ(Text(store->Read("事情")), "r0");
+  EXPECT_FALSE(store->Find({"没有", kMinDate, kMaxDate, 100}));
+
+  EXPECT_EQ(store->DaysWithText("日期", "事情", 100, 500),
+            (std::vector<double>{100, 300, 500}));
+  ASSERT_TRUE(store->Append({700.0, std::string()}, &error));
+  ASSERT_TRUE(store->Append({800.0, rt::Value{}}, &error));
+  ASSERT_TRUE(store->Append({900.0, std::string(" ")}, &error));
+  EXPECT_EQ(store->DaysWithText("日期", "事情", 600, kMaxDate),
+            (std::vector<double>{900, kMaxDate}));
+}
+
+TEST(TableStore, ValuesRoundTripAndPersist) {
+  TempDir dir;
+  const std::string file = dir / "s.edb";
+  ASSERT_TRUE(TableStore::Create(file, kFields, nullptr));
+  const std::string big = AllBytes(5 * 1024 * 1024);
+  std::string error;
+  {
+    auto store = TableStore::Open(file, nullptr);
+    ASSERT_TRUE(store->Append({1.0, big}, &error)) << error;
+    ASSERT_TRUE(store->Append({2.0, std::string()}, &error));
+    ASSERT_TRUE(store->Append({3.0, rt::Value{}}, &error));
+    ASSERT_TRUE(store->Append({4.0, std::string("中文备忘\n第二行")}, &error));
+    EXPECT_FALSE(store->Append({5.0}, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(store->Append({std::string("x"), std::string("y")}, &error));
+    store->First();
+    EXPECT_FALSE(store->Write("事情", 1.0, &error));
+    EXPECT_FALSE(store->Write("没有", std::string("x"), &error));
+  }
+  auto store = TableStore::Open(file, &error);
+  ASSERT_NE(store, nullptr) << error;
+  store->First();
+  EXPECT_TRUE(Text(store->Read("事情")) == big);
+  store->Find(Day(2));
+  rt::Value empty = store->Read("事情");
+  EXPECT_TRUE(std::holds_alternative<std::string>(empty) && Text(empty).empty());
+  store->Find(Day(3));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(store->Read("事情")));
+  store->Find(Day(4));
+  EXPECT_EQ(Text(store->Read("事情")), "中文备忘\n第二行");
+  ASSERT_TRUE(store->Write("事情", big + "!", &error)) << error;
+  store->First();
+  store->Find(Day(4));
+  EXPECT_TRUE(Text(store->Read("事情")) == big + "!");
+  EXPECT_FALSE(store->Find(Day(5)));
+}
+
+TEST(TableStore, TransactionsAndLocking) {
+  TempDir dir;
+  const std::string file = dir / "s.edb";
+  ASSERT_TRUE(TableStore::Create(file, kFields, nullptr));
+  TableStore::SetBusyTimeoutMs(100);
+  auto store = TableStore::Open(file, nullptr);
+  auto second = TableStore::Open(file, nullptr);  // another running copy
+  TableStore::SetBusyTimeoutMs(5000);
+  std::string error;
+
+  EXPECT_FALSE(store->Commit(&error));
+  ASSERT_TRUE(store->Begin(&error)) << error;
+  EXPECT_FALSE(store->Begin(&error));
+  ASSERT_TRUE(store->Append({1.0, std::string("a")}, &error));
+  store->Rollback();
+  EXPECT_FALSE(store->First());
+
+  ASSERT_TRUE(store->Begin(&error));
+  ASSERT_TRUE(store->Append({1.0, std::string("a")}, &error));
+  ASSERT_TRUE(store->Write("事情", std::string("b"), &error));
+  // The other copy sees nothing until the commit and cannot write meanwhile.
+  EXPECT_FALSE(second->First());
+  EXPECT_FALSE(second->Append({2.0, std::string("c")}, &error));
+  EXPECT_NE(error.find("锁定"), std::string::npos) << error;
+  ASSERT_TRUE(store->Commit(&error)) << error;
+  ASSERT_TRUE(second->First());
+  EXPECT_EQ(Text(second->Read("事情")), "b");
+
+  {
+    WriteLock lock(file);
+    ASSERT_TRUE(lock.ok);
+    error.clear();
+    EXPECT_FALSE(store->Write("事情", std::string("c"), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(store->Begin(&error));
+    store->First();
+    EXPECT_EQ(Text(store->Read("事情")), "b");  // reading goes on
+  }
+  EXPECT_TRUE(store->Write("事情", std::string("c"), &error)) << error;
+  second->First();
+  EXPECT_EQ(Text(second->Read("事情")), "c");
+}
+
+// --- the memo store through the program's runtime
+
+TEST(MemoStore, FirstStartAndSaveRules) {
+  TestProgram p;
+  const std::string file = p.path(kMemoStoreFileName);
+  const std::string cwd = fs::current_path();
+  TempDir elsewhere;
+  fs::current_path(elsewhere / "");
+  OpenMemoStore();
+  fs::current_path(cwd);
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_FALSE(fs::exists(elsewhere / kMemoStoreFileName));
+  EXPECT_TRUE(MemoStoreOpen());
+  EXPECT_TRUE(p.messages.empty());
+  EXPECT_EQ(Query(file, "SELECT name, kind, width FROM fields ORDER BY position"),
+            (std::vector<std::string>{"日期|8|20", "事情|12|20"}));
+  EXPECT_EQ(Query(file, "SELECT count(*) FROM records"), std::vector<std::string>{"0"});
+
+  const double d1 = MakeDateTime(2024, 3, 10), d0 = MakeDateTime(2024, 3, 1);
+  std::string error;
+  EXPECT_FALSE(FindDayMemo(d1));
+  EXPECT_TRUE(SaveDayMemo(d1, "", &error)) << error;  // nothing to store
+  EXPECT_EQ(Query(file, "SELECT count(*) FROM records"), std::vector<std::string>{"0"});
+  EXPECT_TRUE(SaveDayMemo(d1, "买菜", &error)) << error;
+  EXPECT_TRUE(SaveDayMemo(d1, "买菜和水果", &error)) << error;
+  EXPECT_TRUE(SaveDayMemo(d0, " \r\n", &error)) << error;  // whitespace is text
+  EXPECT_EQ(Query(file, "SELECT 日期, 事情 FROM records ORDER BY id"),
+            (std::vector<std::string>{std::to_string(int(d1)) + ".0|买菜和水果",
+                                      std::to_string(int(d0)) + ".0| \r\n"}));
+  ASSERT_TRUE(FindDayMemo(d1));
+  EXPECT_EQ(ReadMemoText(), "买菜和水果");
+  ASSERT_TRUE(FindDayMemo(d0));  // earlier day stored after a later one
+  EXPECT_EQ(ReadMemoText(), " \r\n");
+  EXPECT_FALSE(FindDayMemo(d1 + 0.5));
+  EXPECT_EQ(DaysWithMemo(d0, d1), (std::vector<double>{d0, d1}));
+
+  // Emptying keeps the record.
+  EXPECT_TRUE(SaveDayMemo(d1, "", &error)) << error;
+  ASSERT_TRUE(FindDayMemo(d1));
+  EXPECT_EQ(ReadMemoText(), "");
+  EXPECT_EQ(Query(file, "SELECT count(*) FROM records"), std::vector<std::string>{"2"});
+  EXPECT_EQ(DaysWithMemo(d0, d1), (std::vector<double>{d0}));
+
+  // The bounds match themselves; dates past a bound match each other.
+  EXPECT_TRUE(SaveDayMemo(kMaxDate, "末日", &error));
+  EXPECT_TRUE(SaveDayMemo(kMinDate, "元初", &error));
+  EXPECT_TRUE(SaveDayMemo(kMaxDate + 10, "更远", &error));
+  EXPECT_TRUE(FindDayMemo(kMaxDate + 1));
+  EXPECT_EQ(ReadMemoText(), "更远");
+  EXPECT_TRUE(FindDayMemo(kMinDate - 5e6));
+  EXPECT_EQ(ReadMemoText(), "元初");
+  EXPECT_EQ(ClampDate(kMaxDate), kMaxDate);
+  EXPECT_EQ(ClampDate(kMinDate - 1), kMinDate);
+  EXPECT_EQ(ClampDate(12.25), 12.25);
+  EXPECT_EQ(Query(file, "SELECT count(*) FROM records"), std::vector<std::string>{"4"});
+
+  // Opening again (the next run) finds what was saved.
+  OpenMemoStore();
+  EXPECT_TRUE(FindDayMemo(d0));
+  EXPECT_EQ(ReadMemoText(), " \r\n");
+}
+
+TEST(MemoStore, TextRoundTripsByteForByte) {
+  TestProgram p;
+  OpenMemoStore();
+  const double day = MakeDateTime(2025, 1, 31);
+  const std::string chinese = "今天：开会 10:00，带上《报告》\n— 完 —";
+  const std::string big = AllBytes(5 * 1024 * 1024);
+  std::string error;
+  ASSERT_TRUE(SaveDayMemo(day, chinese, &error)) << error;
+  ASSERT_TRUE(FindDayMemo(day));
+  EXPECT_EQ(ReadMemoText(), chinese);
+  ASSERT_TRUE(SaveDayMemo(day + 1, big, &error)) << error;
+  ASSERT_TRUE(FindDayMemo(day + 1));
+  EXPECT_TRUE(ReadMemoText() == big);
+  // Also as another connection reads it from the file.
+  auto other = TableStore::Open(p.path(kMemoStoreFileName), &error);
+  ASSERT_NE(other, nullptr) << error;
+  other->First();
+  ASSERT_TRUE(other->Find(Day(day + 1)));
+  EXPECT_TRUE(Text(other->Read("事情")) == big);
+}
+
+TEST(MemoStore, UnusableFileIsLeftAloneAndReported) {
+  std::mt19937 gen(3);
+  std::string random(4096, '\0');
+  for (char& c : random) c = static_cast<char>(gen());
+  for (const std::string& bytes : {random, std::string("这是一个文本文件\n不是数据库\n")}) {
+    TestProgram p;
+    const std::string file = p.path(kMemoStoreFileName);
+    p.WriteFile(kMemoStoreFileName, bytes);
+    OpenMemoStore();
+    EXPECT_FALSE(MemoStoreOpen());
+    ASSERT_EQ(p.messages.size(), 1u);
+    EXPECT_NE(p.messages[0].text.find(file), std::string::npos) << p.messages[0].text;
+    EXPECT_EQ(p.messages[0].title, "Tamsivo");
+    EXPECT_EQ(p.messages[0].flags, rt::MB_OK | rt::MB_ICONERROR);
+    EXPECT_FALSE(FindDayMemo(MakeDateTime(2024, 1, 1)));
+    EXPECT_EQ(ReadMemoText(), "");
+    std::string error;
+    EXPECT_FALSE(SaveDayMemo(MakeDateTime(2024, 1, 1), "text", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(DaysWithMemo(kMinDate, kMaxDate).empty());
+    EXPECT_EQ(p.ReadFile(kMemoStoreFileName), bytes);
+    EXPECT_EQ(p.messages.size(), 1u);
+  }
+}
+
+TEST(MemoStore, LockedStoreMakesSaveFail) {
+  TestProgram p;
+  TableStore::SetBusyTimeoutMs(200);
+  OpenMemoStore();
+  TableStore::SetBusyTimeoutMs(5000);
+  const double day = MakeDateTime(2024, 6, 1);
+  std::string error;
+  ASSERT_TRUE(SaveDayMemo(day, "first", &error)) << error;
+  {
+    WriteLock lock(p.path(kMemoStoreFileName));
+    ASSERT_TRUE(lock.ok);
+    EXPECT_FALSE(SaveDayMemo(day, "second", &error));
+    EXPECT_NE(error.find("锁定"), std::string::npos) << error;
+    ASSERT_TRUE(FindDayMemo(day));
+    EXPECT_EQ(ReadMemoText(), "first");
+  }
+  EXPECT_TRUE(SaveDayMemo(day, "second", &error)) << error;
+  ASSERT_TRUE(FindDayMemo(day));
+  EXPECT_EQ(ReadMemoText(), "second");
+}
+
+}  // namespace

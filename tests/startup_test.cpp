@@ -1,0 +1,102 @@
+// The program's start-up and shut-down as the user meets them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/datetime.h"
+#include "app/program.h"
+#include "memo/memo_store.h"
+#include "settings/settings.h"
+#include "tests/support/test_program.h"
+
+namespace {
+
+const std::string kDefaults =
+    "[主窗口]\r\n左边=117\r\n顶边=184\r\n托盘=0\r\n隐藏=0\r\n开机启动=0\r\n记录后回到今天=0\r\n"
+    "[今天备忘录窗口]\r\n模式=5\r\n左边=0\r\n顶边=0\r\n透明度=180\r\n鼠标穿透=0\r\n嵌入桌面=0\r\n"
+    "隐藏=0\r\n记录方式=2";
+
+}  // namespace
+
+TEST(Startup, FirstStartInAnEmptyDirectory) {
+  TestProgram p;
+  p.Start();
+  const std::string ini = p.ReadFile("Start.ini");
+  EXPECT_EQ(ini.size(), 172u);
+  EXPECT_EQ(ini, Gbk(kDefaults));
+  EXPECT_TRUE(p.runtime().FileExists(p.path("事件数据.edb")));
+  EXPECT_TRUE(MemoStoreOpen());
+  EXPECT_EQ(RecordMode, 2);
+  EXPECT_EQ(ReturnToToday, 0);
+  rt::Runtime& r = p.runtime();
+  EXPECT_FALSE(r.MenuChecked(kMainWindow, "嵌入桌面"));
+  EXPECT_FALSE(r.MenuChecked(kMainWindow, "开机启动本程序"));
+  EXPECT_TRUE(r.IsVisible(kMainWindow));
+  EXPECT_TRUE(r.IsVisible(kTodayMemoWindow));
+  EXPECT_EQ(r.Caption(kMainWindow), "Tamsivo 2026年12月7日");
+  EXPECT_EQ(TodayDate, MakeDateTime(2026, 12, 7));
+  EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(Startup, HandEditedSettingsAreHonoured) {
+  TestProgram p;
+  p.WriteFile("Start.ini", Gbk("[主窗口]\r\n记录后回到今天=1\r\n开机启动=1\r\n"
+                               "[今天备忘录窗口]\r\n记录方式=1.9\r\n嵌入桌面=1\r\n"));
+  p.Start();
+  EXPECT_EQ(ReturnToToday, 1);
+  EXPECT_EQ(RecordMode, 1);
+  EXPECT_TRUE(p.runtime().MenuChecked(kMainWindow, "开机启动本程序"));
+  EXPECT_TRUE(p.runtime().MenuChecked(kMainWindow, "嵌入桌面"));
+  // An existing file, whatever it holds, is never rewritten with defaults.
+  EXPECT_EQ(p.ReadFile("Start.ini").find(Gbk("透明度")), std::string::npos);
+}
+
+TEST(Startup, EmptyRecordModeGivesZero) {
+  TestProgram p;
+  p.WriteFile("Start.ini", Gbk("[今天备忘录窗口]\r\n记录方式=\r\n"));
+  p.Start();
+  EXPECT_EQ(RecordMode, 0);
+}
+
+TEST(Startup, StoreAndSettingsAreRecreatedIndependently) {
+  std::string dir;
+  {
+    TestProgram p;
+    p.Start();
+    ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "旧的备忘"));
+    ::unlink(p.path("Start.ini").c_str());
+    // Same directory, second start: only the settings come back.
+    p.Restart();
+    EXPECT_EQ(p.ReadFile("Start.ini"), Gbk(kDefaults));
+    ASSERT_TRUE(FindDayMemo(MakeDateTime(2026, 12, 1)));
+    EXPECT_EQ(ReadMemoText(), "旧的备忘");
+  }
+}
+
+TEST(Startup, WorkingDirectoryDoesNotMatter) {
+  TestProgram p;
+  char old[4096];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  std::string other = p.dir() + "-elsewhere";
+  ASSERT_EQ(mkdir(other.c_str(), 0700), 0);
+  ASSERT_EQ(chdir(other.c_str()), 0);
+  p.Start();
+  EXPECT_TRUE(p.runtime().FileExists(p.path("Start.ini")));
+  EXPECT_FALSE(p.runtime().FileExists(other + "/Start.ini"));
+  EXPECT_FALSE(p.runtime().FileExists(other + "/事件数据.edb"));
+  ASSERT_EQ(chdir(old), 0);
+  rmdir(other.c_str());
+}
+
+TEST(Startup, CloseBoxEndsTheProgramWithItsCleanUp) {
+  TestProgram p;
+  p.Start();
+  CollectionList.push_back({1, 2});
+  PositionButtons.push_back("单选框1");
+  p.runtime().CloseWindow(kMainWindow);
+  p.Pump();
+  EXPECT_FALSE(p.runtime().IsLoaded(kMainWindow));
+  EXPECT_FALSE(p.runtime().IsLoaded(kTodayMemoWindow));
+  EXPECT_TRUE(CollectionList.empty());
+  EXPECT_TRUE(PositionButtons.empty());
+}

@@ -1,0 +1,132 @@
+#include "tests/support/test_program.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "app/datetime.h"
+#include "app/program.h"
+#include "app/program_image.h"
+#include "runtime/gbk.h"
+#include "runtime/qt_runtime.h"
+
+namespace {
+
+void EnsureApplication() {
+  if (QCoreApplication::instance()) return;
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tamsivo-test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  (void)app;
+}
+
+std::unique_ptr<rt::Runtime>& Holder() {
+  static std::unique_ptr<rt::Runtime> holder;
+  return holder;
+}
+
+}  // namespace
+
+TestProgram::TestProgram() : now(MakeDateTime(2026, 12, 7, 10, 0, 0)) {
+  EnsureApplication();
+  std::string tmpl = (std::filesystem::temp_directory_path() / "tamsivo-test-XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  dir_ = tmpl;
+
+  CollectionList.clear();
+  PositionButtons.clear();
+  RecordModeButtons.clear();
+
+  MakeRuntime();
+}
+
+TestProgram::~TestProgram() {
+  if (started_) Stop();
+  Pump();
+  Holder().reset();
+  SetRuntime(nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+void TestProgram::MakeRuntime() {
+  RecordMode = 0;
+  TodayDate = 0;
+  SelectedDate = 0;
+  ReturnToToday = 0;
+  RuntimeOptions options;
+  options.programDirectory = dir_;
+  options.now = [this] { return now; };
+  options.setClock = [this](std::int64_t unixSeconds, std::string* reason) {
+    clockSets.push_back(UnixSecondsToDays(unixSeconds));
+    if (!clockSetSucceeds && reason) *reason = "Operation not permitted";
+    return clockSetSucceeds;
+  };
+  options.messageBox = [this](std::string_view text, unsigned flags, const std::string& title) {
+    ShownMessage m{std::string(text), flags, title};
+    messages.push_back(m);
+    return answer ? answer(m) : rt::IDOK;
+  };
+  options.onModal = [this](const std::string& window) {
+    if (onModal) onModal(window);
+  };
+  Holder() = MakeQtRuntime(image::TheProgramImage(), std::move(options));
+  runtime_ = Holder().get();
+  SetRuntime(runtime_);
+}
+
+
+void TestProgram::Restart() {
+  Stop();
+  Pump();
+  Holder().reset();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  MakeRuntime();
+  Start();
+}
+
+void TestProgram::Start() {
+  started_ = true;
+  ProgramStart();
+  Pump();
+}
+
+void TestProgram::Stop() {
+  if (!started_) return;
+  started_ = false;
+  runtime_->EndProgram(0);
+  Pump();
+}
+
+void TestProgram::Pump(int ms) {
+  QElapsedTimer t;
+  t.start();
+  do {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  } while (t.elapsed() < ms);
+}
+
+std::string TestProgram::ReadFile(const std::string& name) const {
+  std::ifstream in(path(name), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void TestProgram::WriteFile(const std::string& name, const std::string& bytes) const {
+  std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string Gbk(const std::string& utf8) { return gbk::FromUtf8(utf8); }

@@ -1,0 +1,63 @@
+// A program directory in a temporary folder with a real Qt runtime on the
+// offscreen platform, a fake clock, recorded message boxes and a clock setter
+// that never touches the real clock.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/runtime.h"
+
+struct ShownMessage {
+  std::string text;
+  unsigned flags;
+  std::string title;
+};
+
+class TestProgram {
+ public:
+  TestProgram();  // empty program directory, runtime installed with SetRuntime
+  ~TestProgram();
+  TestProgram(const TestProgram&) = delete;
+  TestProgram& operator=(const TestProgram&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  rt::Runtime& runtime() { return *runtime_; }
+
+  // Runs the program entry up to the message loop (MainWindow loaded and its
+  // creation steps done) and delivers the queued first activation.
+  void Start();
+  // Ends the program the way the close box does (destruction steps included).
+  void Stop();
+  // Stop, then a fresh runtime on the same directory, then Start.
+  void Restart();
+  // Delivers queued events (first activation, queued calendar events ...).
+  void Pump(int ms = 0);
+
+  // Local date-time the runtime's clock reports.
+  double now;
+  // Every clock setting the program asked for; the real clock is never set.
+  std::vector<double> clockSets;
+  bool clockSetSucceeds = true;
+  // Message boxes shown; `answer` picks the returned button id (IDOK by default).
+  std::vector<ShownMessage> messages;
+  std::function<int(const ShownMessage&)> answer;
+  // Called whenever a modal window has been loaded and is waiting; tests use
+  // it to type into and close the memo editor.
+  std::function<void(const std::string& window)> onModal;
+
+  // File helpers.
+  std::string ReadFile(const std::string& name) const;
+  void WriteFile(const std::string& name, const std::string& bytes) const;
+
+ private:
+  void MakeRuntime();
+  std::string dir_;
+  rt::Runtime* runtime_ = nullptr;
+  bool started_ = false;
+};
+
+// UTF-8 to GBK bytes, for building hand-edited settings files in tests.
+std::string Gbk(const std::string& utf8);
