@@ -5,6 +5,7 @@
 
 #include "app/program.h"
 #include "app/runtime.h"
+#include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/today_memo.h"
 
@@ -102,8 +103,6 @@ void OnMainWindowClose(image::EventArgs& args) {
   Rt().EndProgram(0);
 }
 
-void OnQuit(image::EventArgs&) { Rt().EndProgram(0); }
-
 constexpr HandlerEntry kHandlers[] = {
     {"MainWindow", nullptr, Event::Created, OnMainWindowCreated},
     {"MainWindow", nullptr, Event::AskedToClose, OnMainWindowClose},
@@ -112,7 +111,17 @@ constexpr HandlerEntry kHandlers[] = {
     {"MainWindow", "Calendar1", Event::CalendarDblClick, OnCalendarDblClick},
     {"MainWindow", "Calendar1", Event::CalendarPageChanged, OnCalendarPageChanged},
     {"MainWindow", "回到今天", Event::MenuItemChosen, OnBackToToday},
-    {"MainWindow", "退出", Event::MenuItemChosen, OnQuit},
+    {"MainWindow", nullptr, Event::FirstActivation, OnMainWindowFirstActivation},
+    {"MainWindow", nullptr, Event::AboutToDestroy, OnMainWindowDestroy},
+    {"MainWindow", nullptr, Event::TrayNotification, OnTrayNotification},
+    {"MainWindow", "图形按钮1", Event::Clicked, OnMenuButtonClicked},
+    {"MainWindow", "Tamsivo 隐藏", Event::MenuItemChosen, OnHideMainMenu},
+    {"MainWindow", "今天备忘录 隐藏", Event::MenuItemChosen, OnHideTodayMenu},
+    {"MainWindow", "开机启动本程序", Event::MenuItemChosen, OnStartAtBootMenu},
+    {"MainWindow", "选项", Event::MenuItemChosen, OnOptionsMenu},
+    {"MainWindow", "查看新版本", Event::MenuItemChosen, OnNewVersionMenu},
+    {"MainWindow", "关于本程序", Event::MenuItemChosen, OnAboutMenu},
+    {"MainWindow", "退出", Event::MenuItemChosen, OnQuitMenu},
     {"MemoEditWindow", nullptr, Event::Created, OnMemoEditorCreated},
     {"MemoEditWindow", nullptr, Event::AskedToClose, OnMemoEditorClose},
     {"TodayMemoWindow", nullptr, Event::Created, OnTodayMemoWindowCreated},

@@ -1,8 +1,10 @@
 // Program entry, MainWindow's creation steps and the end-of-program clean-up.
 #include "app/program.h"
+#include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/memo_store.h"
 #include "settings/settings.h"
+#include "system/registration.h"
 
 void ProgramStart() {
   CollectionList.clear();
@@ -26,6 +28,7 @@ void MainWindowCreated() {
 
   Rt().LoadWindow(kTodayMemoWindow, kMainWindow, false);
   RefreshToday();
+  RegisterCalendarControl(kCalendarControlFile);
 
   const bool embedded = ReadFlagSetting(kTodaySection, "嵌入桌面");
   Rt().SetMenuChecked(kMainWindow, "嵌入桌面", embedded);
@@ -37,6 +40,7 @@ void MainWindowCreated() {
   RecordMode = ReadIntSetting(kTodaySection, "记录方式");
   ReturnToToday = ReadFlagSetting(kMainSection, "记录后回到今天") ? 1 : 0;
   Rt().SetMenuChecked(kMainWindow, "开机启动本程序", ReadFlagSetting(kMainSection, "开机启动"));
+  ApplyVisibility();
 }
 
 void EndOfProgramCleanup() {

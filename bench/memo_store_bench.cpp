@@ -23,8 +23,8 @@ TestProgram& Program() {
     auto p = std::make_unique<TestProgram>();
     const std::string file = p->path(kMemoStoreFileName);
     std::string error;
-    if (!TableStore::Create(file, {{"日期", rt::kDateTimeField, 20}, {"事情", rt::kLongTextField, 20}},
-                            &error)) {
+    if (!TableStore::Create(
+            file, {{"日期", rt::kDateTimeField, 20}, {"事情", rt::kLongTextField, 20}}, &error)) {
       std::fprintf(stderr, "create: %s\n", error.c_str());
       std::abort();
     }
@@ -60,7 +60,10 @@ void BM_FindDayMemo(benchmark::State& state) {
     benchmark::DoNotOptimize(found);
   }
 }
-BENCHMARK(BM_FindDayMemo)->Repetitions(9)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FindDayMemo)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_FindDayMemoMissing(benchmark::State& state) {
   Program();
@@ -70,7 +73,10 @@ void BM_FindDayMemoMissing(benchmark::State& state) {
     benchmark::DoNotOptimize(found);
   }
 }
-BENCHMARK(BM_FindDayMemoMissing)->Repetitions(9)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FindDayMemoMissing)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_FindAndReadMemo(benchmark::State& state) {
   Program();
@@ -81,7 +87,10 @@ void BM_FindAndReadMemo(benchmark::State& state) {
     benchmark::DoNotOptimize(text);
   }
 }
-BENCHMARK(BM_FindAndReadMemo)->Repetitions(9)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FindAndReadMemo)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMicrosecond);
 
 // Replaces an existing day's memo: one committed, synced transaction each.
 void BM_SaveDayMemo(benchmark::State& state) {
@@ -95,6 +104,9 @@ void BM_SaveDayMemo(benchmark::State& state) {
     }
   }
 }
-BENCHMARK(BM_SaveDayMemo)->Repetitions(9)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SaveDayMemo)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -92,7 +92,7 @@ class QtRuntime final : public rt::Runtime {
   // --- program
   void LoadWindow(std::string_view window, std::string_view owner, bool modal) override {
     if (ending_) return;
-    if (WindowState* existing = Find(window)) {
+    if (Find(window)) {
       BringToFront(window);
       return;
     }

@@ -170,8 +170,8 @@ void RemoveDatabaseFiles(const std::string& path) {
 bool ReadLayout(sqlite3* db, std::vector<Field>* fields, std::string* error) {
   const std::string notOurs = "不是备忘录数据库文件";
   sqlite3_stmt* s = nullptr;
-  int rc = sqlite3_prepare_v2(db, "SELECT name, kind, width FROM fields ORDER BY position", -1,
-                              &s, nullptr);
+  int rc = sqlite3_prepare_v2(db, "SELECT name, kind, width FROM fields ORDER BY position", -1, &s,
+                              nullptr);
   if (rc != SQLITE_OK) {
     bool missing = (rc & 0xff) == SQLITE_ERROR;
     SetError(error, missing ? notOurs + "（缺少字段表）" : Describe(db, rc));
@@ -219,7 +219,8 @@ bool ReadLayout(sqlite3* db, std::vector<Field>* fields, std::string* error) {
   }
   for (const Field& f : *fields) {
     bool found = false;
-    for (const std::string& c : columns) found = found || sqlite3_stricmp(c.c_str(), f.name.c_str()) == 0;
+    for (const std::string& c : columns)
+      found = found || sqlite3_stricmp(c.c_str(), f.name.c_str()) == 0;
     if (!found) {
       SetError(error, notOurs + "（记录表缺少字段“" + f.name + "”）");
       return false;
@@ -442,9 +443,8 @@ bool TableStore::Create(const std::string& file, const std::vector<rt::FieldDesc
     int r = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE);
     if (r != 0 && (errno == EEXIST || errno == EINVAL || errno == ENOSYS)) {
       // Replace only a file that holds nothing.
-      bool emptyOrMissing = ::stat(file.c_str(), &st) != 0
-                                ? errno == ENOENT
-                                : S_ISREG(st.st_mode) && st.st_size == 0;
+      bool emptyOrMissing =
+          ::stat(file.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode) && st.st_size == 0;
       if (emptyOrMissing) {
         r = ::rename(temp.c_str(), file.c_str());
       } else {
@@ -545,8 +545,7 @@ bool TableStore::Find(const rt::ClampedEquals& cond) {
   // With the bounds the index was built with this is an index seek; other
   // bounds still give the right answer by walking the records.
   sqlite3_stmt* s = im.Prepare("SELECT id FROM records WHERE id >= ?1 AND " +
-                               ClampExpr(f->name, cond.lo, cond.hi) +
-                               " = ?2 ORDER BY id LIMIT 1");
+                               ClampExpr(f->name, cond.lo, cond.hi) + " = ?2 ORDER BY id LIMIT 1");
   if (!s) {
     im.current.reset();
     return false;
@@ -675,18 +674,17 @@ void TableStore::Rollback() {
   if (im.InTransaction()) sqlite3_exec(im.db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-std::vector<double> TableStore::DaysWithText(std::string_view dayField,
-                                             std::string_view textField, double from,
-                                             double to) {
+std::vector<double> TableStore::DaysWithText(std::string_view dayField, std::string_view textField,
+                                             double from, double to) {
   Impl& im = *impl_;
   std::vector<double> days;
   const Field* day = im.FindField(dayField);
   const Field* text = im.FindField(textField);
   if (!day || !text || day->kind != rt::kDateTimeField) return days;
   std::string clamp = ClampExpr(day->name, kMinDate, kMaxDate);
-  sqlite3_stmt* s = im.Prepare("SELECT DISTINCT " + clamp + " FROM records WHERE " + clamp +
-                               " BETWEEN ?1 AND ?2 AND length(" + Quote(text->name) +
-                               ") > 0 ORDER BY 1");
+  sqlite3_stmt* s =
+      im.Prepare("SELECT DISTINCT " + clamp + " FROM records WHERE " + clamp +
+                 " BETWEEN ?1 AND ?2 AND length(" + Quote(text->name) + ") > 0 ORDER BY 1");
   if (!s) return days;
   StmtUse use{s};
   sqlite3_bind_double(s, 1, from);

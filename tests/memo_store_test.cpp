@@ -1,5 +1,7 @@
 // The table store on its own, and the memo store on top of it through the
 // program's runtime.
+#include "memo/memo_store.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -12,7 +14,6 @@
 
 #include "app/datetime.h"
 #include "app/program.h"
-#include "memo/memo_store.h"
 #include "runtime/table_store.h"
 #include "tests/support/test_program.h"
 
@@ -218,8 +219,7 @@ TEST(TableStore, CursorFindAndAppendOrder) {
   EXPECT_EQ(Text(store->Read("事情")), "r0");
   EXPECT_FALSE(store->Find({"没有", kMinDate, kMaxDate, 100}));
 
-  EXPECT_EQ(store->DaysWithText("日期", "事情", 100, 500),
-            (std::vector<double>{100, 300, 500}));
+  EXPECT_EQ(store->DaysWithText("日期", "事情", 100, 500), (std::vector<double>{100, 300, 500}));
   ASSERT_TRUE(store->Append({700.0, std::string()}, &error));
   ASSERT_TRUE(store->Append({800.0, rt::Value{}}, &error));
   ASSERT_TRUE(store->Append({900.0, std::string(" ")}, &error));

@@ -1,0 +1,111 @@
+// MainWindow's own behaviour: menu commands, hide toggles, tray icon,
+// remembered position, about box and the end of the program.
+#include "mainwindow/main_window.h"
+
+#include "app/program.h"
+#include "platform/web_page.h"
+#include "settings/settings.h"
+#include "system/registration.h"
+#include "system/start_at_boot.h"
+
+// No web site of its own yet: a reserved name that never resolves to a
+// stranger's server.
+const char* const NewVersionPageUrl = "https://tamsivo.invalid/releases";
+
+namespace {
+
+constexpr const char* kMenu = "菜单";
+constexpr const char* kMenuButton = "图形按钮1";
+constexpr const char* kTrayTip = "Tamsivo";
+constexpr const char* kHideMainItem = "Tamsivo 隐藏";
+constexpr const char* kHideTodayItem = "今天备忘录 隐藏";
+constexpr const char* kStartAtBootItem = "开机启动本程序";
+constexpr const char* kAboutText =
+    "本程序处于测试阶段\r\n\r\n"
+    "意见和建议请提交到本项目的问题跟踪页：https://tamsivo.invalid/issues";
+// The tray's context action (right button) opens the menu.
+constexpr int kTrayMenuCode = 3;
+
+// Flips a menu check mark and returns the new state.
+bool ToggleMenuMark(const char* item) {
+  const bool on = !Rt().MenuChecked(kMainWindow, item);
+  Rt().SetMenuChecked(kMainWindow, item, on);
+  return on;
+}
+
+}  // namespace
+
+void ApplyTrayIcon() {
+  Rt().SetTrayIcon(kMainWindow, ReadFlagSetting(kMainSection, "托盘"), kTrayTip);
+}
+
+void ApplyVisibility() {
+  const bool mainHidden = ReadFlagSetting(kMainSection, "隐藏");
+  Rt().SetMenuChecked(kMainWindow, kHideMainItem, mainHidden);
+  Rt().SetVisible(kMainWindow, !mainHidden);
+  // A hidden main window stays reachable through the tray icon.
+  if (!Rt().IsVisible(kMainWindow)) WriteSetting(kMainSection, "托盘", "1");
+  ApplyTrayIcon();
+
+  const bool todayHidden = ReadFlagSetting(kTodaySection, "隐藏");
+  Rt().SetMenuChecked(kMainWindow, kHideTodayItem, todayHidden);
+  Rt().SetVisible(kTodayMemoWindow, !todayHidden);
+}
+
+void ShowMenuAtButton() {
+  // Window edges are its outer screen position; the button's are client
+  // coordinates.
+  const rt::Geometry main = Rt().GetGeometry(kMainWindow);
+  const rt::Geometry button = Rt().GetGeometry(kMainWindow, kMenuButton);
+  Rt().PopupMenu(kMainWindow, kMenu, main.left + button.width + button.left + 4,
+                 main.top + button.height + button.top + 2);
+}
+
+void SaveMainWindowPosition() {
+  const rt::Geometry main = Rt().GetGeometry(kMainWindow);
+  WriteSetting(kMainSection, "顶边", std::to_string(main.top));
+  WriteSetting(kMainSection, "左边", std::to_string(main.left));
+  Rt().SetTrayIcon(kMainWindow, false);
+  UnregisterCalendarControl(kCalendarControlFile);
+}
+
+void OnMainWindowFirstActivation(image::EventArgs&) {
+  // As stored, even off every screen: the user put it there.
+  Rt().Move(kMainWindow, ReadIntSetting(kMainSection, "左边"),
+            ReadIntSetting(kMainSection, "顶边"));
+}
+
+void OnMainWindowDestroy(image::EventArgs&) { SaveMainWindowPosition(); }
+
+void OnTrayNotification(image::EventArgs& args) {
+  if (args.code == kTrayMenuCode) Rt().PopupMenu(kMainWindow, kMenu);
+}
+
+void OnMenuButtonClicked(image::EventArgs&) { ShowMenuAtButton(); }
+
+void OnHideMainMenu(image::EventArgs&) {
+  WriteFlagSetting(kMainSection, "隐藏", ToggleMenuMark(kHideMainItem));
+  ApplyVisibility();
+}
+
+void OnHideTodayMenu(image::EventArgs&) {
+  WriteFlagSetting(kTodaySection, "隐藏", ToggleMenuMark(kHideTodayItem));
+  ApplyVisibility();
+}
+
+void OnStartAtBootMenu(image::EventArgs&) {
+  const bool on = !Rt().MenuChecked(kMainWindow, kStartAtBootItem);
+  SetStartAtBoot(on);
+  Rt().SetMenuChecked(kMainWindow, kStartAtBootItem, on);
+}
+
+// An open options window is brought to the front by the runtime.
+void OnOptionsMenu(image::EventArgs&) { Rt().LoadWindow(kOptionsWindow, kMainWindow, false); }
+
+void OnNewVersionMenu(image::EventArgs&) { OpenWebPage(NewVersionPageUrl); }
+
+void OnAboutMenu(image::EventArgs&) {
+  Rt().MessageBox(kAboutText, rt::MB_OK | rt::MB_ICONINFORMATION, std::string("关于本程序"));
+}
+
+void OnQuitMenu(image::EventArgs&) { Rt().EndProgram(0); }

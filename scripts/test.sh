@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds, and runs every test. Tests that need a
+# real X server start their own Xvfb; the rest use Qt's offscreen platform.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+bash scripts/build.sh
+cd build
+ctest --output-on-failure -j2 --timeout 600

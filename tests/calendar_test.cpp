@@ -1,0 +1,231 @@
+// Picking days, the memo editor, the today box and the midnight refresh.
+#include <gtest/gtest.h>
+
+#include "app/datetime.h"
+#include "app/program.h"
+#include "memo/calendar.h"
+#include "memo/memo_store.h"
+#include "memo/today_memo.h"
+#include "tests/support/test_program.h"
+
+namespace {
+
+const double kToday = MakeDateTime(2026, 12, 7);
+const double kOther = MakeDateTime(2026, 12, 15);
+constexpr const char* kBox = "编辑框1";
+
+std::string BoxText(rt::Runtime& r, const char* window) {
+  return r.GetEditText(window, kBox, r.EditTextLength(window, kBox));
+}
+
+// Starts the program with a record mode; every editor that opens is recorded
+// and given `typed` (when set) before it is closed.
+struct CalendarFixture {
+  TestProgram p;
+  std::vector<std::string> opened;  // captions of the editors that opened
+  std::optional<std::string> typed;
+
+  explicit CalendarFixture(int mode, int returnToToday = 0) {
+    p.WriteFile("Start.ini", Gbk("[主窗口]\r\n记录后回到今天=" + std::to_string(returnToToday) +
+                                 "\r\n[今天备忘录窗口]\r\n记录方式=" + std::to_string(mode) + "\r\n"));
+    p.onModal = [this](const std::string& window) {
+      rt::Runtime& r = p.runtime();
+      opened.push_back(r.Caption(window));
+      if (typed) r.SetEditText(window, kBox, *typed);
+      r.CloseWindow(window);
+    };
+    p.Start();
+  }
+  void Pick(double day) {
+    p.runtime().SetCalendarValue(kMainWindow, "Calendar1", day);
+    image::EventArgs a;
+    OnCalendarPicked(a);
+  }
+  void DoubleClick(double day) {
+    p.runtime().SetCalendarValue(kMainWindow, "Calendar1", day);
+    image::EventArgs a;
+    OnCalendarDblClick(a);
+  }
+};
+
+}  // namespace
+
+TEST(RecordModes, SingleClickMode) {
+  CalendarFixture f(1);
+  f.Pick(kToday);
+  EXPECT_TRUE(f.opened.empty());
+  f.Pick(kOther);
+  ASSERT_EQ(f.opened.size(), 1u);
+  EXPECT_EQ(f.opened[0], "2026年12月15日 备忘录");
+  f.DoubleClick(kToday);
+  ASSERT_EQ(f.opened.size(), 2u);
+  EXPECT_EQ(f.opened[1], "2026年12月7日 备忘录");
+}
+
+TEST(RecordModes, DoubleClickMode) {
+  CalendarFixture f(2);
+  f.Pick(kOther);
+  f.Pick(kToday);
+  EXPECT_TRUE(f.opened.empty());
+  f.DoubleClick(kOther);
+  f.DoubleClick(kToday);
+  EXPECT_EQ(f.opened, (std::vector<std::string>{"2026年12月15日 备忘录", "2026年12月7日 备忘录"}));
+}
+
+TEST(RecordModes, AnyOtherModeOpensOnlyTodayOnDoubleClick) {
+  CalendarFixture f(7);
+  f.Pick(kOther);
+  f.DoubleClick(kOther);
+  EXPECT_TRUE(f.opened.empty());
+  f.DoubleClick(kToday);
+  EXPECT_EQ(f.opened.size(), 1u);
+}
+
+TEST(MemoEditor, ReturnToTodayDecidesWhereTheCalendarEnds) {
+  {
+    CalendarFixture f(2, 1);
+    f.DoubleClick(kOther);
+    rt::Runtime& r = f.p.runtime();
+    EXPECT_EQ(r.CalendarDay(kMainWindow, "Calendar1"), 7);
+    EXPECT_EQ(f.opened.size(), 1u);  // setting the value opened no second editor
+  }
+  {
+    CalendarFixture f(2, 0);
+    f.DoubleClick(kOther);
+    EXPECT_EQ(f.p.runtime().CalendarDay(kMainWindow, "Calendar1"), 15);
+  }
+}
+
+TEST(MemoEditor, OpensOnTheDaysMemoAtTheMainWindowCorner) {
+  CalendarFixture f(2);
+  ASSERT_TRUE(SaveDayMemo(kOther, "买菜\n"));
+  rt::Runtime& r = f.p.runtime();
+  r.Move(kMainWindow, 321, 123);
+  std::string seen;
+  rt::Geometry at{};
+  f.p.onModal = [&](const std::string& w) {
+    seen = BoxText(r, w.c_str());
+    at = r.GetGeometry(w);
+    r.CloseWindow(w);
+  };
+  f.DoubleClick(kOther);
+  EXPECT_EQ(seen, "买菜\n");
+  EXPECT_EQ(at.left, r.GetGeometry(kMainWindow).left);
+  EXPECT_EQ(at.top, r.GetGeometry(kMainWindow).top);
+}
+
+TEST(MemoEditor, SavingKeepsOneRecordPerDay) {
+  CalendarFixture f(2);
+  // Empty editor closed for a day without a memo: nothing stored.
+  f.DoubleClick(kOther);
+  EXPECT_FALSE(FindDayMemo(kOther));
+  f.typed = "第一版";
+  f.DoubleClick(kOther);
+  f.typed = std::nullopt;  // unchanged text is written again
+  f.DoubleClick(kOther);
+  ASSERT_TRUE(FindDayMemo(kOther));
+  EXPECT_EQ(ReadMemoText(), "第一版");
+  f.typed = "";
+  f.DoubleClick(kOther);
+  ASSERT_TRUE(FindDayMemo(kOther));  // the record stays, emptied
+  EXPECT_EQ(ReadMemoText(), "");
+  const std::vector<double> days = DaysWithMemo(kToday - 30, kToday + 30);
+  EXPECT_TRUE(days.empty());
+}
+
+TEST(TodayBox, ShowsTodaysMemoOrTheNoMemoText) {
+  CalendarFixture f(2);
+  rt::Runtime& r = f.p.runtime();
+  EXPECT_EQ(BoxText(r, kTodayMemoWindow), NoMemoText);
+  EXPECT_EQ(BoxText(r, kTodayMemoWindow), "今天没有备忘的事情");
+  EXPECT_TRUE(r.EditReadOnly(kTodayMemoWindow, kBox));
+
+  f.typed = "  \n";
+  f.DoubleClick(kToday);
+  EXPECT_EQ(BoxText(r, kTodayMemoWindow), "  \n");
+  f.typed = "开会：下午三点 🙂";
+  f.DoubleClick(kToday);
+  EXPECT_EQ(BoxText(r, kTodayMemoWindow), "开会：下午三点 🙂");
+  f.typed = "";
+  f.DoubleClick(kToday);
+  EXPECT_EQ(BoxText(r, kTodayMemoWindow), NoMemoText);
+  // Another day's memo leaves the box alone.
+  f.typed = "别的日子";
+  f.DoubleClick(kOther);
+  EXPECT_EQ(BoxText(r, kTodayMemoWindow), NoMemoText);
+  EXPECT_TRUE(r.EditReadOnly(kTodayMemoWindow, kBox));
+}
+
+TEST(Midnight, TimerIntervalRoundsUpToTheNextMidnight) {
+  EXPECT_EQ(MidnightInterval(MakeDateTime(2026, 12, 7, 0, 0, 0)), 86400000);
+  EXPECT_EQ(MidnightInterval(MakeDateTime(2026, 12, 7, 12, 34, 56)), 41104000);
+  EXPECT_EQ(MidnightInterval(MakeDateTime(2026, 12, 7, 23, 59, 59)), 1000);
+}
+
+TEST(Midnight, TheDayChangesWithoutTheUser) {
+  TestProgram p;
+  p.now = MakeDateTime(2026, 12, 7, 23, 59, 59);
+  p.Start();
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 8), "新的一天"));
+  rt::Runtime& r = p.runtime();
+  EXPECT_EQ(r.TimerInterval(kMainWindow, "时钟1"), 1000);
+  EXPECT_EQ(r.Caption(kMainWindow), "Tamsivo 2026年12月7日");
+
+  // A timer firing a moment early finds the old day and re-arms.
+  p.now = MakeDateTime(2026, 12, 7, 23, 59, 59) + 0.5 / 86400;
+  image::EventArgs a;
+  OnMidnightTimer(a);
+  EXPECT_EQ(TodayDate, MakeDateTime(2026, 12, 7));
+  EXPECT_EQ(r.TimerInterval(kMainWindow, "时钟1"), 1000);
+
+  p.now = MakeDateTime(2026, 12, 8, 0, 0, 1);
+  OnMidnightTimer(a);
+  EXPECT_EQ(TodayDate, MakeDateTime(2026, 12, 8));
+  EXPECT_EQ(r.Caption(kMainWindow), "Tamsivo 2026年12月8日");
+  EXPECT_EQ(r.CalendarDay(kMainWindow, "Calendar1"), 8);
+  EXPECT_EQ(BoxText(r, kTodayMemoWindow), "新的一天");
+  EXPECT_EQ(r.TimerInterval(kMainWindow, "时钟1"), 86399000);
+}
+
+TEST(Midnight, BackToTodayOnlyMovesTheCalendar) {
+  CalendarFixture f(2);
+  rt::Runtime& r = f.p.runtime();
+  r.SetCalendarValue(kMainWindow, "Calendar1", MakeDateTime(2025, 3, 9));
+  f.p.now = MakeDateTime(2026, 12, 9, 9, 0, 0);  // the clock moved on; TodayDate did not
+  image::EventArgs a;
+  OnBackToToday(a);
+  EXPECT_EQ(r.CalendarYear(kMainWindow, "Calendar1"), 2026);
+  EXPECT_EQ(r.CalendarDay(kMainWindow, "Calendar1"), 7);
+  EXPECT_TRUE(f.opened.empty());
+}
+
+TEST(MemoEditor, AFailedSaveKeepsTheEditorAndTheText) {
+  TestProgram p;
+  p.WriteFile("事件数据.edb", "this is not a memo store\n");
+  int closes = 0;
+  std::string stillThere;
+  p.onModal = [&](const std::string& w) {
+    rt::Runtime& r = p.runtime();
+    r.SetEditText(w, kBox, "千万别丢");
+    r.CloseWindow(w);  // refused: the save failed
+    ++closes;
+    EXPECT_TRUE(r.IsLoaded(w));
+    stillThere = BoxText(r, w.c_str());
+    r.CloseWindow(w);  // tries again, fails again
+    ++closes;
+    EXPECT_TRUE(r.IsLoaded(w));
+    r.EndProgram(0);  // the user gives up (the test must get out)
+  };
+  p.Start();
+  ASSERT_EQ(p.messages.size(), 1u);  // the store could not be opened
+  EXPECT_NE(p.messages[0].text.find("事件数据.edb"), std::string::npos);
+  p.runtime().SetCalendarValue(kMainWindow, "Calendar1", kOther);
+  image::EventArgs a;
+  OnCalendarDblClick(a);
+  EXPECT_EQ(closes, 2);
+  EXPECT_EQ(stillThere, "千万别丢");
+  ASSERT_GE(p.messages.size(), 3u);
+  EXPECT_NE(p.messages[1].text.find("备忘录没有保存"), std::string::npos);
+  EXPECT_NE(p.messages[1].text.find("事件数据.edb"), std::string::npos);
+  EXPECT_EQ(p.ReadFile("事件数据.edb"), "this is not a memo store\n");
+}

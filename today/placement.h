@@ -1,0 +1,10 @@
+// Where the today-memo window stands.
+#pragma once
+
+#include "app/program_image.h"
+
+void PlaceTodayWindow();
+void SaveTodayWindowPosition();
+
+void OnMainWindowMoved(image::EventArgs&);
+void OnTodayWindowMoved(image::EventArgs&);
