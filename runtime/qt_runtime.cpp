@@ -793,7 +793,13 @@ class QtRuntime final : public rt::Runtime {
             QAction* a = m->addAction(QString::fromUtf8(item.caption));
             a->setCheckable(item.checkable);
             const std::string iname = item.caption;
-            QObject::connect(a, &QAction::triggered, w, [this, wname, iname] {
+            QObject::connect(a, &QAction::triggered, w, [this, wname, iname, a] {
+              // A check mark changes only when the program sets it, so the
+              // handler sees the mark as it was before the click.
+              if (a->isCheckable()) {
+                QSignalBlocker block(a);
+                a->setChecked(!a->isChecked());
+              }
               if (WindowState* s = Find(wname)) Dispatch(*s, iname, Event::MenuItemChosen);
             });
             ws.menuItems[iname] = a;

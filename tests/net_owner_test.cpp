@@ -1,7 +1,5 @@
 // Finding the program's own window for a message box, on an X server of the
 // test's own (Xvfb, no window manager; the client list is set by hand).
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -15,6 +13,10 @@
 
 #include "net/owner_window.h"
 #include "tests/support/test_program.h"
+
+// Xlib's macros (None, Bool ...) must come after every other header.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 extern char** environ;
 
