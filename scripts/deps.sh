@@ -7,7 +7,7 @@ packages=(
   libcurl4-openssl-dev libopencc-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   xvfb xauth openbox xdotool x11-utils imagemagick fonts-wqy-microhei
-  dbus-x11 curl clang-format
+  dbus-x11 curl clang-format python3 wmctrl xclip sqlite3
 )
 missing=()
 for p in "${packages[@]}"; do
