@@ -8,6 +8,10 @@
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/today_memo.h"
+#include "net/time_correction.h"
+#include "today/desktop.h"
+#include "today/options.h"
+#include "today/placement.h"
 
 using image::ControlDesc;
 using image::ControlKind;
@@ -125,6 +129,19 @@ constexpr HandlerEntry kHandlers[] = {
     {"MemoEditWindow", nullptr, Event::Created, OnMemoEditorCreated},
     {"MemoEditWindow", nullptr, Event::AskedToClose, OnMemoEditorClose},
     {"TodayMemoWindow", nullptr, Event::Created, OnTodayMemoWindowCreated},
+    {"TodayMemoWindow", nullptr, Event::AskedToClose, OnTodayWindowClose},
+    {"MainWindow", "矫正系统系统时间", Event::MenuItemChosen, OnCorrectTimeMenu},
+    {"MainWindow", nullptr, Event::PositionChanged, OnMainWindowMoved},
+    {"TodayMemoWindow", nullptr, Event::PositionChanged, OnTodayWindowMoved},
+    {"MainWindow", "嵌入桌面", Event::MenuItemChosen, OnEmbedMenu},
+    {"OptionsWindow", nullptr, Event::Created, LoadOptionsWindow},
+    {"OptionsWindow", "选择框1", Event::Clicked, OnPinBox},
+    {"OptionsWindow", "选择框2", Event::Clicked, OnClickThroughBox},
+    {"OptionsWindow", "选择框3", Event::Clicked, OnStartAtBootBox},
+    {"OptionsWindow", "选择框4", Event::Clicked, OnTrayBox},
+    {"OptionsWindow", "选择框5", Event::Clicked, OnReturnToTodayBox},
+    {"OptionsWindow", "单选框1", Event::Clicked, OnPositionButton},
+    {"OptionsWindow", "单选框_记录方式1", Event::Clicked, OnRecordModeButton},
 };
 
 constexpr image::ProgramImage kImage = {

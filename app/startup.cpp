@@ -5,6 +5,7 @@
 #include "memo/memo_store.h"
 #include "settings/settings.h"
 #include "system/registration.h"
+#include "today/desktop.h"
 
 void ProgramStart() {
   CollectionList.clear();
@@ -41,6 +42,8 @@ void MainWindowCreated() {
   ReturnToToday = ReadFlagSetting(kMainSection, "记录后回到今天") ? 1 : 0;
   Rt().SetMenuChecked(kMainWindow, "开机启动本程序", ReadFlagSetting(kMainSection, "开机启动"));
   ApplyVisibility();
+  // Last, so both windows exist and have their place and visibility.
+  if (embedded) ApplyDesktopEmbedding();
 }
 
 void EndOfProgramCleanup() {

@@ -4,6 +4,44 @@
 #include <climits>
 #include <cmath>
 
+namespace {
+
+// Whether an out-of-range number is too large (rather than too small): the
+// decimal exponent of its first significant digit says which, since the two
+// limits lie over six hundred powers of ten apart.
+bool TooLarge(std::string_view num) {
+  size_t i = num.empty() || (num[0] != '-' && num[0] != '+') ? 0 : 1;
+  while (i < num.size() && num[i] == '0') ++i;
+  long long magnitude = 0;
+  while (i < num.size() && num[i] >= '0' && num[i] <= '9') {
+    ++magnitude;
+    ++i;
+  }
+  if (i < num.size() && num[i] == '.') {
+    ++i;
+    if (magnitude == 0) {
+      while (i < num.size() && num[i] == '0') {
+        --magnitude;
+        ++i;
+      }
+    }
+    while (i < num.size() && num[i] >= '0' && num[i] <= '9') ++i;
+  }
+  long long exponent = 0;
+  if (i < num.size() && (num[i] == 'e' || num[i] == 'E')) {
+    ++i;
+    const bool negative = i < num.size() && num[i] == '-';
+    if (i < num.size() && (num[i] == '-' || num[i] == '+')) ++i;
+    for (; i < num.size(); ++i) {
+      if (exponent < 1000000000) exponent = exponent * 10 + (num[i] - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  return magnitude + exponent > 0;
+}
+
+}  // namespace
+
 double TextToNumber(std::string_view s) {
   size_t i = 0;
   while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
@@ -30,7 +68,9 @@ double TextToNumber(std::string_view s) {
   double v = 0.0;
   auto res = std::from_chars(num.data(), num.data() + num.size(), v);
   if (res.ec == std::errc::result_out_of_range) {
-    return num.front() == '-' ? -HUGE_VAL : HUGE_VAL;
+    const bool negative = num.front() == '-';
+    if (!TooLarge(num)) return negative ? -0.0 : 0.0;
+    return negative ? -HUGE_VAL : HUGE_VAL;
   }
   return res.ec == std::errc() ? v : 0.0;
 }

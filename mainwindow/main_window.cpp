@@ -62,6 +62,9 @@ void ShowMenuAtButton() {
 }
 
 void SaveMainWindowPosition() {
+  // A settings file deleted during the run would otherwise come back holding
+  // the position alone, and every other item would read as 0 next time.
+  EnsureSettingsFile();
   const rt::Geometry main = Rt().GetGeometry(kMainWindow);
   WriteSetting(kMainSection, "顶边", std::to_string(main.top));
   WriteSetting(kMainSection, "左边", std::to_string(main.left));
@@ -90,6 +93,14 @@ void OnHideMainMenu(image::EventArgs&) {
 
 void OnHideTodayMenu(image::EventArgs&) {
   WriteFlagSetting(kTodaySection, "隐藏", ToggleMenuMark(kHideTodayItem));
+  ApplyVisibility();
+}
+
+// The today window's close box hides it the way its menu item does, so it
+// can be brought back from the menu instead of being gone until a restart.
+void OnTodayWindowClose(image::EventArgs& args) {
+  args.cancel = true;
+  WriteFlagSetting(kTodaySection, "隐藏", true);
   ApplyVisibility();
 }
 

@@ -20,6 +20,7 @@ void OnTrayNotification(image::EventArgs&);
 void OnMenuButtonClicked(image::EventArgs&);
 void OnHideMainMenu(image::EventArgs&);
 void OnHideTodayMenu(image::EventArgs&);
+void OnTodayWindowClose(image::EventArgs&);
 void OnStartAtBootMenu(image::EventArgs&);
 void OnOptionsMenu(image::EventArgs&);
 void OnNewVersionMenu(image::EventArgs&);

@@ -44,15 +44,13 @@ std::string_view Trim(std::string_view s) {
 
 // Tabs and line breaks would break the jar's one-line-per-cookie format.
 bool HasControl(std::string_view s) {
-  return std::any_of(s.begin(), s.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-  });
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 bool IsIpAddress(std::string_view host) {
-  return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
-    return (c >= '0' && c <= '9') || c == '.';
-  }) ;
+  return !host.empty() && std::all_of(host.begin(), host.end(),
+                                      [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
 }
 
 // The directory of the request path, as cookies without a Path attribute use.
@@ -166,6 +164,7 @@ std::optional<CookieEntry> MakeCookieEntry(std::string_view host, std::string_vi
   }
   e.domain = hostLower;
   e.path = DefaultPath(requestPath);
+  if (HasControl(e.path)) return std::nullopt;
   std::optional<std::int64_t> maxAge;
   std::optional<std::int64_t> expires;
   data = semi == std::string_view::npos ? std::string_view() : data.substr(semi + 1);
@@ -190,8 +189,8 @@ std::optional<CookieEntry> MakeCookieEntry(std::string_view host, std::string_vi
         continue;
       }
       // Only the host's own parent domains, and never a bare top-level name.
-      const bool parent = hostLower.size() > domain.size() &&
-                          hostLower.ends_with("." + domain) && !IsIpAddress(hostLower);
+      const bool parent = hostLower.size() > domain.size() && hostLower.ends_with("." + domain) &&
+                          !IsIpAddress(hostLower);
       if (!parent || domain.find('.') == std::string::npos) return std::nullopt;
       e.domain = "." + domain;
       e.includeSubdomains = true;
@@ -215,7 +214,7 @@ std::optional<CookieEntry> MakeCookieEntry(std::string_view host, std::string_vi
       e.expires = 1;
     } else {
       e.expires = *maxAge > std::numeric_limits<std::int64_t>::max() - now ? std::int64_t{1} << 62
-                                                                            : now + *maxAge;
+                                                                           : now + *maxAge;
     }
   } else if (expires) {
     e.expires = *expires > 0 ? *expires : 1;
@@ -278,9 +277,8 @@ std::string CookieJarPath() {
   return data + "/tamsivo/cookies.txt";
 }
 
-bool StoreCookies(const std::string& jarPath, std::string_view host,
-                  std::string_view requestPath, const std::vector<CookiePair>& cookies,
-                  std::int64_t now) {
+bool StoreCookies(const std::string& jarPath, std::string_view host, std::string_view requestPath,
+                  const std::vector<CookiePair>& cookies, std::int64_t now) {
   if (jarPath.empty() || cookies.empty()) return false;
   const size_t slash = jarPath.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : jarPath.substr(0, slash);

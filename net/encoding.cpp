@@ -6,11 +6,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
-#include <optional>
-#include <unordered_map>
-
 #include <opencc/Config.hpp>
 #include <opencc/Converter.hpp>
+#include <optional>
+#include <unordered_map>
 
 #ifndef TAMSIVO_OPENCC_DIR
 #define TAMSIVO_OPENCC_DIR ""
@@ -93,10 +92,10 @@ std::optional<std::string> Convert(const std::string& to, const std::string& fro
 // "?" for a unit (or surrogate pair) the target cannot hold.
 Bad UnmappableWide(std::string_view rest) {
   if (rest.size() >= 4) {
-    const auto hi = static_cast<uint16_t>(static_cast<uint8_t>(rest[0]) |
-                                          static_cast<uint8_t>(rest[1]) << 8);
-    const auto lo = static_cast<uint16_t>(static_cast<uint8_t>(rest[2]) |
-                                          static_cast<uint8_t>(rest[3]) << 8);
+    const auto hi =
+        static_cast<uint16_t>(static_cast<uint8_t>(rest[0]) | static_cast<uint8_t>(rest[1]) << 8);
+    const auto lo =
+        static_cast<uint16_t>(static_cast<uint8_t>(rest[2]) | static_cast<uint8_t>(rest[3]) << 8);
     if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000) return {"?", 4};
   }
   return {"?", 2};

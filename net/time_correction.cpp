@@ -13,8 +13,7 @@ constexpr const char* kStartMarker = "window.baidu_time(";
 constexpr const char* kEndMarker = ")";
 constexpr const char* kSetPrefix = "当前矫正时间为:";
 constexpr const char* kSetSuffix = "\r\n\r\n若矫正时间差别过大，再次尝试矫正便可！";
-constexpr const char* kNoTime =
-    "矫正系统时间失败：未能从时间网页读取时间，系统时间没有改动。";
+constexpr const char* kNoTime = "矫正系统时间失败：未能从时间网页读取时间，系统时间没有改动。";
 constexpr const char* kNotSet = "无法设置系统时间：";
 constexpr const char* kPageTime = "\r\n网页时间为:";
 

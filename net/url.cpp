@@ -45,10 +45,13 @@ std::string UrlHost(std::string_view url) {
 
 std::string UrlPath(std::string_view url) {
   const std::string host = UrlHost(url);
+  // The host is looked for after the scheme: a host such as "h" or "tp" is
+  // found inside "http://" itself, and the path would start at its "//".
+  const size_t scheme = url.starts_with("https://") ? 8 : url.starts_with("http://") ? 7 : 0;
+  size_t from = FindIgnoringCase(url.substr(scheme), host);
   // The host is not always a piece of the URL ("http://" removed from its
   // middle); then the search for "/" starts at the beginning.
-  size_t from = FindIgnoringCase(url, host);
-  if (from == std::string_view::npos) from = 0;
+  from = from == std::string_view::npos ? 0 : from + scheme;
   const size_t slash = url.find('/', from);
   if (slash == std::string_view::npos) return "/";
   return std::string(url.substr(slash));

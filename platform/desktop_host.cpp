@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,9 +65,7 @@ bool OwnedByThisProcess(const Connection& c, Window w) {
   return pid.size() == 1 && pid[0] == static_cast<unsigned long>(::getpid());
 }
 
-// A window the window manager looks after (ICCCM WM_STATE normal or iconic)
-// takes state changes as requests to the root; a withdrawn one carries them
-// as properties the window manager reads when the window is mapped.
+// A window the window manager looks after (ICCCM WM_STATE normal or iconic).
 bool Managed(const Connection& c, Window w) {
   const Atom wmState = c.atom("WM_STATE");
   const std::vector<unsigned long> state = ReadLongs(c.get(), w, wmState, wmState);
@@ -89,6 +88,12 @@ void SendToRoot(const Connection& c, Window w, Atom type, long l0, long l1 = 0, 
 
 constexpr unsigned long kAllDesktops = 0xFFFFFFFFul;
 
+// A managed window takes state changes as requests to the root; a withdrawn
+// one carries them as properties the window manager reads when it maps the
+// window. A window just being shown may be taken on between our two steps,
+// so an unmanaged one gets both: the properties first, then the requests,
+// which then arrive after the window manager has read the properties or
+// after it has taken the window on.
 void Pin(const Connection& c, Window w, bool on) {
   Display* d = c.get();
   const Atom netState = c.atom("_NET_WM_STATE");
@@ -96,40 +101,39 @@ void Pin(const Connection& c, Window w, bool on) {
   const Atom pinned[] = {c.atom("_NET_WM_STATE_BELOW"), c.atom("_NET_WM_STATE_STICKY"),
                          c.atom("_NET_WM_STATE_SKIP_TASKBAR"), c.atom("_NET_WM_STATE_SKIP_PAGER")};
 
-  if (Managed(c, w)) {
-    const long action = on ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
-    SendToRoot(c, w, netState, action, static_cast<long>(pinned[0]), static_cast<long>(pinned[1]));
-    SendToRoot(c, w, netState, action, static_cast<long>(pinned[2]), static_cast<long>(pinned[3]));
-    unsigned long desktop = kAllDesktops;
-    if (!on) {
-      const std::vector<unsigned long> current =
-          ReadLongs(d, c.root(), c.atom("_NET_CURRENT_DESKTOP"), XA_CARDINAL);
-      desktop = current.empty() ? 0 : current[0];
+  if (!Managed(c, w)) {
+    std::vector<unsigned long> atoms = ReadLongs(d, w, netState, XA_ATOM);
+    for (const Atom a : pinned) {
+      const auto it = std::find(atoms.begin(), atoms.end(), a);
+      if (on && it == atoms.end()) atoms.push_back(a);
+      if (!on && it != atoms.end()) atoms.erase(it);
     }
-    SendToRoot(c, w, netDesktop, static_cast<long>(desktop));
-    return;
+    if (atoms.empty()) {
+      XDeleteProperty(d, w, netState);
+    } else {
+      XChangeProperty(d, w, netState, XA_ATOM, 32, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(atoms.data()),
+                      static_cast<int>(atoms.size()));
+    }
+    if (on) {
+      const unsigned long all = kAllDesktops;
+      XChangeProperty(d, w, netDesktop, XA_CARDINAL, 32, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(&all), 1);
+    } else {
+      XDeleteProperty(d, w, netDesktop);
+    }
   }
 
-  std::vector<unsigned long> atoms = ReadLongs(d, w, netState, XA_ATOM);
-  for (const Atom a : pinned) {
-    const auto it = std::find(atoms.begin(), atoms.end(), a);
-    if (on && it == atoms.end()) atoms.push_back(a);
-    if (!on && it != atoms.end()) atoms.erase(it);
+  const long action = on ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
+  SendToRoot(c, w, netState, action, static_cast<long>(pinned[0]), static_cast<long>(pinned[1]));
+  SendToRoot(c, w, netState, action, static_cast<long>(pinned[2]), static_cast<long>(pinned[3]));
+  unsigned long desktop = kAllDesktops;
+  if (!on) {
+    const std::vector<unsigned long> current =
+        ReadLongs(d, c.root(), c.atom("_NET_CURRENT_DESKTOP"), XA_CARDINAL);
+    desktop = current.empty() ? 0 : current[0];
   }
-  if (atoms.empty()) {
-    XDeleteProperty(d, w, netState);
-  } else {
-    XChangeProperty(d, w, netState, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(atoms.data()),
-                    static_cast<int>(atoms.size()));
-  }
-  if (on) {
-    const unsigned long all = kAllDesktops;
-    XChangeProperty(d, w, netDesktop, XA_CARDINAL, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&all), 1);
-  } else {
-    XDeleteProperty(d, w, netDesktop);
-  }
+  SendToRoot(c, w, netDesktop, static_cast<long>(desktop));
 }
 
 class X11DesktopHost final : public DesktopHost {
@@ -167,12 +171,8 @@ DesktopHost& Host() { return g_host ? *g_host : X11Host(); }
 
 void SetDesktopHost(DesktopHost* host) { g_host = host; }
 
-std::uintptr_t FindTopLevelWindow(const char* className) {
-  return Host().FindTopLevel(className);
-}
+std::uintptr_t FindTopLevelWindow(const char* className) { return Host().FindTopLevel(className); }
 
 std::uintptr_t FirstChildWindow(std::uintptr_t window) { return Host().FirstChild(window); }
 
-void SetParentWindow(std::uintptr_t window, std::uintptr_t host) {
-  Host().SetParent(window, host);
-}
+void SetParentWindow(std::uintptr_t window, std::uintptr_t host) { Host().SetParent(window, host); }

@@ -19,8 +19,8 @@ std::vector<Window> ClientList(Display* display, Window root) {
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, root, clientList, 0, 1L << 20, False, XA_WINDOW, &type,
-                           &format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(display, root, clientList, 0, 1L << 20, False, XA_WINDOW, &type, &format,
+                           &count, &after, &data) == Success &&
         data != nullptr) {
       if (type == XA_WINDOW && format == 32) {
         // 32-bit properties arrive as longs.
@@ -50,8 +50,8 @@ long WindowPid(Display* display, Window window, Atom pidAtom) {
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
   long pid = 0;
-  if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
-                         &count, &after, &data) == Success &&
+  if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count,
+                         &after, &data) == Success &&
       data != nullptr) {
     if (type == XA_CARDINAL && format == 32 && count == 1) {
       pid = static_cast<long>(*reinterpret_cast<const unsigned long*>(data));
@@ -78,8 +78,8 @@ void EnumTopLevelWindows(TopLevelWindowVisitor visit) {
   for (const Window window : ClientList(display, root)) {
     XWindowAttributes attributes;
     if (XGetWindowAttributes(display, window, &attributes) == 0) continue;  // gone
-    found.push_back({window, WindowPid(display, window, pidAtom),
-                     attributes.map_state == IsViewable});
+    found.push_back(
+        {window, WindowPid(display, window, pidAtom), attributes.map_state == IsViewable});
   }
   XSync(display, False);
   XSetErrorHandler(previous);

@@ -68,6 +68,7 @@ struct WindowState {
   bool destroying = false;
   QPoint lastReportedPos{INT_MIN, INT_MIN};
   QEventLoop* modalLoop = nullptr;
+  bool modal = false;
   int order = 0;
 };
 
@@ -117,11 +118,16 @@ class QtRuntime final : public rt::Runtime {
       if (WindowState* s = Find(name)) FirstActivation(*s);
     };
 
+    // Moves made while windows are being created are not reported: they only
+    // give windows a first place and must not be stored as the user's choice.
+    ++creating_;
     Dispatch(ws, "", Event::Created);
+    --creating_;
     WindowState* again = Find(name);
     if (!again || ending_) return;  // the created handler ended the program
     again->created = true;
     again->lastReportedPos = again->widget->pos();
+    again->modal = modal;
     if (modal) again->widget->setWindowModality(Qt::ApplicationModal);
     if (again->desiredVisible) again->widget->show();
     // The first activation also comes for a window that starts hidden, so a
@@ -173,8 +179,8 @@ class QtRuntime final : public rt::Runtime {
     ending_ = true;
     exitCode_ = code;
     // Owned windows go first, the start-up window last, as their owners
-    // outlive them. Each gets its close handler (so an open memo is saved)
-    // and then its destruction steps.
+    // outlive them. A modal window still open gets its close handler (so an
+    // open memo is saved); then each runs its destruction steps.
     std::vector<std::string> names;
     for (auto& [name, ws] : windows_) names.push_back(name);
     std::sort(names.begin(), names.end(), [this](const std::string& a, const std::string& b) {
@@ -183,7 +189,7 @@ class QtRuntime final : public rt::Runtime {
     for (const std::string& name : names) {
       WindowState* ws = Find(name);
       if (!ws) continue;
-      if (ws->order != 1) {
+      if (ws->modal) {
         image::EventArgs args;
         Dispatch(*ws, "", Event::AskedToClose, args);
       }
@@ -706,6 +712,7 @@ class QtRuntime final : public rt::Runtime {
     const QPoint pos = ws.widget->pos();
     if (pos == ws.lastReportedPos) return;
     ws.lastReportedPos = pos;
+    if (creating_ > 0) return;
     Dispatch(ws, "", Event::PositionChanged);
   }
 
@@ -893,6 +900,7 @@ class QtRuntime final : public rt::Runtime {
   bool ending_ = false;
   int exitCode_ = 0;
   int loadCounter_ = 0;
+  int creating_ = 0;
 };
 
 int g_signalPipe[2] = {-1, -1};

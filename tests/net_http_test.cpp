@@ -196,11 +196,22 @@ TEST(Http, OnlyTheUrlSendsTheDefaultHeadersInOrder) {
   EXPECT_TRUE(request.starts_with("GET /t?x=1 HTTP/1.1\r\n")) << request;
   EXPECT_NE(request.find("\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"),
             std::string::npos);
-  EXPECT_NE(request.find("\r\n" + kAccept + "Referer: http://" + url +
-                         "\r\nAccept-Language: zh-cn\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      request.find("\r\n" + kAccept + "Referer: http://" + url + "\r\nAccept-Language: zh-cn\r\n"),
+      std::string::npos)
       << request;
   EXPECT_EQ(request.find("Cookie:"), std::string::npos);
+}
+
+TEST(Http, ProxyCarriesPlainHttpRequests) {
+  TestProgram p;
+  RawServer proxy("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nvp", false);
+  const std::string proxyAddress = proxy.Url("");
+  // The name never resolves: only the proxy on 127.0.0.1 is reached.
+  EXPECT_EQ(网页_访问("http://far.invalid/page", 0, " " + proxyAddress + " "), "vp");
+  EXPECT_TRUE(proxy.Request().starts_with("GET http://far.invalid/page HTTP/1.1\r\n"))
+      << proxy.Request();
+  EXPECT_NE(proxy.Request().find("Referer: http://far.invalid/page\r\n"), std::string::npos);
 }
 
 TEST(Http, PostSendsFormBodyOnlyWhenThereIsData) {
@@ -228,9 +239,9 @@ TEST(Http, WrongMethodShowsTheMessageAndSendsNothing) {
   });
   web.Start();
   std::string headers = "untouched";
-  EXPECT_EQ(网页_访问(web.Url("/x"), 2, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                      &headers),
-            "");
+  EXPECT_EQ(
+      网页_访问(web.Url("/x"), 2, std::nullopt, std::nullopt, std::nullopt, std::nullopt, &headers),
+      "");
   EXPECT_EQ(网页_访问(web.Url("/x"), -1), "");
   EXPECT_EQ(web.requests, 0);
   EXPECT_EQ(headers, "untouched");
@@ -327,9 +338,8 @@ TEST(Http, CookiesAreStoredInOrderAndSentAgain) {
 TEST(Http, RedirectsAreFollowedOnlyToHttpAndOnlySoFar) {
   TestProgram p;
   WebServer web;
-  web.server.Get("/hop", [](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect("/final");
-  });
+  web.server.Get(
+      "/hop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/final"); });
   web.server.Get("/final", [](const httplib::Request&, httplib::Response& res) {
     res.set_content("final", "text/plain");
   });
@@ -340,9 +350,8 @@ TEST(Http, RedirectsAreFollowedOnlyToHttpAndOnlySoFar) {
   web.server.Get("/file", [](const httplib::Request&, httplib::Response& res) {
     res.set_redirect("file:///etc/passwd");
   });
-  web.server.Get("/loop", [](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect("/loop");
-  });
+  web.server.Get(
+      "/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
   web.Start();
 
   std::string headers;
@@ -376,8 +385,8 @@ TEST(Http, SilentServerAndBadAddressesGiveEmptyResults) {
   SetHttpLimitsForTesting(HttpLimits{});
 
   std::string headers = "untouched";
-  EXPECT_EQ(网页_访问("http://127.0.0.1:1/", std::nullopt, std::nullopt, std::nullopt,
-                      std::nullopt, std::nullopt, &headers),
+  EXPECT_EQ(网页_访问("http://127.0.0.1:1/", std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                      std::nullopt, &headers),
             "");
   EXPECT_EQ(headers, "");
   EXPECT_EQ(网页_访问(""), "");

@@ -29,13 +29,14 @@ class OwnXServer {
     int fds[2];
     if (pipe(fds) != 0) return;
     const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp",
-                          "-screen", "0", "640x480x24", nullptr};
+    const char* argv[] = {"Xvfb",    "-displayfd", fd.c_str(),   "-nolisten", "tcp",
+                          "-screen", "0",          "640x480x24", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
-    const int rc = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char**>(argv),
-                                environ);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const int rc =
+        posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (rc != 0) {
@@ -106,8 +107,8 @@ TEST(OwnerWindow, ProgramsFirstVisibleWindowIsTheOwner) {
 
   // A window manager's client list decides the order when there is one.
   const Window list[] = {hidden, mine, other};
-  XChangeProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_CLIENT_LIST", False), XA_WINDOW,
-                  32, PropModeReplace, reinterpret_cast<const unsigned char*>(list), 3);
+  XChangeProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(list), 3);
   XSync(d, False);
   windows = ListVisibleWindows();
   ASSERT_EQ(windows.size(), 2u);

@@ -104,7 +104,9 @@ TEST(Encodings, UnmappableAndBrokenInput) {
   // A character GBK lacks becomes "?" on the UTF-8 path too (U+1F600).
   EXPECT_EQ(Utf8ToGbk("a\xF0\x9F\x98\x80z"), "a?z");
   // Broken UTF-8 does not stop the conversion.
-  EXPECT_EQ(Utf8ToGbk("a\xFF" "b"), "a?b");
+  EXPECT_EQ(Utf8ToGbk("a\xFF"
+                      "b"),
+            "a?b");
   // Length is kept even for a GBK text cut inside a character.
   const std::string cut = Bytes({0xF3, 0x77, 0xF3});
   EXPECT_EQ(ToSimplifiedChinese(cut), Bytes({0xCC, 0xE5, 0xF3}));
@@ -133,11 +135,12 @@ TEST(RequestHeaders, Completion) {
             "REFERER: x\r\nACCEPT: */*\r\nAccept-Language: zh-cn\r\n");
 
   // POST body headers come after the defaults, even past a caller's type.
-  const std::string post = CompleteRequestHeaders("Content-Type: text/plain\r\n", url, true,
-                                                  "a=1&b=hello");
-  EXPECT_TRUE(post.ends_with("Accept-Language: zh-cn\r\n"
-                             "Content-Type: application/x-www-form-urlencoded\r\n"
-                             "Content-Length: 11\r\n"));
+  const std::string post =
+      CompleteRequestHeaders("Content-Type: text/plain\r\n", url, true, "a=1&b=hello");
+  EXPECT_TRUE(
+      post.ends_with("Accept-Language: zh-cn\r\n"
+                     "Content-Type: application/x-www-form-urlencoded\r\n"
+                     "Content-Length: 11\r\n"));
   EXPECT_EQ(CompleteRequestHeaders("", url, true, ""), CompleteRequestHeaders("", url, false, ""));
 
   // A last caller line without its line end gets one; control bytes in the
@@ -207,9 +210,9 @@ TEST(Cookies, JarEntries) {
 
 TEST(Cookies, RandomHeaderBlocksAreHandledSafely) {
   std::mt19937 random(20121201);
-  const std::string pieces[] = {"Set-Cookie:", "set-cookie: ",       "=",      ";",
-                                "\r\n",        "\n",                "\t",     "domain=",
-                                "x",           std::string("\0", 1), "path=/", "max-age=-"};
+  const std::string pieces[] = {"Set-Cookie:", "set-cookie: ", "=",       ";", "\r\n",
+                                "\n",          "\t",           "domain=", "x", std::string("\0", 1),
+                                "path=/",      "max-age=-"};
   for (int round = 0; round < 2000; ++round) {
     std::string block;
     const int n = static_cast<int>(random() % 20);

@@ -5,6 +5,7 @@
 
 #include "app/datetime.h"
 #include "app/program.h"
+#include "memo/calendar.h"
 #include "memo/memo_store.h"
 #include "settings/settings.h"
 #include "tests/support/test_program.h"
@@ -99,4 +100,30 @@ TEST(Startup, CloseBoxEndsTheProgramWithItsCleanUp) {
   EXPECT_FALSE(p.runtime().IsLoaded(kTodayMemoWindow));
   EXPECT_TRUE(CollectionList.empty());
   EXPECT_TRUE(PositionButtons.empty());
+}
+
+TEST(Shutdown, EndingWithTheEditorOpenKeepsTheMemo) {
+  TestProgram p;
+  p.onModal = [&](const std::string& w) {
+    p.runtime().SetEditText(w, "编辑框1", "写到一半");
+    p.runtime().EndProgram(0);  // what SIGTERM does at log-out
+  };
+  p.Start();
+  p.runtime().SetCalendarValue(kMainWindow, "Calendar1", MakeDateTime(2026, 12, 20));
+  OpenMemoEditor();
+  ASSERT_TRUE(FindDayMemo(MakeDateTime(2026, 12, 20)));
+  EXPECT_EQ(ReadMemoText(), "写到一半");
+  // Ending the program does not count as the user hiding the today window.
+  EXPECT_EQ(ReadSetting(kTodaySection, "隐藏"), "0");
+}
+
+TEST(Shutdown, TodayWindowCloseBoxHidesItInsteadOfDestroyingIt) {
+  TestProgram p;
+  p.Start();
+  p.runtime().CloseWindow(kTodayMemoWindow);
+  p.Pump();
+  EXPECT_TRUE(p.runtime().IsLoaded(kTodayMemoWindow));
+  EXPECT_FALSE(p.runtime().IsVisible(kTodayMemoWindow));
+  EXPECT_EQ(ReadSetting(kTodaySection, "隐藏"), "1");
+  EXPECT_TRUE(p.runtime().MenuChecked(kMainWindow, "今天备忘录 隐藏"));
 }

@@ -4,7 +4,10 @@
 //   pinning_probe app      two program windows ("pin-main" mapped, "pin-today"
 //                          not yet mapped) and an ordinary one ("plain");
 //                          prints "ready <main> <today> <plain>", then reads
-//                          commands: pin, unpin, map, quit; answers "done".
+//                          commands: pin, unpin, map, reshow, quit; answers
+//                          "done". reshow withdraws "pin-today", maps it again
+//                          and pins both at once, as showing a hidden window
+//                          and re-applying the pinning does.
 //   pinning_probe desktop  a stand-in for the file manager's desktop window
 //                          (_NET_WM_WINDOW_TYPE_DESKTOP); prints "ready <id>"
 //                          and stays until killed.
@@ -39,9 +42,12 @@ bool HasWmState(Display* d, Window w) {
   int format = 0;
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
+  // Normal or iconic: the window manager has the window.
   const bool ok = XGetWindowProperty(d, w, wmState, 0, 2, False, wmState, &type, &format, &count,
                                      &after, &data) == Success &&
-                  data != nullptr && count > 0;
+                  data != nullptr && count > 0 &&
+                  (reinterpret_cast<const unsigned long*>(data)[0] == NormalState ||
+                   reinterpret_cast<const unsigned long*>(data)[0] == IconicState);
   if (data) XFree(data);
   return ok;
 }
@@ -51,6 +57,21 @@ void MapManaged(Display* d, Window w) {
   XMapWindow(d, w);
   XSync(d, False);
   for (int i = 0; i < 250 && !HasWmState(d, w); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+// ICCCM withdrawal, as a toolkit hides a window; waits until the window
+// manager has let go of it.
+void Withdraw(Display* d, Window w) {
+  XUnmapWindow(d, w);
+  XEvent e;
+  std::memset(&e, 0, sizeof e);
+  e.xunmap.type = UnmapNotify;
+  e.xunmap.event = DefaultRootWindow(d);
+  e.xunmap.window = w;
+  XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  XSync(d, False);
+  for (int i = 0; i < 250 && HasWmState(d, w); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
@@ -77,6 +98,11 @@ int App(Display* d) {
       Pin(main, today, false);
     } else if (command == "map") {
       MapManaged(d, today);
+    } else if (command == "reshow") {
+      Withdraw(d, today);
+      XMapWindow(d, today);
+      XFlush(d);
+      Pin(main, today, true);
     } else if (command == "quit") {
       break;
     }
@@ -88,8 +114,8 @@ int App(Display* d) {
 
 int Desktop(Display* d) {
   const int screen = DefaultScreen(d);
-  const Window win = MakeWindow(d, "stand-in desktop", 0, 0, DisplayWidth(d, screen),
-                                DisplayHeight(d, screen));
+  const Window win =
+      MakeWindow(d, "stand-in desktop", 0, 0, DisplayWidth(d, screen), DisplayHeight(d, screen));
   const Atom type = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
   XChangeProperty(d, win, XInternAtom(d, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
                   PropModeReplace, reinterpret_cast<const unsigned char*>(&type), 1);

@@ -47,7 +47,7 @@ export DISPLAY=:$(head -n1 "$tmp/display")
 
 openbox --sm-disable >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
   sleep 0.05
 done
@@ -149,6 +149,11 @@ done
 send pin || fail "pin again"
 eventually pinned "$main" || fail "main window not pinned again"
 eventually pinned "$today" || fail "today window not pinned again"
+# A hidden window loses its state in the window manager; showing it and
+# pinning again at once must pin it, whoever is first at the server.
+send reshow || fail "reshow"
+eventually pinned "$today" || fail "shown-again window not pinned: $(state "$today")"
+eventually pinned "$main" || fail "main window not pinned after re-pinning"
 send quit
 
 # --- the real program: 嵌入桌面=1 pins both windows at start-up

@@ -49,12 +49,22 @@ TestProgram::TestProgram() : now(MakeDateTime(2026, 12, 7, 10, 0, 0)) {
   MakeRuntime();
 }
 
+TestProgram::TestProgram(const std::string& existingDir)
+    : now(MakeDateTime(2026, 12, 7, 10, 0, 0)), dir_(existingDir), ownsDir_(false) {
+  EnsureApplication();
+  CollectionList.clear();
+  PositionButtons.clear();
+  RecordModeButtons.clear();
+  MakeRuntime();
+}
+
 TestProgram::~TestProgram() {
   if (started_) Stop();
   Pump();
   Holder().reset();
   SetRuntime(nullptr);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  if (!ownsDir_) return;
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }

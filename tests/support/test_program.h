@@ -18,6 +18,9 @@ struct ShownMessage {
 class TestProgram {
  public:
   TestProgram();  // empty program directory, runtime installed with SetRuntime
+  // An existing program directory, left in place afterwards (for a directory
+  // shared with another process).
+  explicit TestProgram(const std::string& existingDir);
   ~TestProgram();
   TestProgram(const TestProgram&) = delete;
   TestProgram& operator=(const TestProgram&) = delete;
@@ -57,6 +60,7 @@ class TestProgram {
   std::string dir_;
   rt::Runtime* runtime_ = nullptr;
   bool started_ = false;
+  bool ownsDir_ = true;
 };
 
 // UTF-8 to GBK bytes, for building hand-edited settings files in tests.
