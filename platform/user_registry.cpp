@@ -29,7 +29,7 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 std::string ConfigHome() {
-  // The base directory spec ignores a relative XDG_CONFIG_HOME.
+  // The XDG base directory rules ignore a relative XDG_CONFIG_HOME.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg != nullptr && xdg[0] == '/') return xdg;
   std::string home;
