@@ -7,6 +7,7 @@
 #include "settings/settings.h"
 #include "system/registration.h"
 #include "system/start_at_boot.h"
+#include "today/desktop.h"
 
 // No web site of its own yet: a reserved name that never resolves to a
 // stranger's server.
@@ -40,6 +41,9 @@ void ApplyTrayIcon() {
 }
 
 void ApplyVisibility() {
+  const bool mainWasVisible = Rt().IsVisible(kMainWindow);
+  const bool todayWasVisible = Rt().IsVisible(kTodayMemoWindow);
+
   const bool mainHidden = ReadFlagSetting(kMainSection, "隐藏");
   Rt().SetMenuChecked(kMainWindow, kHideMainItem, mainHidden);
   Rt().SetVisible(kMainWindow, !mainHidden);
@@ -50,6 +54,12 @@ void ApplyVisibility() {
   const bool todayHidden = ReadFlagSetting(kTodaySection, "隐藏");
   Rt().SetMenuChecked(kMainWindow, kHideTodayItem, todayHidden);
   Rt().SetVisible(kTodayMemoWindow, !todayHidden);
+
+  // The window manager forgets a pinned window's state while it is hidden, so
+  // a window shown again is pinned again.
+  const bool shownAgain = (!mainWasVisible && Rt().IsVisible(kMainWindow)) ||
+                          (!todayWasVisible && Rt().IsVisible(kTodayMemoWindow));
+  if (shownAgain && ReadFlagSetting(kTodaySection, "嵌入桌面")) ApplyDesktopEmbedding();
 }
 
 void ShowMenuAtButton() {

@@ -153,7 +153,8 @@ std::optional<CookieEntry> MakeCookieEntry(std::string_view host, std::string_vi
                                            const CookiePair& cookie, std::int64_t now) {
   CookieEntry e;
   const std::string hostLower = LowerText(host);
-  if (hostLower.empty() || HasControl(hostLower)) return std::nullopt;
+  // A jar line that starts with "#" is a comment.
+  if (hostLower.empty() || hostLower.front() == '#' || HasControl(hostLower)) return std::nullopt;
   e.name = std::string(Trim(cookie.name));
   std::string_view data = cookie.data;
   const size_t semi = data.find(';');

@@ -21,9 +21,18 @@ def write_memo(desktop, main_wid, x, y, text):
     caption = desktop.xdo("getwindowname", editor)
     ex, ey, ew, eh = desktop.geometry(editor)
     desktop.click(ex + ew // 2, ey + eh // 2)
-    desktop.xdo("key", "ctrl+a")
-    desktop.xdo("type", "--delay", "30", text)
-    time.sleep(0.3)
+    # xdotool types characters outside the keymap by remapping a key on the
+    # fly, which can drop one on a busy machine: read back and retype.
+    for _ in range(4):
+        desktop.xdo("key", "ctrl+a")
+        desktop.xdo("type", "--delay", "60", text)
+        time.sleep(0.3)
+        desktop.xdo("key", "ctrl+a")
+        desktop.xdo("key", "ctrl+c")
+        time.sleep(0.2)
+        if desktop.clipboard() == text:
+            break
+    desktop.xdo("key", "End")
     close_window(desktop, editor)
     harness.wait_for(lambda: desktop.gone("^[0-9]+年[0-9]+月[0-9]+日 备忘录$"), 10, "editor to close")
     return caption

@@ -31,6 +31,7 @@ trap cleanup EXIT
 
 fail() {
   echo "FAIL: $*"
+  xprop -root _NET_CLIENT_LIST_STACKING 2>&1 | sed 's/^/  /'
   failures=$((failures + 1))
 }
 
@@ -77,9 +78,9 @@ released() {
      $(desktop_of "$1") != 4294967295 ]]
 }
 
-# Waits up to 5 s for a check to hold (the window manager works at its pace).
+# Waits up to 10 s for a check to hold (the window manager works at its pace).
 eventually() {
-  for _ in $(seq 100); do "$@" && return 0; sleep 0.05; done
+  for _ in $(seq 200); do "$@" && return 0; sleep 0.05; done
   "$@"
 }
 
