@@ -76,9 +76,15 @@ class Desktop:
         return not self.xdo("search", "--onlyvisible", "--name", name_regex, check=False)
 
     def geometry(self, wid):
-        out = self.xdo("getwindowgeometry", "--shell", wid)
-        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
-        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+        """Client area on the screen (xdotool's own figure is off under a
+        re-parenting window manager)."""
+        out = self.run("xwininfo", "-id", str(wid)).stdout
+        values = {}
+        for line in out.splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+                int(values["Width"]), int(values["Height"]))
 
     def screenshot(self, path):
         self.run("import", "-window", "root", path)
