@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "platform/xdg_dirs.h"
+
 namespace {
 
 // Bounds that keep a hostile server from filling the disk or the header.
@@ -78,20 +80,6 @@ bool SameCookie(const CookieEntry& a, const CookieEntry& b) {
 }
 
 bool Expired(const CookieEntry& e, std::int64_t now) { return e.expires != 0 && e.expires <= now; }
-
-std::string DataHome() {
-  // The base directory rules ignore a relative XDG_DATA_HOME.
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return xdg;
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h != nullptr && h[0] != '\0') {
-    home = h;
-  } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    home = pw->pw_dir;
-  }
-  if (home.empty()) return {};
-  return home + "/.local/share";
-}
 
 bool MakeDirectories(const std::string& dir) {
   for (size_t at = 1; at <= dir.size(); ++at) {
@@ -273,7 +261,7 @@ std::string FormatCookieJar(const std::vector<CookieEntry>& entries) {
 }
 
 std::string CookieJarPath() {
-  const std::string data = DataHome();
+  const std::string data = XdgDataHome();
   if (data.empty()) return {};
   return data + "/tamsivo/cookies.txt";
 }

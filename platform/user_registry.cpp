@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/xdg_dirs.h"
+
 namespace {
 
 std::string_view Trim(std::string_view s) {
@@ -28,24 +30,10 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string ConfigHome() {
-  // The XDG base directory rules ignore a relative XDG_CONFIG_HOME.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return xdg;
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h != nullptr && h[0] != '\0') {
-    home = h;
-  } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    home = pw->pw_dir;
-  }
-  if (home.empty()) return {};
-  return home + "/.config";
-}
-
 }  // namespace
 
 std::string UserRegistryFile() {
-  const std::string config = ConfigHome();
+  const std::string config = XdgConfigHome();
   if (config.empty()) return {};
   return config + "/tamsivo/registry.ini";
 }

@@ -14,6 +14,7 @@
 
 #include "app/program.h"
 #include "platform/module.h"
+#include "platform/xdg_dirs.h"
 #include "settings/settings.h"
 
 namespace {
@@ -22,20 +23,8 @@ constexpr const char* kEntryBaseName = "Tamsivo";
 constexpr std::string_view kEntrySuffix = ".desktop";
 constexpr const char* kEntryDescription = "避免忘记事情的程序";
 
-std::string ConfigHome() {
-  // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base
-  // directory rules ask.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg && xdg[0] == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return std::string(home) + "/.config";
-  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
-    return std::string(pw->pw_dir) + "/.config";
-  return {};
-}
-
 std::string AutostartDirectory() {
-  const std::string config = ConfigHome();
+  const std::string config = XdgConfigHome();
   return config.empty() ? std::string() : config + "/autostart";
 }
 
@@ -63,12 +52,23 @@ std::string QuoteExecArgument(std::string_view arg) {
   std::string out;
   for (char c : quoted) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;  // a raw line break would end the line
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '%': out += "%%"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;  // a raw line break would end the line
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '%':
+        out += "%%";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -79,11 +79,20 @@ std::string EscapeValue(std::string_view value) {
   std::string out;
   for (char c : value) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
