@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QIcon>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -67,6 +69,7 @@ struct WindowState {
   bool firstActivationDone = false;
   bool destroying = false;
   QPoint lastReportedPos{INT_MIN, INT_MIN};
+  QSize lastReportedFrameSize;
   QEventLoop* modalLoop = nullptr;
   bool modal = false;
   int order = 0;
@@ -127,6 +130,7 @@ class QtRuntime final : public rt::Runtime {
     if (!again || ending_) return;  // the created handler ended the program
     again->created = true;
     again->lastReportedPos = again->widget->pos();
+    again->lastReportedFrameSize = again->widget->frameGeometry().size();
     again->modal = modal;
     if (modal) again->widget->setWindowModality(Qt::ApplicationModal);
     if (again->desiredVisible) again->widget->show();
@@ -178,6 +182,11 @@ class QtRuntime final : public rt::Runtime {
     if (ending_) return;
     ending_ = true;
     exitCode_ = code;
+    // An open message box runs a loop of its own: close it, or the program
+    // would go on until someone answers it.
+    for (QPointer<QMessageBox>& box : boxes_) {
+      if (box) box->reject();
+    }
     // Owned windows go first, the start-up window last, as their owners
     // outlive them. A modal window still open gets its close handler (so an
     // open memo is saved); then each runs its destruction steps.
@@ -235,6 +244,13 @@ class QtRuntime final : public rt::Runtime {
                 height ? std::max(1, *height - extraH) : w->height());
     }
     w->move(left, top);
+    // Until the window manager has framed a shown window Qt takes its frame
+    // for its client area and would put the client where the frame was asked
+    // for: ask for the frame's place as such.
+    if (w->testAttribute(Qt::WA_WState_Created)) {
+      QWindow* handle = w->windowHandle();
+      if (handle && handle->frameMargins().isNull()) handle->setFramePosition(QPoint(left, top));
+    }
     if ((ws = Find(window))) NotifyMoved(*ws);
   }
 
@@ -617,7 +633,22 @@ class QtRuntime final : public rt::Runtime {
     }
     std::map<QAbstractButton*, int> ids;
     for (const B& b : buttons) ids[box.addButton(QString::fromUtf8(b.text), b.role)] = b.id;
-    box.exec();
+    // Ctrl+C copies the whole box as text (title, message, buttons), so what
+    // it said can be pasted elsewhere.
+    QShortcut copy(QKeySequence::Copy, &box);
+    QObject::connect(&copy, &QShortcut::activated, &box, [&box] {
+      const QString rule = QStringLiteral("---------------------------\n");
+      QString buttonTexts;
+      for (QAbstractButton* b : box.buttons()) buttonTexts += b->text() + QStringLiteral("   ");
+      QGuiApplication::clipboard()->setText(rule + box.windowTitle() + "\n" + rule + box.text() +
+                                            "\n" + rule + buttonTexts + "\n" + rule);
+    });
+    // Nothing is asked any more once the program is ending.
+    if (!ending_) {
+      boxes_.push_back(&box);
+      box.exec();
+      boxes_.pop_back();
+    }
     auto it = ids.find(box.clickedButton());
     if (it != ids.end()) return it->second;
     // Closed with Escape or the close box: the cancel-like answer.
@@ -710,8 +741,12 @@ class QtRuntime final : public rt::Runtime {
   void NotifyMoved(WindowState& ws) {
     if (!ws.created || ws.destroying || ending_) return;
     const QPoint pos = ws.widget->pos();
-    if (pos == ws.lastReportedPos) return;
+    // The outer size changes once the window manager has framed the window,
+    // and windows placed beside this one must follow that too.
+    const QSize frameSize = ws.widget->frameGeometry().size();
+    if (pos == ws.lastReportedPos && frameSize == ws.lastReportedFrameSize) return;
     ws.lastReportedPos = pos;
+    ws.lastReportedFrameSize = frameSize;
     if (creating_ > 0) return;
     Dispatch(ws, "", Event::PositionChanged);
   }
@@ -895,6 +930,7 @@ class QtRuntime final : public rt::Runtime {
   std::map<rt::StoreId, std::unique_ptr<TableStore>> stores_;
   rt::StoreId storeCounter_ = 0;
   QPointer<QSystemTrayIcon> tray_;
+  std::vector<QPointer<QMessageBox>> boxes_;  // open message boxes, innermost last
   std::vector<QEventLoop*> loops_;
   void (*endRoutine_)() = nullptr;
   bool ending_ = false;

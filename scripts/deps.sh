@@ -7,7 +7,8 @@ packages=(
   libcurl4-openssl-dev libopencc-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   xvfb xauth openbox xdotool x11-utils imagemagick fonts-wqy-microhei
-  dbus-x11 curl clang-format python3 wmctrl xclip sqlite3
+  dbus-x11 curl clang-format python3 wmctrl xclip sqlite3 trayer
+  clang-14 libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
