@@ -7,3 +7,6 @@ bash scripts/deps.sh
 bash scripts/build.sh
 cd build
 ctest --output-on-failure -j2 --timeout 600
+cd ..
+# A short fuzz pass over every target (clang build in build-fuzz/).
+bash scripts/fuzz.sh 10

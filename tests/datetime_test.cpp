@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "app/datetime.h"
 #include "app/textnum.h"
 
@@ -62,4 +64,21 @@ TEST(TextNumbers, ConversionsAsSettingsUseThem) {
   EXPECT_EQ(TextToInt("-1e300"), -2147483647 - 1);
   EXPECT_TRUE(NearWhole(TextToNumber("2.00000001"), 2));
   EXPECT_FALSE(NearWhole(TextToNumber("1.001"), 1));
+}
+
+TEST(TextNumbers, OutOfRangeNumbersKeepTheirSide) {
+  // Too small to hold is zero (keeping the sign), not an infinity.
+  EXPECT_EQ(TextToNumber("1e-400"), 0);
+  EXPECT_EQ(TextToNumber("-2.5e-330"), 0);
+  EXPECT_TRUE(std::signbit(TextToNumber("-2.5e-330")));
+  EXPECT_EQ(TextToNumber("0.0001e-321"), 0);
+  EXPECT_EQ(TextToNumber("123456789e-335"), 0);
+  EXPECT_EQ(TextToInt("1e-400"), 0);
+  // Still representable as a denormal, so kept.
+  EXPECT_EQ(TextToNumber("1e-310"), 1e-310);
+  // Too large is an infinity of the number's sign.
+  EXPECT_EQ(TextToNumber("1e400"), HUGE_VAL);
+  EXPECT_EQ(TextToNumber("-0.001e312"), -HUGE_VAL);
+  EXPECT_EQ(TextToNumber("99999999999999999999e300px"), HUGE_VAL);
+  EXPECT_EQ(TextToInt("1e400"), 2147483647);
 }

@@ -230,3 +230,35 @@ TEST(Cookies, RandomHeaderBlocksAreHandledSafely) {
     }
   }
 }
+
+TEST(UrlSplitting, HostsThatAppearInTheScheme) {
+  // "h", "tp" or "http" occur inside "http://"; the path still starts after
+  // the host.
+  EXPECT_EQ(UrlPath("http://h/x"), "/x");
+  EXPECT_EQ(UrlPath("http://h"), "/");
+  EXPECT_EQ(UrlPath("http://tp:8080/a?b=1"), "/a?b=1");
+  EXPECT_EQ(UrlPath("https://s/p"), "/p");
+  EXPECT_EQ(UrlPath("http://http/x"), "/x");
+  EXPECT_EQ(UrlPath("http:///x"), "/x");
+  EXPECT_EQ(UrlHost("http://h/x"), "h");
+  EXPECT_EQ(UrlPort("http://tp:8080/a?b=1"), 8080);
+}
+
+TEST(Cookies, EntriesThatWouldNotReadBackAreRefused) {
+  const CookiePair cookie{"n", "v"};
+  // A jar line starting with "#" is a comment, so such a host's cookie
+  // would vanish from the jar.
+  EXPECT_FALSE(MakeCookieEntry("#x", "/", cookie, 1));
+  EXPECT_FALSE(MakeCookieEntry("#HttpOnly_h", "/", cookie, 1));
+  // A request path with a tab or line break would split the jar line.
+  EXPECT_FALSE(MakeCookieEntry("h", "/a\tb/c", cookie, 1));
+  EXPECT_FALSE(MakeCookieEntry("h", "/a\nh\tTRUE/c", cookie, 1));
+  // An ordinary entry reads back whole.
+  const auto e = MakeCookieEntry("h.test", "/a b/c", cookie, 1);
+  ASSERT_TRUE(e);
+  const std::vector<CookieEntry> back = ParseCookieJar(FormatCookieJar({*e}));
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].domain, "h.test");
+  EXPECT_EQ(back[0].path, "/a b");
+  EXPECT_EQ(back[0].value, "v");
+}
