@@ -127,6 +127,23 @@ std::string Convert(Converter& conv, std::string_view in, std::string_view repla
 
 std::string FromUtf8(std::string_view utf8) {
   thread_local Converter conv("CP936", "UTF-8");
+  // glibc drops the tag characters U+E0000..U+E007F without a word; make
+  // them "?" like every other character GBK cannot hold.
+  std::string tagless;
+  if (utf8.find("\xF3\xA0") != std::string_view::npos) {
+    tagless.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+      const auto b = [&](size_t k) { return static_cast<unsigned char>(utf8[i + k]); };
+      if (i + 3 < utf8.size() && b(0) == 0xF3 && b(1) == 0xA0 && (b(2) == 0x80 || b(2) == 0x81) &&
+          (b(3) & 0xC0) == 0x80) {
+        tagless += '?';
+        i += 3;
+      } else {
+        tagless += utf8[i];
+      }
+    }
+    utf8 = tagless;
+  }
   return Convert(conv, utf8, "?", [](const unsigned char* s, size_t n) {
     const size_t len = Utf8CharLength(s, n);
     return len == 0 ? BrokenUtf8Length(s, n) : len;

@@ -73,6 +73,8 @@ TEST(Gbk, ConvertsBothWaysAndReplacesWhatItCannotHold) {
   // A character outside GBK becomes one '?', whatever its UTF-8 length.
   const std::string emoji = "\xF0\x9F\x98\x80";
   EXPECT_EQ(gbk::FromUtf8("a" + emoji + "b"), "a?b");
+  // Tag characters too (the converter would drop them silently).
+  EXPECT_EQ(gbk::FromUtf8("a\xF3\xA0\x80\x81\x7F"), "a?\x7F");
   // Broken UTF-8 does not stop the rest.
   EXPECT_EQ(gbk::FromUtf8(std::string("a\xFF\xE4\xB8") + "b左"), "a??b" + G("左"));
   // Invalid GBK: a stray byte, a lead byte without trail, a lead at the end.
