@@ -100,6 +100,8 @@ class Runtime {
   // Tray icon with the window's icon; on=false removes it.
   virtual void SetTrayIcon(std::string_view window, bool on, std::string_view tip = {}) = 0;
   virtual bool TrayIconShown() = 0;
+  // Whether the desktop has a notification area to show a tray icon in.
+  virtual bool TrayAvailable() = 0;
   virtual std::uintptr_t NativeHandle(std::string_view window) = 0;
   // Events of control `from` run the handlers of control `to`.
   virtual void RouteEvents(std::string_view window, std::string_view from,

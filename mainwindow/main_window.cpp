@@ -21,6 +21,9 @@ constexpr const char* kTrayTip = "Tamsivo";
 constexpr const char* kHideMainItem = "Tamsivo 隐藏";
 constexpr const char* kHideTodayItem = "今天备忘录 隐藏";
 constexpr const char* kStartAtBootItem = "开机启动本程序";
+constexpr const char* kNoTrayText =
+    "桌面上没有系统托盘，主窗口隐藏后将无法找回，所以没有隐藏。\r\n"
+    "请先启用桌面的系统托盘（通知区域），再隐藏主窗口。";
 constexpr const char* kAboutText =
     "本程序处于测试阶段\r\n\r\n"
     "意见和建议请提交到本项目的问题跟踪页：https://tamsivo.invalid/issues";
@@ -97,6 +100,12 @@ void OnTrayNotification(image::EventArgs& args) {
 void OnMenuButtonClicked(image::EventArgs&) { ShowMenuAtButton(); }
 
 void OnHideMainMenu(image::EventArgs&) {
+  // Without a notification area a hidden main window could not be brought
+  // back from anywhere: say so and keep it.
+  if (!Rt().MenuChecked(kMainWindow, kHideMainItem) && !Rt().TrayAvailable()) {
+    Rt().MessageBox(kNoTrayText, rt::MB_OK | rt::MB_ICONWARNING, std::string("Tamsivo"));
+    return;
+  }
   WriteFlagSetting(kMainSection, "隐藏", ToggleMenuMark(kHideMainItem));
   ApplyVisibility();
 }

@@ -391,6 +391,10 @@ class QtRuntime final : public rt::Runtime {
   }
 
   bool TrayIconShown() override { return tray_ && tray_->isVisible(); }
+  bool TrayAvailable() override {
+    return options_.trayAvailable ? options_.trayAvailable()
+                                  : QSystemTrayIcon::isSystemTrayAvailable();
+  }
 
   std::uintptr_t NativeHandle(std::string_view window) override {
     WindowState* ws = Find(window);

@@ -21,6 +21,8 @@ struct RuntimeOptions {
   std::function<int(std::string_view text, unsigned flags, const std::string& title)> messageBox;
   // Called once a modal window is up and its loop runs.
   std::function<void(const std::string& window)> onModal;
+  // Whether a tray host exists; empty: ask the desktop.
+  std::function<bool()> trayAvailable;
 };
 
 // Needs a QApplication. The image must outlive the runtime.

@@ -108,6 +108,18 @@ TEST(HideToggles, HiddenStartStaysReachable) {
   EXPECT_FALSE(r.TrayIconShown());
 }
 
+TEST(HideToggles, WithoutATrayTheMainWindowIsNotHidden) {
+  TestProgram p;
+  p.trayAvailable = false;
+  p.Start();
+  Choose("Tamsivo 隐藏");
+  EXPECT_TRUE(p.runtime().IsVisible(kMainWindow));
+  EXPECT_FALSE(p.runtime().MenuChecked(kMainWindow, "Tamsivo 隐藏"));
+  EXPECT_EQ(Main("隐藏"), "0");
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_NE(p.messages[0].text.find("系统托盘"), std::string::npos);
+}
+
 TEST(RememberedPosition, SavedOnQuitAndOnCloseBoxAndUsedNextTime) {
   TestProgram p;
   p.Start();

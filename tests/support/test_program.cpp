@@ -87,6 +87,7 @@ void TestProgram::MakeRuntime() {
     messages.push_back(m);
     return answer ? answer(m) : rt::IDOK;
   };
+  options.trayAvailable = [this] { return trayAvailable; };
   options.onModal = [this](const std::string& window) {
     if (onModal) onModal(window);
   };

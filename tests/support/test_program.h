@@ -44,6 +44,8 @@ class TestProgram {
   // Every clock setting the program asked for; the real clock is never set.
   std::vector<double> clockSets;
   bool clockSetSucceeds = true;
+  // Whether the desktop offers a tray (the offscreen platform has none).
+  bool trayAvailable = true;
   // Message boxes shown; `answer` picks the returned button id (IDOK by default).
   std::vector<ShownMessage> messages;
   std::function<int(const ShownMessage&)> answer;
