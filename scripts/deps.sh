@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   xvfb xauth openbox xdotool x11-utils imagemagick fonts-wqy-microhei
   dbus-x11 curl clang-format python3 wmctrl xclip sqlite3 trayer
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev iproute2
 )
 missing=()
 for p in "${packages[@]}"; do
