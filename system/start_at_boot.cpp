@@ -1,12 +1,9 @@
 // The start-at-login entry: an XDG autostart desktop entry.
 #include "system/start_at_boot.h"
 
-#include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,41 +36,6 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   return true;
 }
 
-// One Exec argument quoted by the Desktop Entry rules: inside double quotes
-// " ` $ and \ take a backslash; then the string-value escapes apply (so each
-// backslash is doubled) and % is written %% so it is no field code.
-std::string QuoteExecArgument(std::string_view arg) {
-  std::string quoted = "\"";
-  for (char c : arg) {
-    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  quoted += '"';
-  std::string out;
-  for (char c : quoted) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;  // a raw line break would end the line
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '%':
-        out += "%%";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // Plain string values: only the characters that would break the line.
 std::string EscapeValue(std::string_view value) {
   std::string out;
@@ -98,30 +60,22 @@ std::string EscapeValue(std::string_view value) {
   return out;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
+// One Exec argument quoted by the Desktop Entry rules: inside double quotes
+// " ` $ and \ take a backslash; then the string-value escapes apply (so each
+// backslash is doubled) and % is written %% so it is no field code.
+std::string QuoteExecArgument(std::string_view arg) {
+  std::string quoted = "\"";
+  for (char c : arg) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    quoted += c;
   }
-  return true;
-}
-
-// Temporary file beside the target, then rename: a reader sees the old entry
-// or the new one, never half of one.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  std::string tmp = path + ".XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0644) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  quoted += '"';
+  std::string out;
+  for (char c : EscapeValue(quoted)) {
+    out += c;
+    if (c == '%') out += '%';
+  }
+  return out;
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -152,7 +106,8 @@ void CreateShellLink(const std::string& link, const std::string& target,
   text += "Comment=" + EscapeValue(description) + "\n";
   text += "Exec=" + QuoteExecArgument(target) + "\n";
   text += "Terminal=false\n";
-  WriteFileAtomically(file, text);
+  // The runtime writes beside the target and renames: never half an entry.
+  Rt().WriteFileBytes(file, text);
 }
 
 void SetStartAtBoot(bool on) {
