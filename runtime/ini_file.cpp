@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "runtime/gbk.h"
+#include "util/file_io.h"
 
 namespace ini {
 namespace {
@@ -68,7 +69,7 @@ struct Line {
   size_t valueEnd = 0;
 };
 
-// Splits on LF; a CR before the LF belongs to the break.
+// Splits on CR LF, LF or a lone CR (files saved by old Mac editors).
 class LineReader {
  public:
   explicit LineReader(std::string_view bytes) : bytes_(bytes) {
@@ -79,11 +80,14 @@ class LineReader {
     if (pos_ >= bytes_.size()) return false;
     line = Line{};
     line.begin = pos_;
-    const size_t lf = bytes_.find('\n', pos_);
-    size_t end = lf == std::string_view::npos ? bytes_.size() : lf;
-    line.hasBreak = lf != std::string_view::npos;
-    line.next = line.hasBreak ? lf + 1 : bytes_.size();
-    if (end > pos_ && bytes_[end - 1] == '\r') --end;
+    const size_t brk = bytes_.find_first_of("\r\n", pos_);
+    const size_t end = brk == std::string_view::npos ? bytes_.size() : brk;
+    line.hasBreak = brk != std::string_view::npos;
+    line.next = end;
+    if (line.hasBreak) {
+      line.next = end + 1;
+      if (bytes_[end] == '\r' && end + 1 < bytes_.size() && bytes_[end + 1] == '\n') ++line.next;
+    }
     Classify(line, end);
     pos_ = line.next;
     return true;
@@ -153,11 +157,18 @@ Location Locate(std::string_view bytes, std::string_view section, std::string_vi
   return loc;
 }
 
+// The file's own line break (its first one), CR LF for a file without any.
+std::string_view LineBreakOf(std::string_view bytes) {
+  const size_t brk = bytes.find_first_of("\r\n");
+  if (brk == std::string_view::npos) return "\r\n";
+  if (bytes[brk] == '\n') return "\n";
+  return brk + 1 < bytes.size() && bytes[brk + 1] == '\n' ? "\r\n" : "\r";
+}
+
 // What must precede new text appended at the end so that it starts a line.
 std::string_view BreakBeforeAppend(std::string_view bytes) {
-  if (bytes.empty() || bytes.back() == '\n') return {};
-  if (bytes.back() == '\r') return "\n";
-  return "\r\n";
+  if (bytes.empty() || bytes.back() == '\n' || bytes.back() == '\r') return {};
+  return LineBreakOf(bytes);
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -169,12 +180,12 @@ bool CheckItem(std::string_view section, std::string_view key, std::string_view 
   const char* why = nullptr;
   if (section.empty() || HasLineBreak(section) ||
       FindGbkChar(section, ']') != std::string_view::npos) {
-    why = "invalid section name";
+    why = "节名不可用";
   } else if (key.empty() || HasLineBreak(key) || key.find('=') != std::string_view::npos ||
              key[0] == '[' || key[0] == ';' || key[0] == '#') {
-    why = "invalid key name";
+    why = "项名不可用";
   } else if (HasLineBreak(value)) {
-    why = "value holds a line break";
+    why = "值里不能有换行";
   }
   if (why && error) *error = why;
   return why == nullptr;
@@ -200,7 +211,7 @@ bool Edit(std::string_view bytes, std::string_view section, std::string_view key
     const Line& after = loc.insertAfter;
     out.append(bytes.substr(0, after.next));
     if (after.hasBreak) {
-      out.append(itemLine).append("\r\n");
+      out.append(itemLine).append(LineBreakOf(bytes));
     } else {
       // The line is the file's last and has no break: keep it that way.
       out.append(BreakBeforeAppend(bytes)).append(itemLine);
@@ -210,131 +221,12 @@ bool Edit(std::string_view bytes, std::string_view section, std::string_view key
   }
   out.append(bytes);
   out.append(BreakBeforeAppend(bytes));
-  out.append("[").append(section).append("]\r\n").append(itemLine);
+  out.append("[").append(section).append("]").append(LineBreakOf(bytes)).append(itemLine);
   return true;
 }
 
-void SetError(std::string* error, const std::string& path, const std::string& why) {
-  if (error) *error = path + ": " + why;
-}
-
-std::string ErrnoText(int err) { return std::strerror(err); }
-
-// Reads a regular file whole. Returns false with errno-style `err` on failure;
-// ENOENT means there is no file.
-bool ReadWholeFile(const std::string& path, std::string& bytes, struct stat& st, int& err) {
-  // O_NONBLOCK so that a FIFO in the file's place cannot hang us.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    err = errno;
-    return false;
-  }
-  bool ok = fstat(fd, &st) == 0;
-  if (!ok) {
-    err = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ok = false;
-  }
-  bytes.clear();
-  if (ok) {
-    if (st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-      const ssize_t n = read(fd, buf, sizeof buf);
-      if (n > 0) {
-        bytes.append(buf, static_cast<size_t>(n));
-      } else if (n == 0) {
-        break;
-      } else if (errno != EINTR) {
-        err = errno;
-        ok = false;
-        break;
-      }
-    }
-  }
-  close(fd);
-  return ok;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// The process umask, read without changing it (umask() itself would race
-// with other threads creating files).
-mode_t CurrentUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) {
-      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
-    }
-  }
-  return 022;
-}
-
-// Writes through a symbolic link to the file it names, so the link survives.
-std::string ResolveTarget(const std::string& path) {
-  struct stat lst;
-  if (lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-    if (char* real = realpath(path.c_str(), nullptr)) {
-      std::string resolved(real);
-      std::free(real);
-      return resolved;
-    }
-  }
-  return path;
-}
-
-bool ReplaceFile(const std::string& target, const std::string& bytes, const struct stat* old,
-                 std::string* error) {
-  const size_t slash = target.rfind('/');
-  const std::string dir =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string tmp = dir + "/." + base + ".XXXXXX";
-  const int fd = mkstemp(tmp.data());
-  if (fd < 0) {
-    SetError(error, target, "cannot write in " + dir + ": " + ErrnoText(errno));
-    return false;
-  }
-  const mode_t mode = old ? (old->st_mode & 07777) : (0666 & ~CurrentUmask());
-  bool ok = fchmod(fd, mode) == 0;
-  int err = ok ? 0 : errno;
-  if (ok && old) {
-    // Only takes effect when we may; otherwise the file becomes ours.
-    if (fchown(fd, old->st_uid, old->st_gid) != 0) {
-      // ignored on purpose
-    }
-  }
-  if (ok && !(ok = WriteAll(fd, bytes))) err = errno;
-  if (ok && !(ok = fsync(fd) == 0)) err = errno;
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && !(ok = rename(tmp.c_str(), target.c_str()) == 0)) err = errno;
-  if (!ok) {
-    unlink(tmp.c_str());
-    SetError(error, target, ErrnoText(err));
-    return false;
-  }
-  // Make the rename itself durable.
-  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-  return true;
+void SetError(std::string* error, const std::string& why) {
+  if (error) *error = why;
 }
 
 }  // namespace
@@ -362,9 +254,7 @@ std::string WriteItemToBytes(std::string_view fileBytes, std::string_view sectio
 std::string ReadItem(const std::string& path, std::string_view section, std::string_view key) {
   try {
     std::string bytes;
-    struct stat st;
-    int err = 0;
-    if (!ReadWholeFile(path, bytes, st, err)) return {};
+    if (path.empty() || !fileio::ReadWholeFile(path, &bytes)) return {};
     return ReadItemFromBytes(bytes, section, key);
   } catch (const std::exception&) {
     return {};  // e.g. a file too large to hold
@@ -373,37 +263,36 @@ std::string ReadItem(const std::string& path, std::string_view section, std::str
 
 bool WriteItem(const std::string& path, std::string_view section, std::string_view key,
                std::string_view value, std::string* error) {
+  if (path.empty()) {
+    SetError(error, "没有设置文件的路径");
+    return false;
+  }
   try {
-    const std::string target = ResolveTarget(path);
     std::string old;
-    struct stat st;
     int err = 0;
-    bool exists = true;
-    if (!ReadWholeFile(target, old, st, err)) {
-      if (err != ENOENT) {
-        // Never replace a file whose content we could not read.
-        SetError(error, target, ErrnoText(err));
-        return false;
-      }
-      exists = false;
-      old.clear();
+    bool exists = fileio::ReadWholeFile(path, &old, &err);
+    if (!exists && err != ENOENT) {
+      // Never replace a file whose content we could not read.
+      SetError(error, "无法读取“" + path + "”：" + fileio::ErrorText(err));
+      return false;
     }
+    struct stat st {};
     // Checked on the mode bits, not with access(): root may write anything.
-    if (exists && (st.st_mode & 0222) == 0) {
-      SetError(error, target, "file is read-only");
+    if (exists && ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
+      SetError(error, "“" + path + "”是只读文件");
       return false;
     }
     std::string why;
     std::string updated;
     if (!Edit(old, gbk::FromUtf8(section), gbk::FromUtf8(key), gbk::FromUtf8(value), updated,
               &why)) {
-      SetError(error, target, why);
+      SetError(error, why);
       return false;
     }
     if (exists && updated == old) return true;
-    return ReplaceFile(target, updated, exists ? &st : nullptr, error);
-  } catch (const std::exception& e) {
-    SetError(error, path, e.what());
+    return fileio::ReplaceFileAtomically(path, updated, {}, error);
+  } catch (const std::exception&) {
+    SetError(error, "内存不足");
     return false;
   }
 }

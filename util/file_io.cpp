@@ -1,0 +1,334 @@
+#include "util/file_io.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace fileio {
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) reset(other.release());
+  return *this;
+}
+
+int FileDescriptor::release() noexcept {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void FileDescriptor::reset(int fd) noexcept {
+  // close() is not retried on EINTR: on Linux the descriptor is gone anyway.
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+FileDescriptor OpenFile(const std::string& path, int flags, mode_t mode) {
+  for (;;) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EINTR) return FileDescriptor(fd);
+  }
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes, int* err, std::size_t maxBytes) {
+  int ignored = 0;
+  int& e = err ? *err : ignored;
+  // O_NONBLOCK so that a FIFO in the file's place cannot hang us.
+  FileDescriptor fd = OpenFile(path, O_RDONLY | O_NONBLOCK);
+  if (!fd.valid()) {
+    e = errno;
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) {
+    e = errno;
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    e = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  if (static_cast<std::size_t>(st.st_size) > maxBytes) {
+    e = EFBIG;
+    return false;
+  }
+  std::string out;
+  try {
+    out.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+      if (n > 0) {
+        if (out.size() + static_cast<std::size_t>(n) > maxBytes) {
+          e = EFBIG;
+          return false;
+        }
+        out.append(buf, static_cast<std::size_t>(n));
+      } else if (n == 0) {
+        break;
+      } else if (errno != EINTR) {
+        e = errno;
+        return false;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    e = ENOMEM;
+    return false;
+  }
+  *bytes = std::move(out);
+  return true;
+}
+
+mode_t CurrentUmask() {
+  // umask() itself would change it for a moment, racing with other threads.
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    }
+  }
+  return 022;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool SyncDirectory(const std::string& directory) {
+  FileDescriptor fd = OpenFile(directory, O_RDONLY | O_DIRECTORY);
+  return fd.valid() && ::fsync(fd.get()) == 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(const std::string& path, mode_t mode, std::string* error) {
+  if (::mkdir(path.c_str(), mode) == 0 || (errno == EEXIST && IsDirectory(path))) return true;
+  if (error) *error = "无法创建目录“" + path + "”：" + ErrorText(errno);
+  return false;
+}
+
+std::vector<std::string> ListDirectory(const std::string& directory) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(directory.c_str());
+  if (d == nullptr) return names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view name = e->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+namespace {
+
+// Writes through a symbolic link to the file it names, so the link survives.
+std::string ResolveLink(const std::string& path) {
+  struct stat lst {};
+  if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      std::string resolved(real);
+      std::free(real);
+      return resolved;
+    }
+  }
+  return path;
+}
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+}  // namespace
+
+bool IsLeftoverTemporary(std::string_view fileName, std::string_view targetName) {
+  // mkstemp's six characters after "." + name + "."
+  if (fileName.size() != targetName.size() + 8) return false;
+  return fileName[0] == '.' && fileName.substr(1, targetName.size()) == targetName &&
+         fileName[targetName.size() + 1] == '.';
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
+                           const ReplacePolicy& policy, std::string* error) {
+  const std::string target = ResolveLink(path);
+  const std::string dir = DirectoryOf(target);
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (!exists && errno != ENOENT) {
+    SetError(error, "无法访问“" + target + "”：" + ErrorText(errno));
+    return false;
+  }
+  if (exists && !S_ISREG(old.st_mode)) {
+    SetError(error, "“" + target + "”不是普通文件");
+    return false;
+  }
+  if (exists && policy.onlyIfAbsentOrEmpty && old.st_size > 0) {
+    SetError(error, "“" + target + "”已存在");
+    return false;
+  }
+
+  std::string temp = dir + "/." + FileNameOf(target) + ".XXXXXX";
+  FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd.valid()) {
+    SetError(error, "无法在目录“" + dir + "”中写入文件：" + ErrorText(errno));
+    return false;
+  }
+  mode_t mode = 0600;
+  if (exists) {
+    mode = old.st_mode & 07777;
+  } else if (policy.newFileMode == NewFileMode::kFromUmask) {
+    mode = 0666 & ~CurrentUmask();
+  }
+  int err = 0;
+  bool ok = ::fchmod(fd.get(), mode) == 0;
+  if (!ok) err = errno;
+  if (ok && exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+    // Takes effect only where permitted; otherwise the file becomes ours.
+    (void)::fchown(fd.get(), old.st_uid, old.st_gid);
+  }
+  if (ok && !(ok = WriteAll(fd.get(), bytes))) err = errno;
+  if (ok && !(ok = ::fsync(fd.get()) == 0)) err = errno;
+  if (ok && ::close(fd.release()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (ok) {
+    if (policy.onlyIfAbsentOrEmpty) {
+      // A file that appeared meanwhile is never replaced; an empty one is.
+      int r = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+      if (r != 0 && (errno == EEXIST || errno == EINVAL || errno == ENOSYS)) {
+        struct stat now {};
+        const bool absent = ::stat(target.c_str(), &now) != 0 && errno == ENOENT;
+        if (absent || (S_ISREG(now.st_mode) && now.st_size == 0)) {
+          r = ::rename(temp.c_str(), target.c_str());
+        } else {
+          errno = EEXIST;
+        }
+      }
+      if (r != 0) {
+        err = errno;
+        ok = false;
+      }
+    } else if (::rename(temp.c_str(), target.c_str()) != 0) {
+      err = errno;
+      ok = false;
+    }
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    SetError(error, err == EEXIST ? "“" + target + "”已存在"
+                                  : "无法写入“" + target + "”：" + ErrorText(err));
+    return false;
+  }
+  if (!SyncDirectory(dir)) {
+    SetError(error, "无法把“" + target + "”写入磁盘：" + ErrorText(errno));
+    return false;
+  }
+  return true;
+}
+
+std::string ErrorText(int err) {
+  switch (err) {
+    case 0:
+      return "未知原因";
+    case ENOENT:
+      return "文件或目录不存在";
+    case EACCES:
+    case EPERM:
+      return "没有访问权限";
+    case EROFS:
+      return "所在的文件系统是只读的";
+    case ENOSPC:
+      return "磁盘已满";
+    case EDQUOT:
+      return "超出了磁盘配额";
+    case EIO:
+      return "读写磁盘时出错";
+    case ENOTDIR:
+      return "路径中有一部分不是目录";
+    case EISDIR:
+      return "这是一个目录，不是文件";
+    case ENAMETOOLONG:
+      return "路径太长";
+    case EMFILE:
+    case ENFILE:
+      return "打开的文件太多";
+    case ELOOP:
+      return "符号链接的层数太多";
+    case EBUSY:
+    case ETXTBSY:
+      return "文件正被占用";
+    case EEXIST:
+      return "文件已存在";
+    case EFBIG:
+      return "文件太大";
+    case ENOMEM:
+      return "内存不足";
+    case EINVAL:
+      return "不是普通文件";
+    case EXDEV:
+      return "不能跨文件系统移动";
+    default:
+      return "系统错误（错误码 " + std::to_string(err) + "）";
+  }
+}
+
+std::string ExecutablePath() {
+  // readlink does not say how long the target is: grow until it fits.
+  std::vector<char> buf(256);
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < buf.size()) return std::string(buf.data(), n);
+    if (buf.size() >= (std::size_t{1} << 20)) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string ExecutableDirectory() {
+  const std::string exe = ExecutablePath();
+  // Anything but an absolute path names no directory we can trust.
+  if (exe.empty() || exe[0] != '/') return {};
+  return DirectoryOf(exe);
+}
+
+}  // namespace fileio

@@ -1,0 +1,98 @@
+// The one file layer of the program and the runtime: descriptors that close
+// themselves, whole-file reads, and one way to replace a file atomically.
+// Errors come back as Chinese text fit for a message box.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fileio {
+
+// Owns a file descriptor; closes it when it goes.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() { reset(); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() noexcept;
+  void reset(int fd = -1) noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
+// open(2) with EINTR retried and O_CLOEXEC added.
+FileDescriptor OpenFile(const std::string& path, int flags, mode_t mode = 0);
+
+// Writes every byte (EINTR and short writes retried); false with errno set.
+bool WriteAll(int fd, std::string_view bytes);
+
+// A regular file's whole content. A FIFO or a device in the file's place is
+// refused rather than waited on. `err` gets the errno of a failure (ENOENT:
+// no such file); files larger than `maxBytes` fail with EFBIG.
+bool ReadWholeFile(const std::string& path, std::string* bytes, int* err = nullptr,
+                   std::size_t maxBytes = static_cast<std::size_t>(-1));
+
+enum class NewFileMode {
+  kFromUmask,  // 0666 less the umask, as any program's new file
+  kOwnerOnly,  // 0600, for files only the user should read
+};
+
+struct ReplacePolicy {
+  NewFileMode newFileMode = NewFileMode::kFromUmask;
+  // Never replace a file with content: only create the file, or fill one
+  // that is empty (left by an earlier run cut off while making it).
+  bool onlyIfAbsentOrEmpty = false;
+};
+
+// Replaces (or creates) `path` with `bytes` so that a reader, a crash or a
+// power cut finds the old content or the new, never a mixture: a temporary
+// file in the same directory, fsync of it, rename, fsync of the directory. An
+// existing file keeps its mode and (where permitted) its owner; a symbolic
+// link keeps pointing at its target, whose content is replaced.
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
+                           const ReplacePolicy& policy, std::string* error);
+
+// Makes a rename or unlink in `directory` durable.
+bool SyncDirectory(const std::string& directory);
+
+// Creates `path` as a directory with `mode` unless one is there.
+bool MakeDirectory(const std::string& path, mode_t mode, std::string* error);
+
+// Names in a directory (no "." or ".."); empty when it cannot be read.
+std::vector<std::string> ListDirectory(const std::string& directory);
+
+bool IsRegularFile(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// The directory part of a path ("." for a bare name, "/" for the root).
+std::string DirectoryOf(const std::string& path);
+std::string FileNameOf(const std::string& path);
+
+// The process umask, read without changing it.
+mode_t CurrentUmask();
+
+// A short Chinese reason for an errno value ("磁盘已满").
+std::string ErrorText(int err);
+
+// The running executable and its directory, as the bytes the system gives
+// (any encoding); empty when they cannot be found.
+std::string ExecutablePath();
+std::string ExecutableDirectory();
+
+// Names of temporary files ReplaceFileAtomically leaves behind when killed
+// mid-write, for `target` ("." + name + "." + six characters).
+bool IsLeftoverTemporary(std::string_view fileName, std::string_view targetName);
+
+}  // namespace fileio
