@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "app/datetime.h"
+#include "util/file_io.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ constexpr char kSqliteHeader[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
 // Bumped when the layout changes; a newer file is refused rather than misread.
 constexpr int kFormatVersion = 1;
 int g_busyTimeoutMs = 5000;
+int g_pageLimit = 0;
 
 struct Field {
   std::string name;
@@ -61,40 +63,47 @@ std::string ClampExpr(std::string_view column, double lo, double hi) {
   return "min(max(" + Quote(column) + ", " + SqlReal(lo) + "), " + SqlReal(hi) + ")";
 }
 
+// The reason in words a user can act on. SQLite's own English text goes to
+// standard error for whoever looks into it.
 std::string Describe(sqlite3* db, int rc) {
-  std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  std::string what;
+  const int sysErrno = db ? sqlite3_system_errno(db) : 0;
+  std::fprintf(stderr, "tamsivo: sqlite: %s (%d, errno %d)\n",
+               db ? sqlite3_errmsg(db) : sqlite3_errstr(rc), rc, sysErrno);
+  switch (rc) {
+    case SQLITE_READONLY_DIRECTORY:
+      return "文件所在的目录不能写入";
+    case SQLITE_READONLY_DBMOVED:
+      return "文件在使用中被移走或删除了";
+    default:
+      break;
+  }
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      what = "数据库正被另一个程序使用（已锁定）";
-      break;
+      return "数据库正被另一个程序使用（已锁定）";
     case SQLITE_FULL:
-      what = "磁盘已满";
-      break;
+      return "磁盘已满";
     case SQLITE_READONLY:
-      what = "文件只读，无法写入";
-      break;
+      return "文件只读，无法写入";
     case SQLITE_PERM:
     case SQLITE_AUTH:
-      what = "没有访问权限";
-      break;
+      return "没有访问权限";
     case SQLITE_IOERR:
-      what = "读写文件出错";
-      break;
-    case SQLITE_CORRUPT:
-      what = "数据库文件已损坏";
-      break;
-    case SQLITE_NOTADB:
-      what = "不是备忘录数据库文件";
-      break;
+      return "读写文件出错（" + fileio::ErrorText(sysErrno ? sysErrno : EIO) + "）";
     case SQLITE_CANTOPEN:
-      what = "无法打开文件";
-      break;
+      if (sysErrno == 0) return "无法打开文件";
+      return "无法打开文件（" + fileio::ErrorText(sysErrno) + "）";
+    case SQLITE_CORRUPT:
+      return "数据库文件已损坏";
+    case SQLITE_NOTADB:
+      return "不是备忘录数据库文件";
+    case SQLITE_NOMEM:
+      return "内存不足";
+    case SQLITE_TOOBIG:
+      return "内容太大";
     default:
-      what = "数据库操作失败";
+      return "数据库操作失败（错误码 " + std::to_string(rc) + "）";
   }
-  return what + "（" + detail + "）";
 }
 
 // Resets a statement when it goes out of use so no read transaction lingers.
@@ -149,7 +158,7 @@ bool ReservedName(const std::string& name) {
   return false;
 }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err) { return fileio::ErrorText(err); }
 
 bool FsyncPath(const std::string& path, bool directory) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
@@ -230,7 +239,29 @@ bool ReadLayout(sqlite3* db, std::vector<Field>* fields, std::string* error) {
 }
 
 // Everything Open checks before it dares to open the file for writing.
+bool CheckReadOnlyOnce(const std::string& file, std::string* error, int* code);
+
+// A save cut off by a crash or a kill leaves a hot journal that only a
+// writer may roll back; rolling it back restores the last whole state.
+bool RollBackHotJournal(const std::string& file) {
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+  if (ok) {
+    sqlite3_busy_timeout(db, g_busyTimeoutMs);
+    ok = sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  sqlite3_close_v2(db);
+  return ok;
+}
+
 bool CheckReadOnly(const std::string& file, std::string* error) {
+  int code = 0;
+  if (CheckReadOnlyOnce(file, error, &code)) return true;
+  if (code != SQLITE_READONLY_ROLLBACK || !RollBackHotJournal(file)) return false;
+  return CheckReadOnlyOnce(file, error, &code);
+}
+
+bool CheckReadOnlyOnce(const std::string& file, std::string* error, int* code) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   if (rc != SQLITE_OK) {
@@ -238,6 +269,7 @@ bool CheckReadOnly(const std::string& file, std::string* error) {
     sqlite3_close_v2(db);
     return false;
   }
+  sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, g_busyTimeoutMs);
   bool ok = false;
   sqlite3_stmt* s = nullptr;
@@ -245,13 +277,23 @@ bool CheckReadOnly(const std::string& file, std::string* error) {
   if (rc == SQLITE_OK) rc = sqlite3_step(s);
   if (rc == SQLITE_ROW) {
     const unsigned char* first = sqlite3_column_text(s, 0);
-    std::string result = first ? reinterpret_cast<const char*>(first) : "";
-    if (result == "ok") {
+    if (first && std::strcmp(reinterpret_cast<const char*>(first), "ok") == 0) {
       ok = true;
     } else {
-      SetError(error, "数据库文件已损坏（完整性检查：" + result.substr(0, 200) + "）");
+      // The check lists the problems in English, one a row: counted for the
+      // user, written out for whoever repairs the file.
+      int problems = 0;
+      do {
+        const unsigned char* line = sqlite3_column_text(s, 0);
+        std::fprintf(stderr, "tamsivo: %s: %s\n", file.c_str(),
+                     line ? reinterpret_cast<const char*>(line) : "");
+        ++problems;
+      } while (sqlite3_step(s) == SQLITE_ROW);
+      SetError(error, "数据库文件已损坏（完整性检查发现 " + std::to_string(problems) +
+                          (problems >= 100 ? " 处以上" : " 处") + "问题）");
     }
   } else {
+    *code = rc;
     SetError(error, Describe(db, rc));
   }
   sqlite3_finalize(s);
@@ -330,6 +372,8 @@ struct TableStore::Impl {
 };
 
 void TableStore::SetBusyTimeoutMs(int ms) { g_busyTimeoutMs = ms; }
+
+void TableStore::SetPageLimitForTesting(int pages) { g_pageLimit = pages; }
 
 bool TableStore::Create(const std::string& file, const std::vector<rt::FieldDesc>& fields,
                         std::string* error) {
@@ -423,17 +467,11 @@ bool TableStore::Create(const std::string& file, const std::vector<rt::FieldDesc
     }
     sqlite3_finalize(s);
   }
-  if (ok) ok = Exec(db, "COMMIT; PRAGMA journal_mode = WAL;", error);
+  if (ok) ok = Exec(db, "COMMIT;", error);
   if (db && sqlite3_close(db) != SQLITE_OK) {
     if (ok) SetError(error, Describe(db, SQLITE_BUSY));
     ok = false;
     sqlite3_close_v2(db);
-  }
-  // The WAL must be folded into the file before it changes name.
-  struct stat walSt;
-  if (ok && ::stat((temp + "-wal").c_str(), &walSt) == 0 && walSt.st_size > 0) {
-    SetError(error, "无法完成数据库文件的写入");
-    ok = false;
   }
   if (ok && !FsyncPath(temp, false)) {
     SetError(error, "无法写入磁盘（" + ErrnoText(errno) + "）");
@@ -504,6 +542,30 @@ std::unique_ptr<TableStore> TableStore::Open(const std::string& file, std::strin
     SetError(error, "不是备忘录数据库文件（文件头不符）");
     return nullptr;
   }
+  // Opening may make SQLite's side files (a WAL-mode file gets -wal and
+  // -shm even read-only): a refused store must be left as it was found.
+  struct SideFiles {
+    std::string base;
+    bool had[3] = {};
+    bool keep = false;
+    const char* suffix[3] = {"-wal", "-shm", "-journal"};
+    explicit SideFiles(const std::string& f) : base(f) {
+      struct stat st;
+      for (int i = 0; i < 3; ++i) had[i] = ::lstat((base + suffix[i]).c_str(), &st) == 0;
+    }
+    ~SideFiles() {
+      if (keep) return;
+      for (int i = 0; i < 3; ++i) {
+        const std::string path = base + suffix[i];
+        struct stat st;
+        // Ours and holding nothing (an index file only ever mirrors the log).
+        if (!had[i] && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            (st.st_size == 0 || i == 1)) {
+          ::unlink(path.c_str());
+        }
+      }
+    }
+  } sideFiles(file);
   if (!CheckReadOnly(file, error)) return nullptr;
 
   std::unique_ptr<TableStore> store(new TableStore);
@@ -514,10 +576,20 @@ std::unique_ptr<TableStore> TableStore::Open(const std::string& file, std::strin
     SetError(error, Describe(im.db, rc));
     return nullptr;
   }
+  sqlite3_extended_result_codes(im.db, 1);
   sqlite3_busy_timeout(im.db, g_busyTimeoutMs);
-  if (!Exec(im.db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;", error)) return nullptr;
+  // A rollback journal, not a write-ahead log: once a save has returned the
+  // .edb file alone holds it, so a copy of that file is a whole backup.
+  // Stores written by earlier builds in WAL mode are converted here.
+  if (!Exec(im.db, "PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL;", error)) {
+    return nullptr;
+  }
+  if (g_pageLimit > 0) {
+    Exec(im.db, "PRAGMA max_page_count = " + std::to_string(g_pageLimit), nullptr);
+  }
   if (!ReadLayout(im.db, &im.fields, error)) return nullptr;
   store->First();
+  sideFiles.keep = true;
   return store;
 }
 
@@ -682,9 +754,12 @@ std::vector<double> TableStore::DaysWithText(std::string_view dayField, std::str
   const Field* text = im.FindField(textField);
   if (!day || !text || day->kind != rt::kDateTimeField) return days;
   std::string clamp = ClampExpr(day->name, kMinDate, kMaxDate);
-  sqlite3_stmt* s =
-      im.Prepare("SELECT DISTINCT " + clamp + " FROM records WHERE " + clamp +
-                 " BETWEEN ?1 AND ?2 AND length(" + Quote(text->name) + ") > 0 ORDER BY 1");
+  // A day counts by its first record, the one a lookup finds, so a day is
+  // marked exactly when opening it shows a memo (SQLite takes the bare
+  // column of the min(id) row).
+  sqlite3_stmt* s = im.Prepare("SELECT d FROM (SELECT " + clamp + " AS d, " + Quote(text->name) +
+                               " AS t, min(id) FROM records WHERE " + clamp +
+                               " BETWEEN ?1 AND ?2 GROUP BY d) WHERE length(t) > 0 ORDER BY d");
   if (!s) return days;
   StmtUse use{s};
   sqlite3_bind_double(s, 1, from);

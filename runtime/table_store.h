@@ -18,7 +18,8 @@ class TableStore {
   static bool Create(const std::string& file, const std::vector<rt::FieldDesc>& fields,
                      std::string* error);
   // Opens an existing store after checking the header, quick_check and the
-  // table layout; never rewrites a file that fails them.
+  // table layout; never rewrites a file that fails them, and leaves no
+  // journal or WAL files of its own beside it.
   static std::unique_ptr<TableStore> Open(const std::string& file, std::string* error);
   ~TableStore();
 
@@ -36,6 +37,9 @@ class TableStore {
   // How long a write waits for another connection's write lock (5000 ms by
   // default); applies to stores opened afterwards. Tests shorten it.
   static void SetBusyTimeoutMs(int ms);
+  // Stores opened afterwards may grow to this many pages (0: no limit), so
+  // tests can fill a "disk".
+  static void SetPageLimitForTesting(int pages);
 
  private:
   TableStore() = default;

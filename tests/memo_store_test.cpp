@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -131,7 +133,8 @@ TEST(TableStore, CreateAndOpenChecks) {
   EXPECT_FALSE(store->Write("事情", std::string("x"), &error));
   EXPECT_EQ(Query(file, "SELECT name, kind, width FROM fields ORDER BY position"),
             (std::vector<std::string>{"日期|8|20", "事情|12|20"}));
-  EXPECT_EQ(Query(file, "PRAGMA journal_mode"), std::vector<std::string>{"wal"});
+  // A rollback journal: the .edb file alone holds every committed save.
+  EXPECT_EQ(Query(file, "PRAGMA journal_mode"), std::vector<std::string>{"delete"});
 
   // A file that holds nothing can be made into a store.
   WriteBytes(dir / "empty.edb", "");
@@ -177,6 +180,110 @@ TEST(TableStore, OpenLeavesForeignFilesUntouched) {
   std::string error;
   TableStore::Open(dir / "random.edb", &error);
   EXPECT_NE(error.find("文件头不符"), std::string::npos) << error;
+  // The damage is counted in Chinese, never cut off in the middle of a text
+  // the user cannot read.
+  TableStore::Open(dir / "corrupt.edb", &error);
+  EXPECT_TRUE(error.starts_with("数据库文件已损坏（完整性检查发现 ")) << error;
+  EXPECT_TRUE(error.ends_with("处问题）")) << error;
+}
+
+// Reasons reach message boxes: Chinese only, no English from the library.
+bool HasLatinLetters(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
+}
+
+TEST(TableStore, RefusedStoresKeepNoSideFiles) {
+  TempDir dir;
+  // A foreign database in WAL mode: opening it, even to read, makes -wal and
+  // -shm files appear.
+  sqlite3* other = nullptr;
+  sqlite3_open(std::string(dir / "wal.edb").c_str(), &other);
+  sqlite3_exec(other, "PRAGMA journal_mode=WAL; CREATE TABLE t(x); INSERT INTO t VALUES(1);",
+               nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  ASSERT_FALSE(fs::exists(dir / "wal.edb-wal"));
+  const std::string bytes = ReadBytes(dir / "wal.edb");
+  std::string error;
+  EXPECT_EQ(TableStore::Open(dir / "wal.edb", &error), nullptr);
+  EXPECT_FALSE(HasLatinLetters(error)) << error;
+  EXPECT_EQ(ReadBytes(dir / "wal.edb"), bytes);
+  for (const char* side : {"-wal", "-shm", "-journal"}) {
+    EXPECT_FALSE(fs::exists(dir / ("wal.edb" + std::string(side)))) << side;
+  }
+}
+
+TEST(TableStore, TheFileAloneHoldsEverySavedRecord) {
+  TempDir dir;
+  const std::string file = dir / "s.edb";
+  ASSERT_TRUE(TableStore::Create(file, kFields, nullptr));
+  auto store = TableStore::Open(file, nullptr);
+  ASSERT_NE(store, nullptr);
+  std::string error;
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(store->Append({double(i), "备忘 " + std::to_string(i)}, &error)) << error;
+    // A copy of the .edb alone, taken while the store is open.
+    WriteBytes(dir / "copy.edb", ReadBytes(file));
+    EXPECT_EQ(Query(dir / "copy.edb", "SELECT count(*) FROM records"),
+              std::vector<std::string>{std::to_string(i + 1)});
+  }
+  for (const char* side : {"-wal", "-shm", "-journal"}) {
+    EXPECT_FALSE(fs::exists(file + side)) << side;
+  }
+}
+
+TEST(TableStore, StoresOfEarlierBuildsInWalModeAreTakenOver) {
+  TempDir dir;
+  const std::string file = dir / "old.edb";
+  ASSERT_TRUE(TableStore::Create(file, kFields, nullptr));
+  {
+    // As an earlier build left it: WAL mode, the last save still in the log.
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;", nullptr, nullptr,
+                 nullptr);
+    sqlite3_exec(db, "INSERT INTO records(\"日期\", \"事情\") VALUES(1.0, x'6f6c64')", nullptr,
+                 nullptr, nullptr);
+    // Copy the files while the log still holds the record, as a kill would
+    // leave them.
+    WriteBytes(dir / "kept.edb", ReadBytes(file));
+    WriteBytes(dir / "kept.edb-wal", ReadBytes(file + "-wal"));
+    sqlite3_close(db);
+  }
+  const std::string kept = dir / "kept.edb";
+  std::string error;
+  auto store = TableStore::Open(kept, &error);
+  ASSERT_NE(store, nullptr) << error;
+  ASSERT_TRUE(store->First());
+  EXPECT_EQ(Text(store->Read("事情")), "old");
+  EXPECT_EQ(Query(kept, "PRAGMA journal_mode"), std::vector<std::string>{"delete"});
+  EXPECT_FALSE(fs::exists(kept + "-wal"));
+}
+
+TEST(TableStore, AKilledSaveIsRolledBackOnTheNextOpen) {
+  TempDir dir;
+  const std::string file = dir / "s.edb";
+  ASSERT_TRUE(TableStore::Create(file, kFields, nullptr));
+  {
+    auto store = TableStore::Open(file, nullptr);
+    ASSERT_TRUE(store->Append({1.0, std::string("kept")}, nullptr));
+  }
+  // A writer killed in the middle of its commit leaves a hot journal.
+  sqlite3* db = nullptr;
+  sqlite3_open(file.c_str(), &db);
+  sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN; UPDATE records SET \"事情\" = zeroblob(200000);",
+               nullptr, nullptr, nullptr);
+  WriteBytes(dir / "hot.edb", ReadBytes(file));
+  WriteBytes(dir / "hot.edb-journal", ReadBytes(file + "-journal"));
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_GT(ReadBytes(dir / "hot.edb-journal").size(), 0u);
+
+  std::string error;
+  auto store = TableStore::Open(dir / "hot.edb", &error);
+  ASSERT_NE(store, nullptr) << error;
+  ASSERT_TRUE(store->First());
+  EXPECT_EQ(Text(store->Read("事情")), "kept");
 }
 
 TEST(TableStore, CursorFindAndAppendOrder) {
@@ -412,6 +519,49 @@ TEST(MemoStore, UnusableFileIsLeftAloneAndReported) {
     EXPECT_TRUE(DaysWithMemo(kMinDate, kMaxDate).empty());
     EXPECT_EQ(p.ReadFile(kMemoStoreFileName), bytes);
     EXPECT_EQ(p.messages.size(), 1u);
+  }
+}
+
+TEST(MemoStore, MarkedDaysAreTheDaysThatOpenWithAMemo) {
+  TestProgram p;
+  OpenMemoStore();
+  // Two copies that once ran side by side left a day with two records: the
+  // first, which a lookup finds, is empty.
+  auto store = TableStore::Open(p.path(kMemoStoreFileName), nullptr);
+  ASSERT_NE(store, nullptr);
+  const double both = MakeDateTime(2024, 3, 1), second = MakeDateTime(2024, 3, 2);
+  ASSERT_TRUE(store->Append({both, std::string()}, nullptr));
+  ASSERT_TRUE(store->Append({both, std::string("later copy")}, nullptr));
+  ASSERT_TRUE(store->Append({second, std::string("x")}, nullptr));
+  ASSERT_TRUE(store->Append({second, std::string()}, nullptr));
+  store.reset();
+  ASSERT_TRUE(FindDayMemo(both));
+  EXPECT_EQ(ReadMemoText(), "");
+  EXPECT_EQ(DaysWithMemo(both - 1, both + 5), std::vector<double>{second});
+}
+
+TEST(MemoStore, ReasonsNameTheRealCause) {
+  {
+    // A directory nobody may write in: creation fails, and says so.
+    TestProgram p;
+    ObeyFilePermissions obey;
+    ASSERT_EQ(::chmod(p.dir().c_str(), 0555), 0);
+    OpenMemoStore();
+    ::chmod(p.dir().c_str(), 0755);
+    EXPECT_FALSE(MemoStoreOpen());
+    ASSERT_EQ(p.messages.size(), 1u);
+    EXPECT_NE(p.messages[0].text.find("无法创建备忘录数据库文件"), std::string::npos)
+        << p.messages[0].text;
+    EXPECT_NE(p.messages[0].text.find("没有访问权限"), std::string::npos) << p.messages[0].text;
+    EXPECT_EQ(p.messages[0].text.find("文件不存在"), std::string::npos) << p.messages[0].text;
+  }
+  {
+    TestProgram p;
+    p.WriteFile(kMemoStoreFileName, "SQLite format 3");
+    OpenMemoStore();
+    ASSERT_EQ(p.messages.size(), 1u);
+    EXPECT_FALSE(HasLatinLetters(p.messages[0].text.substr(p.messages[0].text.find("原因"))))
+        << p.messages[0].text;
   }
 }
 

@@ -4,13 +4,12 @@
 //
 // TAMSIVO_CRASH_SEED and TAMSIVO_CRASH_ROUNDS override the fixed seed and the
 // number of rounds (to replay or to soak).
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
@@ -99,10 +98,12 @@ std::string Printable(const std::string& bytes) {
   return out;
 }
 
+// Opened for writing, as the program opens it: a kill in the middle of a
+// save leaves a journal that the next writer rolls back.
 std::string StoreCheck(const std::string& file, const char* pragma) {
   sqlite3* db = nullptr;
   std::string result;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
     result = std::string("open: ") + sqlite3_errmsg(db);
   } else {
     sqlite3_stmt* s = nullptr;
@@ -127,8 +128,8 @@ long EnvOr(const char* name, long fallback) {
 TEST(CrashSafety, KillsAtRandomMomentsNeverTearSettingsNorLoseSavedMemos) {
   const unsigned seed = static_cast<unsigned>(EnvOr("TAMSIVO_CRASH_SEED", 20261207));
   const long rounds = EnvOr("TAMSIVO_CRASH_ROUNDS", 30);
-  std::printf("crash test: seed %u, %ld rounds (TAMSIVO_CRASH_SEED / TAMSIVO_CRASH_ROUNDS)\n",
-              seed, rounds);
+  std::printf("crash test: seed %u, %ld rounds (TAMSIVO_CRASH_SEED / TAMSIVO_CRASH_ROUNDS)\n", seed,
+              rounds);
   std::mt19937 rng(seed);
 
   char tmpl[] = "/tmp/tamsivo-crash-XXXXXX";
@@ -153,17 +154,16 @@ TEST(CrashSafety, KillsAtRandomMomentsNeverTearSettingsNorLoseSavedMemos) {
     std::error_code ec;
     const std::uintmax_t journalSize = fs::exists(journal) ? fs::file_size(journal, ec) : 0;
     // Resume after the last completed save; one in flight is simply redone.
-    const long firstSetting = before.settings.empty() ? crash::kFirstSetting
-                                                      : before.settings.back() + 1;
+    const long firstSetting =
+        before.settings.empty() ? crash::kFirstSetting : before.settings.back() + 1;
     const long firstMemo = before.memos.empty() ? 1 : before.memos.back() + 1;
 
     const std::string s1 = std::to_string(firstSetting), m1 = std::to_string(firstMemo);
-    const char* argv[] = {CRASH_DRIVER, dir.c_str(), journal.c_str(), s1.c_str(), m1.c_str(),
-                          nullptr};
+    const char* argv[] = {CRASH_DRIVER, dir.c_str(), journal.c_str(),
+                          s1.c_str(),   m1.c_str(),  nullptr};
     pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, CRASH_DRIVER, nullptr, nullptr, const_cast<char**>(argv),
-                            environ),
-              0);
+    ASSERT_EQ(
+        ::posix_spawn(&pid, CRASH_DRIVER, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
     // Start-up alone takes about as long as the delays, so most kills are
     // timed from the moment the driver reports the program started (to hit
     // the save loop) and the rest from the spawn (to hit the first-run
@@ -269,10 +269,11 @@ TEST(CrashSafety, KillsAtRandomMomentsNeverTearSettingsNorLoseSavedMemos) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   const Journal total = ReadJournal(journal);
-  std::printf("crash test: %ld rounds in %.1f s, %d killed mid-loop, %d started, "
-              "%zu settings and %zu memos saved, %zu temporary settings files left\n",
-              round, seconds, killsInLoop, total.starts, total.settings.size(),
-              total.memos.size(), leftovers.size());
+  std::printf(
+      "crash test: %ld rounds in %.1f s, %d killed mid-loop, %d started, "
+      "%zu settings and %zu memos saved, %zu temporary settings files left\n",
+      round, seconds, killsInLoop, total.starts, total.settings.size(), total.memos.size(),
+      leftovers.size());
   // Some kills must land in the save loop, not only during start-up (how
   // many depends on the disk's fsync speed, so only a floor).
   if (!HasFailure()) {
