@@ -1,68 +1,42 @@
-// Picking a day on the calendar, the memo editor, and the day refresh.
+// Picking a day on the calendar and the day refresh.
 #include "memo/calendar.h"
 
 #include "app/datetime.h"
 #include "app/program.h"
+#include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "memo/today_memo.h"
 
 namespace {
 
 constexpr const char* kCalendar = "Calendar1";
-constexpr const char* kBox = "编辑框1";
+constexpr const char* kMidnightTimer = "时钟1";
+constexpr const char* kDateWatchTimer = "时钟2";
+// The date is looked at this often besides the midnight timer, whose
+// monotonic clock stands still while the computer sleeps.
+constexpr int kDateWatchMs = 60 * 1000;
 
 bool SameDay(double a, double b) { return ClampDate(a) == ClampDate(b); }
 
+bool IsToday(const std::optional<double>& day) { return day && SameDay(*day, TodayDate); }
+
 }  // namespace
 
-double ReadCalendarDay() {
+std::optional<double> ReadCalendarDay() {
   const std::string text = std::to_string(Rt().CalendarYear(kMainWindow, kCalendar)) + "年" +
                            std::to_string(Rt().CalendarMonth(kMainWindow, kCalendar)) + "月" +
                            std::to_string(Rt().CalendarDay(kMainWindow, kCalendar)) + "日";
-  return TextToDateTime(text).value_or(0.0);
+  return TextToDateTime(text);
 }
 
 void OnCalendarPicked(image::EventArgs&) {
   if (RecordMode != 1) return;
-  if (SameDay(ReadCalendarDay(), TodayDate)) return;
+  if (IsToday(ReadCalendarDay())) return;
   OpenMemoEditor();
 }
 
 void OnCalendarDblClick(image::EventArgs&) {
-  if (RecordMode == 2 || SameDay(ReadCalendarDay(), TodayDate)) OpenMemoEditor();
-}
-
-void OpenMemoEditor() {
-  SelectedDate = ReadCalendarDay();
-  Rt().LoadWindow(kMemoEditWindow, kMainWindow, true);
-  if (ReturnToToday == 1) Rt().SetCalendarValue(kMainWindow, kCalendar, TodayDate);
-}
-
-void OnMemoEditorCreated(image::EventArgs&) {
-  if (FindDayMemo(SelectedDate)) Rt().SetEditText(kMemoEditWindow, kBox, ReadMemoText());
-  Rt().EditSetupA(kMemoEditWindow, kBox, 0, 25);
-  Rt().EditSetupB(kMemoEditWindow, kBox, 32, 12);
-  Rt().SetCaption(kMemoEditWindow, DateTimeToText(SelectedDate) + " 备忘录");
-  const rt::Geometry main = Rt().GetGeometry(kMainWindow);
-  Rt().Move(kMemoEditWindow, main.left, main.top);
-}
-
-void OnMemoEditorClose(image::EventArgs& args) {
-  const int length = Rt().EditTextLength(kMemoEditWindow, kBox);
-  const std::string text = Rt().GetEditText(kMemoEditWindow, kBox, length);
-  std::string error;
-  if (!SaveDayMemo(SelectedDate, text, &error)) {
-    // Keep the window and the text; closing it again tries again.
-    Rt().MessageBox("备忘录没有保存：无法写入“" + ProgramFile(kMemoStoreFileName) + "”。\r\n原因：" +
-                        error +
-                        "\r\n\r\n编辑窗口保持打开，文字仍在其中。可以稍后再关闭窗口重试，"
-                        "或者把文字复制出来另行保存。",
-                    rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
-    args.cancel = true;
-    return;
-  }
-  if (SameDay(SelectedDate, TodayDate)) RefreshTodayMemo();
-  MarkMemoDays();
+  if (RecordMode == 2 || IsToday(ReadCalendarDay())) OpenMemoEditor();
 }
 
 int MidnightInterval(double now) {
@@ -73,18 +47,23 @@ int MidnightInterval(double now) {
 void RefreshToday() {
   const double now = Rt().Now();
   Rt().SetCalendarValue(kMainWindow, kCalendar, DatePart(now));
-  TodayDate = ReadCalendarDay();
+  TodayDate = ReadCalendarDay().value_or(DatePart(now));
   Rt().SetCaption(kMainWindow, "Tamsivo " + DateTimeToText(TodayDate));
   RefreshTodayMemo();
-  Rt().SetTimerInterval(kMainWindow, "时钟1", MidnightInterval(now));
+  Rt().SetTimerInterval(kMainWindow, kMidnightTimer, MidnightInterval(now));
+  Rt().SetTimerInterval(kMainWindow, kDateWatchTimer, kDateWatchMs);
   MarkMemoDays();
+}
+
+void CheckDateChange() {
+  if (!SameDay(DatePart(Rt().Now()), TodayDate)) RefreshToday();
 }
 
 void OnMidnightTimer(image::EventArgs&) { RefreshToday(); }
 
-void OnBackToToday(image::EventArgs&) {
-  Rt().SetCalendarValue(kMainWindow, kCalendar, TodayDate);
-}
+void OnDateWatchTimer(image::EventArgs&) { CheckDateChange(); }
+
+void OnBackToToday(image::EventArgs&) { Rt().SetCalendarValue(kMainWindow, kCalendar, TodayDate); }
 
 void MarkMemoDays() {
   int year = 0, month = 0;

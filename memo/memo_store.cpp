@@ -16,25 +16,55 @@ rt::StoreId g_store = 0;
 
 double ClampDate(double value) { return std::min(std::max(value, kMinDate), kMaxDate); }
 
-void OpenMemoStore() {
-  const std::string file = ProgramFile(kMemoStoreFileName);
-  const std::string base = ProgramFile(kMemoStoreBaseName);
+namespace {
+
+std::string g_openError;
+
+// Creates the store when the file is missing, then opens it; on failure the
+// reason names the real cause (a failed creation, not "no such file").
+bool OpenStore(std::string* error) {
+  g_store = 0;
+  const std::string file = DataFile(kMemoStoreFileName);
+  const std::string base = DataFile(kMemoStoreBaseName);
+  if (file.empty()) {
+    *error = "没有确定存放备忘录的目录";
+    return false;
+  }
   const std::vector<rt::FieldDesc> fields = {{kDayField, rt::kDateTimeField, 20},
                                              {kTextField, rt::kLongTextField, 20}};
-  std::string error;
-  if (!Rt().FileExists(file)) Rt().StoreCreate(base, fields, &error);
-  g_store = Rt().StoreOpen(base, &error);
-  if (g_store == 0) {
+  std::string createError;
+  const bool existed = Rt().FileExists(file);
+  if (!existed && !Rt().StoreCreate(base, fields, &createError)) {
+    *error = createError;
+    return false;
+  }
+  g_store = Rt().StoreOpen(base, error);
+  if (g_store == 0 && existed) {
     // Creation refuses any file with content, so this only fills a file that
     // holds nothing (an earlier run cut off while making it).
     std::string ignored;
-    if (Rt().StoreCreate(base, fields, &ignored)) g_store = Rt().StoreOpen(base, &error);
+    if (Rt().StoreCreate(base, fields, &ignored)) g_store = Rt().StoreOpen(base, error);
   }
-  if (g_store == 0) {
-    Rt().MessageBox("无法打开备忘录数据库文件：\n" + file + "\n原因：" + error +
-                        "\n\n该文件未作任何改动。本次运行中备忘录无法保存。",
-                    rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
-  }
+  return g_store != 0;
+}
+
+}  // namespace
+
+void OpenMemoStore() {
+  const bool existed = Rt().FileExists(DataFile(kMemoStoreFileName));
+  if (OpenStore(&g_openError)) return;
+  const std::string file = DataFile(kMemoStoreFileName);
+  Rt().MessageBox(
+      std::string(existed ? "无法打开备忘录数据库文件：\r\n" : "无法创建备忘录数据库文件：\r\n") +
+          file + "\r\n原因：" + g_openError +
+          (existed ? "\r\n\r\n该文件未作任何改动。" : "\r\n\r\n") +
+          "本次运行中备忘录无法保存；编辑过的文字可以存入恢复文件。",
+      rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
+}
+
+bool ReopenMemoStore() {
+  if (g_store != 0) return true;
+  return OpenStore(&g_openError);
 }
 
 bool MemoStoreOpen() { return g_store != 0; }
@@ -54,7 +84,7 @@ std::string ReadMemoText() {
 bool SaveDayMemo(double day, const std::string& text, std::string* error) {
   std::string reason;
   if (g_store == 0) {
-    if (error) *error = "备忘录数据库没有打开，无法保存";
+    if (error) *error = "备忘录数据库没有打开（" + g_openError + "）";
     return false;
   }
   // Look-up and write in one transaction, so a second running copy cannot

@@ -10,6 +10,8 @@ inline constexpr const char* kMemoStoreFileName = "事件数据.edb";
 // Creates the store when the file is missing, then opens it. A file that
 // cannot be opened is left exactly as it is and the user is told once.
 void OpenMemoStore();
+// Tries once more, without a message, when the store is not open.
+bool ReopenMemoStore();
 bool MemoStoreOpen();
 bool FindDayMemo(double day);
 std::string ReadMemoText();

@@ -21,7 +21,7 @@ const char* const DefaultSettingsText =
     "隐藏=0\r\n"
     "记录方式=2";
 
-std::string SettingsPath() { return Rt().ProgramDirectory() + "/" + kSettingsFileName; }
+std::string SettingsPath() { return JoinPath(SettingsDirectory(), kSettingsFileName); }
 
 std::string ReadSetting(std::string_view section, std::string_view key) {
   return Rt().ReadItem(SettingsPath(), section, key);

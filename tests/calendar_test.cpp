@@ -1,9 +1,10 @@
 // Picking days, the memo editor, the today box and the midnight refresh.
+#include "memo/calendar.h"
+
 #include <gtest/gtest.h>
 
 #include "app/datetime.h"
 #include "app/program.h"
-#include "memo/calendar.h"
 #include "memo/memo_store.h"
 #include "memo/today_memo.h"
 #include "tests/support/test_program.h"
@@ -26,8 +27,9 @@ struct CalendarFixture {
   std::optional<std::string> typed;
 
   explicit CalendarFixture(int mode, int returnToToday = 0) {
-    p.WriteFile("Start.ini", Gbk("[主窗口]\r\n记录后回到今天=" + std::to_string(returnToToday) +
-                                 "\r\n[今天备忘录窗口]\r\n记录方式=" + std::to_string(mode) + "\r\n"));
+    p.WriteFile("Start.ini",
+                Gbk("[主窗口]\r\n记录后回到今天=" + std::to_string(returnToToday) +
+                    "\r\n[今天备忘录窗口]\r\n记录方式=" + std::to_string(mode) + "\r\n"));
     p.onModal = [this](const std::string& window) {
       rt::Runtime& r = p.runtime();
       opened.push_back(r.Caption(window));
@@ -199,33 +201,35 @@ TEST(Midnight, BackToTodayOnlyMovesTheCalendar) {
   EXPECT_TRUE(f.opened.empty());
 }
 
-TEST(MemoEditor, AFailedSaveKeepsTheEditorAndTheText) {
+TEST(Midnight, ASleepAcrossMidnightIsNoticedWithinAMinute) {
   TestProgram p;
-  p.WriteFile("事件数据.edb", "this is not a memo store\n");
-  int closes = 0;
-  std::string stillThere;
-  p.onModal = [&](const std::string& w) {
-    rt::Runtime& r = p.runtime();
-    r.SetEditText(w, kBox, "千万别丢");
-    r.CloseWindow(w);  // refused: the save failed
-    ++closes;
-    EXPECT_TRUE(r.IsLoaded(w));
-    stillThere = BoxText(r, w.c_str());
-    r.CloseWindow(w);  // tries again, fails again
-    ++closes;
-    EXPECT_TRUE(r.IsLoaded(w));
-    r.EndProgram(0);  // the user gives up (the test must get out)
-  };
   p.Start();
-  ASSERT_EQ(p.messages.size(), 1u);  // the store could not be opened
-  EXPECT_NE(p.messages[0].text.find("事件数据.edb"), std::string::npos);
-  p.runtime().SetCalendarValue(kMainWindow, "Calendar1", kOther);
+  rt::Runtime& r = p.runtime();
+  EXPECT_EQ(r.TimerInterval(kMainWindow, "时钟2"), 60000);
+  // The computer slept from 23:00 to 08:00: the midnight timer, on a clock
+  // that stood still, has not fired.
+  p.now = MakeDateTime(2026, 12, 8, 8, 0, 0);
+  image::EventArgs a;
+  OnDateWatchTimer(a);
+  EXPECT_EQ(TodayDate, MakeDateTime(2026, 12, 8));
+  EXPECT_EQ(r.Caption(kMainWindow), "Tamsivo 2026年12月8日");
+  // Set back by hand: followed too.
+  p.now = MakeDateTime(2026, 12, 1, 9, 0, 0);
+  OnDateWatchTimer(a);
+  EXPECT_EQ(TodayDate, MakeDateTime(2026, 12, 1));
+}
+
+TEST(MemoEditor, TheCalendarHoldsOnlyDaysAMemoCanBelongTo) {
+  CalendarFixture f(2);
+  rt::Runtime& r = f.p.runtime();
+  // A year typed below 100 stays at the first day a date-time holds.
+  r.SetCalendarValue(kMainWindow, "Calendar1", MakeDateTime(100, 1, 1) - 400);
+  EXPECT_EQ(r.CalendarYear(kMainWindow, "Calendar1"), 100);
+  f.typed = "first century";
   image::EventArgs a;
   OnCalendarDblClick(a);
-  EXPECT_EQ(closes, 2);
-  EXPECT_EQ(stillThere, "千万别丢");
-  ASSERT_GE(p.messages.size(), 3u);
-  EXPECT_NE(p.messages[1].text.find("备忘录没有保存"), std::string::npos);
-  EXPECT_NE(p.messages[1].text.find("事件数据.edb"), std::string::npos);
-  EXPECT_EQ(p.ReadFile("事件数据.edb"), "this is not a memo store\n");
+  ASSERT_EQ(f.opened.size(), 1u);
+  EXPECT_EQ(f.opened[0], "100年1月1日 备忘录");
+  ASSERT_TRUE(FindDayMemo(MakeDateTime(100, 1, 1)));
+  EXPECT_FALSE(FindDayMemo(0.0));  // nothing under 1899-12-30
 }

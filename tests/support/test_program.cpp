@@ -1,5 +1,7 @@
 #include "tests/support/test_program.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -79,7 +81,7 @@ void TestProgram::MakeRuntime() {
   options.now = [this] { return now; };
   options.setClock = [this](std::int64_t unixSeconds, std::string* reason) {
     clockSets.push_back(UnixSecondsToDays(unixSeconds));
-    if (!clockSetSucceeds && reason) *reason = "Operation not permitted";
+    if (!clockSetSucceeds && reason) *reason = "没有设置系统时间的权限";
     return clockSetSucceeds;
   };
   options.messageBox = [this](std::string_view text, unsigned flags, const std::string& title) {
@@ -88,14 +90,17 @@ void TestProgram::MakeRuntime() {
     return answer ? answer(m) : rt::IDOK;
   };
   options.trayAvailable = [this] { return trayAvailable; };
+  options.instanceAnswerMs = 500;
   options.onModal = [this](const std::string& window) {
     if (onModal) onModal(window);
   };
   Holder() = MakeQtRuntime(image::TheProgramImage(), std::move(options));
   runtime_ = Holder().get();
   SetRuntime(runtime_);
+  // Tests call the program's routines without the entry: decide here what
+  // the entry decides first.
+  if (!DecideFileLocations(nullptr)) throw std::runtime_error("no program directory");
 }
-
 
 void TestProgram::Restart() {
   Stop();
@@ -141,3 +146,45 @@ void TestProgram::WriteFile(const std::string& name, const std::string& bytes) c
 }
 
 std::string Gbk(const std::string& utf8) { return gbk::FromUtf8(utf8); }
+
+namespace {
+
+bool Capabilities(bool set, __user_cap_data_struct data[2]) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+
+}  // namespace
+
+ObeyFilePermissions::ObeyFilePermissions() {
+  __user_cap_data_struct data[2] = {};
+  if (!Capabilities(false, data)) return;
+  saved_[0] = data[0].effective;
+  saved_[1] = data[1].effective;
+  const unsigned overrides =
+      (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
+  data[0].effective &= ~overrides;
+  changed_ = Capabilities(true, data);
+}
+
+ObeyFilePermissions::~ObeyFilePermissions() {
+  if (!changed_) return;
+  __user_cap_data_struct data[2] = {};
+  if (!Capabilities(false, data)) return;
+  data[0].effective = saved_[0];
+  data[1].effective = saved_[1];
+  Capabilities(true, data);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old;
+  ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_) {
+    ::setenv(name_.c_str(), old_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}

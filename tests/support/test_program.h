@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,3 +68,30 @@ class TestProgram {
 
 // UTF-8 to GBK bytes, for building hand-edited settings files in tests.
 std::string Gbk(const std::string& utf8);
+
+// Root passes every permission check. While one of these lives, the calling
+// thread is held to the permission bits like any user (for a user who is
+// not root nothing changes), so read-only files and directories can be
+// tested anywhere.
+class ObeyFilePermissions {
+ public:
+  ObeyFilePermissions();
+  ~ObeyFilePermissions();
+  ObeyFilePermissions(const ObeyFilePermissions&) = delete;
+  ObeyFilePermissions& operator=(const ObeyFilePermissions&) = delete;
+
+ private:
+  unsigned saved_[2] = {0, 0};
+  bool changed_ = false;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};

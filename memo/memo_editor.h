@@ -1,0 +1,19 @@
+// The memo editor: opens on a day, keeps a draft while it is open, stores
+// the text when it closes and never lets a typed word go.
+#pragma once
+
+#include "app/program_image.h"
+
+struct LeftoverText;
+
+// Opens the editor on the calendar's day (the calendar handlers' action).
+void OpenMemoEditor();
+// Opens the editor on `day`, with a leftover text put back when given.
+void EditDay(double day, const LeftoverText* leftover);
+// Offers drafts and recovery files left by an earlier run, one by one.
+void OfferLeftoverTexts();
+
+void OnMemoEditorCreated(image::EventArgs&);
+void OnMemoEditorClose(image::EventArgs&);
+void OnMemoEditorTextChanged(image::EventArgs&);
+void OnDraftTimer(image::EventArgs&);
