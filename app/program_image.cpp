@@ -7,6 +7,7 @@
 #include "app/runtime.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
+#include "memo/memo_editor.h"
 #include "memo/today_memo.h"
 #include "net/time_correction.h"
 #include "today/desktop.h"
@@ -41,7 +42,12 @@ constexpr MenuItemDesc kMenuItems[] = {
 
 // The calendar comes before the image button so the button sits on top of it.
 constexpr ControlDesc kMainControls[] = {
-    {ControlKind::Timer, "时钟1", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, nullptr, 0},
+    {ControlKind::Timer, "时钟1", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, nullptr,
+     0},
+    // Looks at the date every minute: the midnight timer stands still while
+    // the computer sleeps and does not see the clock being changed.
+    {ControlKind::Timer, "时钟2", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, nullptr,
+     0},
     {ControlKind::Menu, "菜单", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, kMenuItems,
      static_cast<int>(std::size(kMenuItems))},
     {ControlKind::Calendar, "Calendar1", nullptr, -1, -1, 302, 182, nullptr, true, nullptr, nullptr,
@@ -53,6 +59,14 @@ constexpr ControlDesc kMainControls[] = {
 constexpr ControlDesc kMemoBoxControls[] = {
     {ControlKind::MemoEdit, "编辑框1", nullptr, 0, 0, 300, 182, nullptr, true, nullptr, nullptr,
      nullptr, 0},
+};
+
+// The editor also keeps a draft a second after the typing stops.
+constexpr ControlDesc kMemoEditControls[] = {
+    {ControlKind::MemoEdit, "编辑框1", nullptr, 0, 0, 300, 182, nullptr, true, nullptr, nullptr,
+     nullptr, 0},
+    {ControlKind::Timer, "时钟1", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, nullptr,
+     0},
 };
 
 constexpr ControlDesc kOptionsControls[] = {
@@ -72,16 +86,16 @@ constexpr ControlDesc kOptionsControls[] = {
      nullptr, nullptr, 0},
     {ControlKind::GroupBox, "分组框1", "今天备忘录 位置", 8, 133, 376, 48, nullptr, true, nullptr,
      nullptr, nullptr, 0},
-    {ControlKind::RadioButton, "单选框1", "自定义", 8, 22, 60, 12, "分组框1", true, nullptr, nullptr,
-     nullptr, 0},
+    {ControlKind::RadioButton, "单选框1", "自定义", 8, 22, 60, 12, "分组框1", true, nullptr,
+     nullptr, nullptr, 0},
     {ControlKind::RadioButton, "单选框2", "靠上", 80, 22, 60, 12, "分组框1", true, nullptr, nullptr,
      nullptr, 0},
-    {ControlKind::RadioButton, "单选框3", "靠下", 152, 22, 60, 12, "分组框1", true, nullptr, nullptr,
-     nullptr, 0},
-    {ControlKind::RadioButton, "单选框4", "靠左", 224, 22, 60, 12, "分组框1", true, nullptr, nullptr,
-     nullptr, 0},
-    {ControlKind::RadioButton, "单选框5", "靠右", 296, 22, 60, 12, "分组框1", true, nullptr, nullptr,
-     nullptr, 0},
+    {ControlKind::RadioButton, "单选框3", "靠下", 152, 22, 60, 12, "分组框1", true, nullptr,
+     nullptr, nullptr, 0},
+    {ControlKind::RadioButton, "单选框4", "靠左", 224, 22, 60, 12, "分组框1", true, nullptr,
+     nullptr, nullptr, 0},
+    {ControlKind::RadioButton, "单选框5", "靠右", 296, 22, 60, 12, "分组框1", true, nullptr,
+     nullptr, nullptr, 0},
     {ControlKind::GroupBox, "分组框4", "记录方式", 8, 189, 376, 48, nullptr, true, nullptr, nullptr,
      nullptr, 0},
     {ControlKind::RadioButton, "单选框_记录方式1", "单击鼠标", 8, 20, 77, 12, "分组框4", true,
@@ -93,7 +107,8 @@ constexpr ControlDesc kOptionsControls[] = {
 constexpr WindowDesc kWindows[] = {
     {"MainWindow", nullptr, 50, 50, 306, 206, ":/images/icon.png", kMainControls,
      static_cast<int>(std::size(kMainControls))},
-    {"MemoEditWindow", nullptr, 50, 50, 306, 206, ":/images/icon.png", kMemoBoxControls, 1},
+    {"MemoEditWindow", nullptr, 50, 50, 306, 206, ":/images/icon.png", kMemoEditControls,
+     static_cast<int>(std::size(kMemoEditControls))},
     {"TodayMemoWindow", "今天备忘录", 50, 50, 306, 206, ":/images/icon.png", kMemoBoxControls, 1},
     {"OptionsWindow", "Tamsivo 选项", 50, 50, 400, 272, ":/images/icon.png", kOptionsControls,
      static_cast<int>(std::size(kOptionsControls))},
@@ -115,7 +130,9 @@ constexpr HandlerEntry kHandlers[] = {
     {"MainWindow", "Calendar1", Event::CalendarDblClick, OnCalendarDblClick},
     {"MainWindow", "Calendar1", Event::CalendarPageChanged, OnCalendarPageChanged},
     {"MainWindow", "回到今天", Event::MenuItemChosen, OnBackToToday},
-    {"MainWindow", nullptr, Event::FirstActivation, OnMainWindowFirstActivation},
+    {"MainWindow", nullptr, Event::FirstActivation, OnFirstActivation},
+    {"MainWindow", nullptr, Event::StartedAgain, OnStartedAgain},
+    {"MainWindow", "时钟2", Event::TimerFired, OnDateWatchTimer},
     {"MainWindow", nullptr, Event::AboutToDestroy, OnMainWindowDestroy},
     {"MainWindow", nullptr, Event::TrayNotification, OnTrayNotification},
     {"MainWindow", "图形按钮1", Event::Clicked, OnMenuButtonClicked},
@@ -128,6 +145,8 @@ constexpr HandlerEntry kHandlers[] = {
     {"MainWindow", "退出", Event::MenuItemChosen, OnQuitMenu},
     {"MemoEditWindow", nullptr, Event::Created, OnMemoEditorCreated},
     {"MemoEditWindow", nullptr, Event::AskedToClose, OnMemoEditorClose},
+    {"MemoEditWindow", "编辑框1", Event::TextChanged, OnMemoEditorTextChanged},
+    {"MemoEditWindow", "时钟1", Event::TimerFired, OnDraftTimer},
     {"TodayMemoWindow", nullptr, Event::Created, OnTodayMemoWindowCreated},
     {"TodayMemoWindow", nullptr, Event::AskedToClose, OnTodayWindowClose},
     {"MainWindow", "矫正系统系统时间", Event::MenuItemChosen, OnCorrectTimeMenu},

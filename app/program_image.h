@@ -14,7 +14,7 @@ namespace image {
 // Bumped whenever the layout of anything in this header changes; the runtime
 // refuses an image it does not understand instead of misreading it.
 inline constexpr std::uint32_t kImageMagic = 0x544D5347;  // "GSMT"
-inline constexpr std::uint32_t kImageVersion = 3;
+inline constexpr std::uint32_t kImageVersion = 4;
 
 enum class ControlKind : std::uint8_t {
   Timer,
@@ -47,7 +47,7 @@ struct ControlDesc {
 
 struct WindowDesc {
   const char* name;
-  const char* caption;  // may be nullptr
+  const char* caption;           // may be nullptr
   int left, top, width, height;  // outer frame, as designed
   const char* icon;              // resource name, may be nullptr
   const ControlDesc* controls;
@@ -62,6 +62,7 @@ enum class Event : std::uint8_t {
   AboutToDestroy,
   AskedToClose,
   TrayNotification,
+  StartedAgain,  // another start of the program handed over to this one
   // control events
   TimerFired,
   Clicked,
@@ -69,6 +70,7 @@ enum class Event : std::uint8_t {
   CalendarPicked,
   CalendarDblClick,
   CalendarPageChanged,  // the month shown changed (by the user or the program)
+  TextChanged,          // the user changed an edit box's text
 };
 
 struct EventArgs {
@@ -88,7 +90,7 @@ struct HandlerEntry {
 struct ProgramImage {
   std::uint32_t magic;
   std::uint32_t version;
-  void (*entry)(rt::Runtime&);
+  int (*entry)(rt::Runtime&);  // returns the program's exit code
   const WindowDesc* windows;
   int windowCount;
   const HandlerEntry* handlers;

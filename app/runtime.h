@@ -25,8 +25,8 @@ inline constexpr unsigned MB_ICONERROR = 0x10;
 inline constexpr unsigned MB_ICONQUESTION = 0x20;
 inline constexpr unsigned MB_ICONWARNING = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
-inline constexpr int IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5,
-                     IDYES = 6, IDNO = 7;
+inline constexpr int IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6,
+                     IDNO = 7;
 
 // Table store field kinds.
 inline constexpr int kDateTimeField = 8;
@@ -55,6 +55,12 @@ struct Geometry {
   int left, top, width, height;
 };
 
+enum class InstanceClaim {
+  kClaimed,     // this process holds the directory for its whole life
+  kHandedOver,  // another copy holds it and was asked to come forward
+  kNoAnswer,    // another copy holds it but did not answer
+};
+
 class Runtime {
  public:
   virtual ~Runtime() = default;
@@ -71,7 +77,14 @@ class Runtime {
   // end-of-program routine, then the message loop returns `code`.
   virtual void EndProgram(int code) = 0;
   virtual void SetEndOfProgramRoutine(void (*routine)()) = 0;
-  virtual std::string ProgramDirectory() = 0;  // no trailing slash
+  // True once EndProgram has begun: anything that waits should stop.
+  virtual bool Ending() = 0;
+  // One running copy per directory, claimed before the store is touched. A
+  // later start that knocks raises StartedAgain on the loaded windows.
+  virtual InstanceClaim ClaimSingleInstance(const std::string& directory) = 0;
+  // The executable's directory as the system names it (any bytes), no
+  // trailing slash; empty when it cannot be found.
+  virtual std::string ProgramDirectory() = 0;
   virtual void ProcessPendingEvents() = 0;
 
   // --- window and control properties (control empty = the window itself)
@@ -104,8 +117,7 @@ class Runtime {
   virtual bool TrayAvailable() = 0;
   virtual std::uintptr_t NativeHandle(std::string_view window) = 0;
   // Events of control `from` run the handlers of control `to`.
-  virtual void RouteEvents(std::string_view window, std::string_view from,
-                           std::string_view to) = 0;
+  virtual void RouteEvents(std::string_view window, std::string_view from, std::string_view to) = 0;
 
   // --- calendar
   virtual void SetCalendarValue(std::string_view window, std::string_view cal, double day) = 0;
@@ -132,14 +144,13 @@ class Runtime {
   // --- settings items (file path, section, key); names and values UTF-8
   virtual std::string ReadItem(const std::string& file, std::string_view section,
                                std::string_view key) = 0;
-  virtual bool WriteItem(const std::string& file, std::string_view section,
-                         std::string_view key, std::string_view value,
-                         std::string* error = nullptr) = 0;
+  virtual bool WriteItem(const std::string& file, std::string_view section, std::string_view key,
+                         std::string_view value, std::string* error = nullptr) = 0;
 
   // --- table store
   // Creates `pathWithoutExt` + ".edb" with the fields, unless a file is there.
-  virtual bool StoreCreate(const std::string& pathWithoutExt,
-                           const std::vector<FieldDesc>& fields, std::string* error) = 0;
+  virtual bool StoreCreate(const std::string& pathWithoutExt, const std::vector<FieldDesc>& fields,
+                           std::string* error) = 0;
   // Opens a store; 0 on failure with the reason. Never alters a file it
   // cannot read as a store.
   virtual StoreId StoreOpen(const std::string& pathWithoutExt, std::string* error) = 0;
@@ -149,8 +160,7 @@ class Runtime {
   virtual Value StoreRead(StoreId store, std::string_view field) = 0;
   virtual bool StoreWrite(StoreId store, std::string_view field, const Value& value,
                           std::string* error) = 0;
-  virtual bool StoreAppend(StoreId store, const std::vector<Value>& values,
-                           std::string* error) = 0;
+  virtual bool StoreAppend(StoreId store, const std::vector<Value>& values, std::string* error) = 0;
   // Groups the writes between them into one durable transaction.
   virtual bool StoreBegin(StoreId store, std::string* error) = 0;
   virtual bool StoreCommit(StoreId store, std::string* error) = 0;

@@ -1,24 +1,86 @@
 // Program entry, MainWindow's creation steps and the end-of-program clean-up.
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "app/program.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
+#include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "settings/settings.h"
 #include "system/registration.h"
 #include "today/desktop.h"
+#include "today/placement.h"
+#include "util/file_io.h"
+
+namespace {
+
+// Temporary files of writes a kill cut short. Only the one running copy of
+// a directory gets here, so none of them is being written.
+void RemoveLeftoverTemporaries() {
+  const std::string storeName = kMemoStoreFileName;
+  const std::string settingsName = kSettingsFileName;
+  const std::string defaults = Rt().TextToGbkBytes(DefaultSettingsText);
+  for (const std::string& dir : {SettingsDirectory(), DataDirectory()}) {
+    for (const std::string& name : fileio::ListDirectory(dir)) {
+      const std::string path = JoinPath(dir, name);
+      bool ours = fileio::IsLeftoverTemporary(name, settingsName) ||
+                  fileio::IsLeftoverTemporary(name, storeName) ||
+                  name.starts_with("." + storeName + ".new-");
+      // Earlier builds wrote the first Start.ini as "Start.ini.XXXXXX"; such
+      // a name may be the user's own, so only a cut-off default file goes.
+      std::string bytes;
+      if (!ours && name.size() == settingsName.size() + 7 && name.starts_with(settingsName + ".") &&
+          fileio::ReadWholeFile(path, &bytes, nullptr, 4096)) {
+        ours = defaults.starts_with(bytes);
+      }
+      if (ours && fileio::IsRegularFile(path)) ::unlink(path.c_str());
+    }
+  }
+}
+
+}  // namespace
 
 void ProgramStart() {
   CollectionList.clear();
   PositionButtons.clear();
   RecordModeButtons.clear();
   Rt().SetEndOfProgramRoutine(EndOfProgramCleanup);
+
+  std::string error;
+  if (!DecideFileLocations(&error)) {
+    Rt().MessageBox("Tamsivo 无法启动：" + error + "。", rt::MB_OK | rt::MB_ICONERROR,
+                    std::string("Tamsivo"));
+    Rt().EndProgram(1);
+    return;
+  }
+  // Before the store is touched: a second copy on the same files would save
+  // over the first one's memos.
+  switch (Rt().ClaimSingleInstance(DataDirectory())) {
+    case rt::InstanceClaim::kClaimed:
+      break;
+    case rt::InstanceClaim::kHandedOver:
+      std::fprintf(stderr, "Tamsivo 已在运行（%s），已把它的窗口调到前面。\n",
+                   DataDirectory().c_str());
+      Rt().EndProgram(0);
+      return;
+    case rt::InstanceClaim::kNoAnswer:
+      Rt().MessageBox("另一个 Tamsivo 正在使用“" + DataDirectory() +
+                          "”中的备忘录，但它没有响应。\r\n\r\n为了不让两个程序互相覆盖备忘录，"
+                          "这一个不会启动。请关闭另一个 Tamsivo 后再试。",
+                      rt::MB_OK | rt::MB_ICONWARNING, std::string("Tamsivo"));
+      Rt().EndProgram(1);
+      return;
+  }
+  RemoveLeftoverTemporaries();
   Rt().LoadWindow(kMainWindow, {}, false);
 }
 
-void ProgramEntry(rt::Runtime& runtime) {
+int ProgramEntry(rt::Runtime& runtime) {
   SetRuntime(&runtime);
   ProgramStart();
-  Rt().MessageLoop();
+  return Rt().MessageLoop();
 }
 
 void MainWindowCreated() {
@@ -44,6 +106,14 @@ void MainWindowCreated() {
   ApplyVisibility();
   // Last, so both windows exist and have their place and visibility.
   if (embedded) ApplyDesktopEmbedding();
+}
+
+void OnFirstActivation(image::EventArgs& args) {
+  OnMainWindowFirstActivation(args);
+  // A move to where the window already stands reports no change of place,
+  // so the today window is placed here in any case.
+  PlaceTodayWindow();
+  OfferLeftoverTexts();
 }
 
 void EndOfProgramCleanup() {

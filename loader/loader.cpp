@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/start_protocol.h"
 #include "platform/module.h"
 #include "platform/user_registry.h"
 
@@ -20,10 +21,6 @@ constexpr const char* kRuntimeFile = "tesmo.qrr";
 constexpr const char* kDevSetupRuntimeFile = "tesmo.qre";
 constexpr const char* kDevSetupKey = "Software\\Qorvex\\Z\\Install";
 constexpr const char* kDevSetupValue = "Path";
-constexpr int kStartRequest = 1000;
-
-using GetNewSockFn = void* (*)(int);
-using StartFn = int (*)(const void*);
 
 std::string WithSlash(std::string dir) {
   if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -91,13 +88,13 @@ int RunLoaderFrom(const std::string& programDir, const void* programImage) {
     ReportLoaderError();
     return kLoaderFailureStatus;
   }
-  const auto getNewSock = reinterpret_cast<GetNewSockFn>(ModuleEntry(module, "GetNewSock"));
+  const auto getNewSock = reinterpret_cast<start::GetNewSockFn>(ModuleEntry(module, "GetNewSock"));
   if (getNewSock == nullptr) {
     FreeModule(module);
     ReportLoaderError();
     return kLoaderFailureStatus;
   }
-  const auto start = reinterpret_cast<StartFn>(getNewSock(kStartRequest));
+  const auto start = reinterpret_cast<start::StartFn>(getNewSock(start::kStartRequest));
   if (start == nullptr) {
     FreeModule(module);
     ReportLoaderError();
@@ -105,11 +102,12 @@ int RunLoaderFrom(const std::string& programDir, const void* programImage) {
   }
   // The runtime owns the process from here; its library stays loaded because
   // it may have left exit handlers behind.
-  if (start(programImage) != 0) {
+  const int status = start(programImage);
+  if (status == start::kRefused) {
     ReportLoaderError();
     return kLoaderFailureStatus;
   }
-  return 0;
+  return status;
 }
 
 int RunLoader(const void* programImage) {

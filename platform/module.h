@@ -8,6 +8,10 @@
 // is taken as a path. Returns nullptr when it does not load.
 void* LoadModule(const std::string& pathOrName);
 
+// Whether `path` is a whole shared library for this machine: an ELF file of
+// the process's own class and machine whose segments all lie inside it.
+bool IsLoadableLibrary(const std::string& path);
+
 // Address of an exported symbol, or nullptr.
 void* ModuleEntry(void* module, const char* name);
 

@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include "app/program_image.h"
+#include "app/start_protocol.h"
 #include "runtime/qt_runtime.h"
 
 namespace {
@@ -11,7 +12,7 @@ int StartProgram(const void* programImage) {
   const auto* img = static_cast<const image::ProgramImage*>(programImage);
   if (!img || img->magic != image::kImageMagic || img->version != image::kImageVersion ||
       !img->entry || !img->windows) {
-    return 1;
+    return start::kRefused;
   }
   ChooseQtPlatform();
   static int argc = 1;
@@ -23,12 +24,11 @@ int StartProgram(const void* programImage) {
   QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
   std::unique_ptr<rt::Runtime> runtime = MakeQtRuntime(*img, RuntimeOptions{});
   InstallTerminationHandlers(*runtime);
-  img->entry(*runtime);
-  return 0;
+  return img->entry(*runtime) & 0xFF;
 }
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void* GetNewSock(int code) {
-  return code == 1000 ? reinterpret_cast<void*>(&StartProgram) : nullptr;
+  return code == start::kStartRequest ? reinterpret_cast<void*>(&StartProgram) : nullptr;
 }

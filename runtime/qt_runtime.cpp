@@ -32,8 +32,10 @@
 #include "runtime/clock.h"
 #include "runtime/gbk.h"
 #include "runtime/ini_file.h"
+#include "runtime/instance.h"
 #include "runtime/table_store.h"
 #include "runtime/widgets.h"
+#include "util/file_io.h"
 
 using image::ControlKind;
 using image::Event;
@@ -49,7 +51,9 @@ double QDateToDay(const QDate& date) {
 
 namespace {
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // Designed sizes are outer frames with a classic caption and border; the
 // client area is what is left inside them.
@@ -86,6 +90,7 @@ class QtRuntime final : public rt::Runtime {
   }
 
   ~QtRuntime() override {
+    instance_.reset();
     for (auto& [name, ws] : windows_) {
       if (ws->widget) delete ws->widget.data();
     }
@@ -211,9 +216,29 @@ class QtRuntime final : public rt::Runtime {
 
   void SetEndOfProgramRoutine(void (*routine)()) override { endRoutine_ = routine; }
 
+  bool Ending() override { return ending_; }
+
+  rt::InstanceClaim ClaimSingleInstance(const std::string& directory) override {
+    if (instance_) return rt::InstanceClaim::kClaimed;
+    rt::InstanceClaim result = rt::InstanceClaim::kNoAnswer;
+    instance_ = SingleInstance::Claim(
+        directory,
+        [this] {
+          std::vector<std::string> names;
+          for (auto& [name, ws] : windows_) names.push_back(name);
+          for (const std::string& name : names) {
+            if (WindowState* ws = Find(name)) Dispatch(*ws, "", Event::StartedAgain);
+          }
+        },
+        &result, options_.instanceAnswerMs);
+    return result;
+  }
+
   std::string ProgramDirectory() override {
     if (!options_.programDirectory.empty()) return options_.programDirectory;
-    return QCoreApplication::applicationDirPath().toStdString();
+    // The bytes the system gives: a directory name that is not UTF-8 must
+    // still name the same directory.
+    return fileio::ExecutableDirectory();
   }
 
   void ProcessPendingEvents() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
@@ -401,8 +426,7 @@ class QtRuntime final : public rt::Runtime {
     return ws ? static_cast<std::uintptr_t>(ws->widget->winId()) : 0;
   }
 
-  void RouteEvents(std::string_view window, std::string_view from,
-                   std::string_view to) override {
+  void RouteEvents(std::string_view window, std::string_view from, std::string_view to) override {
     if (WindowState* ws = Find(window)) ws->routes[std::string(from)] = std::string(to);
   }
 
@@ -441,6 +465,8 @@ class QtRuntime final : public rt::Runtime {
   void SetEditText(std::string_view window, std::string_view box,
                    const std::string& bytes) override {
     if (QsciScintilla* e = Edit(window, box)) {
+      // A text the program sets is no change of the user's.
+      QSignalBlocker quiet(e);
       // Scintilla takes a C string, so the text ends at a NUL as it would.
       e->SendScintilla(QsciScintillaBase::SCI_SETTEXT, 0ul, bytes.c_str());
       e->SendScintilla(QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
@@ -553,25 +579,7 @@ class QtRuntime final : public rt::Runtime {
   }
   std::string TextToGbkBytes(std::string_view utf8) override { return gbk::FromUtf8(utf8); }
   bool WriteFileBytes(const std::string& path, const std::string& bytes) override {
-    // Written beside the target and renamed, so a reader never sees half a file.
-    std::string tmp = path + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return false;
-    size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) {
-        ok = false;
-        break;
-      }
-      done += static_cast<size_t>(n);
-    }
-    ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
+    return fileio::ReplaceFileAtomically(path, bytes, {}, nullptr);
   }
 
   // --- clock
@@ -597,11 +605,20 @@ class QtRuntime final : public rt::Runtime {
     box.setWindowTitle(Q(caption));
     box.setText(Q(text).replace("\r\n", "\n"));
     switch (flags & 0xF0) {
-      case rt::MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-      case rt::MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-      case rt::MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-      case rt::MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-      default: break;
+      case rt::MB_ICONERROR:
+        box.setIcon(QMessageBox::Critical);
+        break;
+      case rt::MB_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+      case rt::MB_ICONWARNING:
+        box.setIcon(QMessageBox::Warning);
+        break;
+      case rt::MB_ICONINFORMATION:
+        box.setIcon(QMessageBox::Information);
+        break;
+      default:
+        break;
     }
     struct B {
       const char* text;
@@ -674,11 +691,16 @@ class QtRuntime final : public rt::Runtime {
 
   static int TrayCode(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
-      case QSystemTrayIcon::Trigger: return 1;
-      case QSystemTrayIcon::DoubleClick: return 2;
-      case QSystemTrayIcon::Context: return 3;
-      case QSystemTrayIcon::MiddleClick: return 4;
-      default: return 0;
+      case QSystemTrayIcon::Trigger:
+        return 1;
+      case QSystemTrayIcon::DoubleClick:
+        return 2;
+      case QSystemTrayIcon::Context:
+        return 3;
+      case QSystemTrayIcon::MiddleClick:
+        return 4;
+      default:
+        return 0;
     }
   }
 
@@ -881,6 +903,9 @@ class QtRuntime final : public rt::Runtime {
           e->setMarginWidth(1, 0);
           e->setEolMode(QsciScintilla::EolUnix);
           e->setFrameShape(QFrame::NoFrame);
+          QObject::connect(e, &QsciScintilla::textChanged, w, [this, wname, cname] {
+            if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::TextChanged);
+          });
           made = e;
           break;
         }
@@ -941,6 +966,7 @@ class QtRuntime final : public rt::Runtime {
   int exitCode_ = 0;
   int loadCounter_ = 0;
   int creating_ = 0;
+  std::unique_ptr<SingleInstance> instance_;
 };
 
 int g_signalPipe[2] = {-1, -1};
@@ -954,8 +980,7 @@ void OnSignal(int) {
 
 static void InitRuntimeResources() { Q_INIT_RESOURCE(resources); }
 
-std::unique_ptr<rt::Runtime> MakeQtRuntime(const image::ProgramImage& img,
-                                           RuntimeOptions options) {
+std::unique_ptr<rt::Runtime> MakeQtRuntime(const image::ProgramImage& img, RuntimeOptions options) {
   InitRuntimeResources();
   return std::make_unique<QtRuntime>(img, std::move(options));
 }

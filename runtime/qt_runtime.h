@@ -23,6 +23,8 @@ struct RuntimeOptions {
   std::function<void(const std::string& window)> onModal;
   // Whether a tray host exists; empty: ask the desktop.
   std::function<bool()> trayAvailable;
+  // How long a second start waits for the running copy to answer.
+  int instanceAnswerMs = 10000;
 };
 
 // Needs a QApplication. The image must outlive the runtime.

@@ -55,6 +55,9 @@ void ImageButton::leaveEvent(QEvent* e) {
 MemoCalendar::MemoCalendar(QWidget* parent) : QCalendarWidget(parent) {
   setLocale(QLocale(QLocale::Chinese, QLocale::China));
   setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+  // The days a date-time can hold; a year typed below 100 would otherwise be
+  // a day no memo can be stored under.
+  setDateRange(QDate(100, 1, 1), QDate(9999, 12, 31));
   setGridVisible(false);
   // Leave room on the left of the month bar for the menu button that sits
   // over the calendar's corner.
@@ -67,12 +70,21 @@ MemoCalendar::MemoCalendar(QWidget* parent) : QCalendarWidget(parent) {
   // has been dealt with, not inside it.
   connect(this, &QCalendarWidget::selectionChanged, this, [this] {
     if (quiet_ || !onPicked) return;
-    QMetaObject::invokeMethod(this, [this] { if (onPicked) onPicked(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (onPicked) onPicked();
+        },
+        Qt::QueuedConnection);
   });
   connect(this, &QCalendarWidget::activated, this, [this](QDate) {
     if (!onDoubleClicked) return;
-    QMetaObject::invokeMethod(this, [this] { if (onDoubleClicked) onDoubleClicked(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (onDoubleClicked) onDoubleClicked();
+        },
+        Qt::QueuedConnection);
   });
   connect(this, &QCalendarWidget::currentPageChanged, this, [this](int, int) {
     if (onPageChanged) onPageChanged();

@@ -6,6 +6,7 @@
 #include "app/datetime.h"
 #include "app/program.h"
 #include "memo/calendar.h"
+#include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "settings/settings.h"
 #include "tests/support/test_program.h"
@@ -37,6 +38,24 @@ TEST(Startup, FirstStartInAnEmptyDirectory) {
   EXPECT_EQ(r.Caption(kMainWindow), "Tamsivo 2026年12月7日");
   EXPECT_EQ(TodayDate, MakeDateTime(2026, 12, 7));
   EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(Startup, TemporaryFilesOfKilledWritesAreCleared) {
+  TestProgram p;
+  const std::vector<std::string> leftovers = {".Start.ini.a1B2c3", "Start.ini.Zz9Yy8",
+                                              ".事件数据.edb.new-0badf00d",
+                                              ".事件数据.edb.new-0badf00d-journal"};
+  for (const std::string& name : leftovers) p.WriteFile(name, Gbk(kDefaults.substr(0, 20)));
+  p.WriteFile("Start.ini.bak", "the user's own");
+  p.WriteFile("Start.ini.backup", "the user's own too");
+  p.WriteFile("notes.txt", "not ours");
+  p.Start();
+  for (const std::string& name : leftovers) {
+    EXPECT_FALSE(p.runtime().FileExists(p.path(name))) << name;
+  }
+  EXPECT_EQ(p.ReadFile("Start.ini.bak"), "the user's own");
+  EXPECT_EQ(p.ReadFile("Start.ini.backup"), "the user's own too");
+  EXPECT_EQ(p.ReadFile("notes.txt"), "not ours");
 }
 
 TEST(Startup, HandEditedSettingsAreHonoured) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app/program_image.h"
+#include "app/start_protocol.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ namespace {
   const bool isImage = img != nullptr && img->magic == image::kImageMagic &&
                        img->version == image::kImageVersion && img->entry != nullptr;
 #ifdef FAKE_REFUSES
-  const int result = 1;
+  const int result = start::kRefused;
 #else
   const int result = 0;
 #endif
@@ -41,7 +42,7 @@ extern "C" __attribute__((visibility("default"))) void* GetNewSock(int request) 
   (void)request;
   return nullptr;
 #else
-  return request == 1000 ? reinterpret_cast<void*>(&Start) : nullptr;
+  return request == start::kStartRequest ? reinterpret_cast<void*>(&Start) : nullptr;
 #endif
 }
 #else

@@ -222,6 +222,30 @@ TEST_F(LoaderRun, BrokenRuntimesEndInTheErrorMessage) {
   EXPECT_EQ(r.err, kErrorLine);
 }
 
+TEST_F(LoaderRun, ATruncatedRuntimeIsAFailureNotACrash) {
+  InstallProgram(prog);
+  // The real runtime, cut short (a full disk during an update): mapping it
+  // would fault on the missing pages.
+  const std::string whole = ReadAll(std::string(std::getenv("TAMSIVO_TEST_BIN")) + "/tesmo.qrr");
+  ASSERT_GT(whole.size(), 200000u);
+  for (size_t keep : {whole.size() / 2, whole.size() - 4096, size_t{64}, size_t{0}}) {
+    SCOPED_TRACE(keep);
+    WriteAll(prog + "/tesmo.qrr", whole.substr(0, keep));
+    const RunResult r = Run(prog + "/tamsivo");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, kErrorLine);
+  }
+  // Text in the runtime's place, and a library built for another machine.
+  std::string foreign = whole;
+  foreign[18] = static_cast<char>(0xB7);  // e_machine: AArch64
+  foreign[19] = 0;
+  for (const std::string& bytes : {std::string("not a library\n"), foreign}) {
+    WriteAll(prog + "/tesmo.qrr", bytes);
+    const RunResult r = Run(prog + "/tamsivo");
+    EXPECT_EQ(r.status, 255);
+  }
+}
+
 TEST_F(LoaderRun, NoRuntimeAnywhere) {
   InstallProgram(prog);
   Put(FAKE_STARTS, setup + "/tesmo.qrr");  // wrong name for a setup directory
