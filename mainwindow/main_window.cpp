@@ -24,6 +24,9 @@ constexpr const char* kStartAtBootItem = "开机启动本程序";
 constexpr const char* kNoTrayText =
     "桌面上没有系统托盘，主窗口隐藏后将无法找回，所以没有隐藏。\r\n"
     "请先启用桌面的系统托盘（通知区域），再隐藏主窗口。";
+constexpr const char* kKeptShownText =
+    "Tamsivo 的主窗口设为隐藏，但桌面上没有可用的托盘图标（系统托盘或通知区域），"
+    "隐藏后将无法把它找回，所以主窗口保持显示。";
 constexpr const char* kAboutText =
     "本程序处于测试阶段\r\n\r\n"
     "意见和建议请提交到本项目的问题跟踪页：https://tamsivo.invalid/issues";
@@ -39,8 +42,30 @@ bool ToggleMenuMark(const char* item) {
 
 }  // namespace
 
+namespace {
+
+// Shows the main window that nothing else could bring back, and says why
+// (once a run: the reason does not change).
+void KeepMainWindowReachable() {
+  Rt().SetVisible(kMainWindow, true);
+  Rt().SetMenuChecked(kMainWindow, kHideMainItem, false);
+  static bool told = false;
+  if (told) return;
+  told = true;
+  Rt().MessageBox(kKeptShownText, rt::MB_OK | rt::MB_ICONINFORMATION, std::string("Tamsivo"));
+}
+
+}  // namespace
+
 void ApplyTrayIcon() {
-  Rt().SetTrayIcon(kMainWindow, ReadFlagSetting(kMainSection, "托盘"), kTrayTip);
+  const bool on = ReadFlagSetting(kMainSection, "托盘");
+  Rt().SetTrayIcon(kMainWindow, on, kTrayTip);
+  // Turned off (or no tray at all) while the main window is hidden: the
+  // program would be running with nothing on screen.
+  if ((!on || !Rt().TrayAvailable()) && Rt().IsLoaded(kMainWindow) &&
+      !Rt().IsVisible(kMainWindow)) {
+    KeepMainWindowReachable();
+  }
 }
 
 void ApplyVisibility() {
@@ -139,3 +164,15 @@ void OnAboutMenu(image::EventArgs&) {
 }
 
 void OnQuitMenu(image::EventArgs&) { Rt().EndProgram(0); }
+
+void OnStartedAgain(image::EventArgs&) {
+  // The user started the program again: they want to see it.
+  if (!Rt().IsVisible(kMainWindow)) {
+    WriteFlagSetting(kMainSection, "隐藏", false);
+    ApplyVisibility();
+  }
+  if (Rt().IsVisible(kTodayMemoWindow)) Rt().BringToFront(kTodayMemoWindow);
+  Rt().BringToFront(kMainWindow);
+  if (Rt().IsLoaded(kMemoEditWindow)) Rt().BringToFront(kMemoEditWindow);
+  if (Rt().IsLoaded(kOptionsWindow)) Rt().BringToFront(kOptionsWindow);
+}

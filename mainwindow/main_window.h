@@ -26,3 +26,4 @@ void OnOptionsMenu(image::EventArgs&);
 void OnNewVersionMenu(image::EventArgs&);
 void OnAboutMenu(image::EventArgs&);
 void OnQuitMenu(image::EventArgs&);
+void OnStartedAgain(image::EventArgs&);

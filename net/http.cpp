@@ -108,6 +108,7 @@ struct Transfer {
   size_t maxBody = 0;
   std::string body;
   bool tooLarge = false;
+  bool cancelled = false;
   HeaderBlock current;
   bool headerDone = false;
   std::vector<HeaderBlock> blocks;  // every completed block, redirects included
@@ -213,12 +214,12 @@ struct Request {
   std::string proxy;
 };
 
-void Perform(const Request& request, Transfer& t) {
+void Perform(const Request& request, const HttpLimits& limits, Transfer& t) {
   EnsureCurl();
   CURL* easy = curl_easy_init();
   if (easy == nullptr) return;
   t.easy = easy;
-  t.maxBody = g_limits.maxBodyBytes;
+  t.maxBody = limits.maxBodyBytes;
 
   curl_slist* headers = nullptr;
   std::string_view text = request.headerText;
@@ -258,10 +259,11 @@ void Perform(const Request& request, Transfer& t) {
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, g_limits.maxRedirects);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, g_limits.connectTimeoutMs);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, limits.maxRedirects);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, g_limits.stallSeconds);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, limits.totalTimeoutMs);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
@@ -280,6 +282,11 @@ void Perform(const Request& request, Transfer& t) {
     if (curl_multi_perform(multi, &running) != CURLM_OK || running == 0) break;
     // Let the windows live while connecting and between reads.
     Rt().ProcessPendingEvents();
+    // The user quit meanwhile: nobody waits for this page any more.
+    if (Rt().Ending()) {
+      t.cancelled = true;
+      break;
+    }
     curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
   }
   curl_multi_remove_handle(multi, easy);
@@ -288,8 +295,8 @@ void Perform(const Request& request, Transfer& t) {
   curl_slist_free_all(headers);
   t.easy = nullptr;
 
-  if (t.tooLarge) t.body.clear();
-  StoreResponseCookies(t.blocks);
+  if (t.tooLarge || t.cancelled) t.body.clear();
+  if (!t.cancelled) StoreResponseCookies(t.blocks);
 }
 
 }  // namespace
@@ -312,11 +319,15 @@ std::string CompleteRequestHeaders(std::string headers, std::string_view normali
 
 void SetHttpLimitsForTesting(const HttpLimits& limits) { g_limits = limits; }
 
-std::string 网页_访问(const std::string& url, std::optional<int> 访问方式,
-                      const std::optional<std::string>& proxy,
-                      const std::optional<std::string>& requestHeaders,
-                      const std::optional<std::string>& postData, std::optional<int> conversion,
-                      std::string* responseHeaders) {
+const HttpLimits& CurrentHttpLimits() { return g_limits; }
+
+namespace {
+
+std::string Access(const std::string& url, std::optional<int> 访问方式,
+                   const std::optional<std::string>& proxy,
+                   const std::optional<std::string>& requestHeaders,
+                   const std::optional<std::string>& postData, std::optional<int> conversion,
+                   std::string* responseHeaders, const HttpLimits& limits) {
   std::string normalised(TrimBlanks(url));
   const int method = 访问方式.value_or(0);
   if (method != 0 && method != 1) {
@@ -337,7 +348,7 @@ std::string 网页_访问(const std::string& url, std::optional<int> 访问方�
     request.headerText =
         CompleteRequestHeaders(requestHeaders.value_or(""), normalised, request.post, data);
     request.proxy = std::string(TrimBlanks(proxy.value_or("")));
-    Perform(request, t);
+    Perform(request, limits, t);
   }
   if (responseHeaders != nullptr) {
     *responseHeaders = t.current.text;
@@ -350,4 +361,20 @@ std::string 网页_访问(const std::string& url, std::optional<int> 访问方�
     default:
       return std::move(t.body);
   }
+}
+
+}  // namespace
+
+std::string 网页_访问(const std::string& url, std::optional<int> 访问方式,
+                      const std::optional<std::string>& proxy,
+                      const std::optional<std::string>& requestHeaders,
+                      const std::optional<std::string>& postData, std::optional<int> conversion,
+                      std::string* responseHeaders) {
+  return Access(url, 访问方式, proxy, requestHeaders, postData, conversion, responseHeaders,
+                g_limits);
+}
+
+std::string FetchPage(const std::string& url, const HttpLimits& limits) {
+  return Access(url, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, nullptr,
+                limits);
 }

@@ -35,12 +35,19 @@ std::string 网页_访问(const std::string& url, std::optional<int> 访问方�
 std::string CompleteRequestHeaders(std::string headers, std::string_view normalisedUrl, bool post,
                                    std::string_view postData);
 
-// Waiting limits: connecting, a transfer that receives nothing, redirects.
+// Waiting limits: connecting, a transfer that receives nothing, the whole
+// request (a server trickling a byte now and then never stalls), redirects.
 struct HttpLimits {
   long connectTimeoutMs = 30000;
   long stallSeconds = 60;
+  long totalTimeoutMs = 120000;
   long maxRedirects = 10;
   // A larger body ends the transfer and the result is empty.
   size_t maxBodyBytes = size_t{1} << 30;
 };
 void SetHttpLimitsForTesting(const HttpLimits& limits);
+const HttpLimits& CurrentHttpLimits();
+
+// 网页_访问 for a GET of `url` under the given limits (the time page's small
+// ones). The request is abandoned when the program starts to end.
+std::string FetchPage(const std::string& url, const HttpLimits& limits);

@@ -1,5 +1,6 @@
 #include "net/time_correction.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "app/datetime.h"
@@ -19,6 +20,13 @@ constexpr const char* kPageTime = "\r\n网页时间为:";
 
 // 9999-12-31 23:59:59 UTC, the last instant a date-time can hold.
 constexpr std::int64_t kMaxSeconds = 253402300799;
+// 2000-01-01 00:00:00 UTC: a time page saying earlier is broken, and a clock
+// set back there would break certificates, builds and file times.
+constexpr std::int64_t kMinSeconds = 946684800;
+// The time page is a few hundred bytes; a page that is not stops here.
+constexpr size_t kMaxPageBytes = 64 * 1024;
+// Waits a user sitting in front of the menu command will bear.
+constexpr long kPageDeadlineMs = 30000;
 
 std::string g_timePageUrl = TimePageUrl;
 
@@ -31,9 +39,8 @@ std::optional<std::int64_t> PageSeconds(std::string_view digits) {
     if (c < '0' || c > '9') return std::nullopt;
     ms = ms * 10 + (c - '0');
   }
-  if (ms <= 0) return std::nullopt;
   const std::int64_t seconds = ms / 1000;
-  if (seconds > kMaxSeconds) return std::nullopt;
+  if (seconds < kMinSeconds || seconds > kMaxSeconds) return std::nullopt;
   return seconds;
 }
 
@@ -59,7 +66,10 @@ std::string TextBetween(std::string_view text, std::string_view start, std::stri
 }
 
 std::optional<std::int64_t> FetchWebTime() {
-  const std::string body = 网页_访问(g_timePageUrl);
+  HttpLimits limits = CurrentHttpLimits();
+  limits.maxBodyBytes = std::min(limits.maxBodyBytes, kMaxPageBytes);
+  limits.totalTimeoutMs = std::min(limits.totalTimeoutMs, kPageDeadlineMs);
+  const std::string body = FetchPage(g_timePageUrl, limits);
   // The page is read as text: it ends at its first NUL byte.
   const std::string_view page(body.c_str());
   return PageSeconds(TextBetween(page, kStartMarker, kEndMarker));
@@ -67,6 +77,8 @@ std::optional<std::int64_t> FetchWebTime() {
 
 void CorrectSystemTime() {
   const std::optional<std::int64_t> seconds = FetchWebTime();
+  // Quit while the page was loading: the clock is not touched after that.
+  if (Rt().Ending()) return;
   if (!seconds) {
     Rt().MessageBox(kNoTime, rt::MB_ICONWARNING, std::nullopt);
     return;

@@ -9,17 +9,13 @@
 #include "platform/module.h"
 
 void CallServerEntry(const std::string& file, const char* entry) {
-  if (file.empty() || entry == nullptr) return;
-  // The program's own directory first, then the system's search.
-  void* module = nullptr;
-  const std::string local = Rt().ProgramDirectory() + "/" + file;
+  if (file.empty() || entry == nullptr || file.find('/') != std::string::npos) return;
+  // Only a file the program brings with it: a library of that name found by
+  // the system's search would run code nobody meant to run, at every start.
+  const std::string local = JoinPath(Rt().ProgramDirectory(), file);
   struct stat st;
-  if (file.find('/') == std::string::npos && ::stat(local.c_str(), &st) == 0 &&
-      S_ISREG(st.st_mode)) {
-    module = LoadModule(local);
-  } else {
-    module = LoadModule(file);
-  }
+  if (local.empty() || ::stat(local.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  void* module = LoadModule(local);
   if (module == nullptr) return;
   if (void* address = ModuleEntry(module, entry)) {
     // The entry points take no arguments; their status is not used.

@@ -1,5 +1,7 @@
 // MainWindow's menu, hide toggles, tray icon, remembered position and the
 // commands that leave the window.
+#include "mainwindow/main_window.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,9 +16,9 @@
 #include <fstream>
 
 #include "app/program.h"
-#include "mainwindow/main_window.h"
 #include "settings/settings.h"
 #include "tests/support/test_program.h"
+#include "today/options.h"
 
 namespace {
 
@@ -118,6 +120,45 @@ TEST(HideToggles, WithoutATrayTheMainWindowIsNotHidden) {
   EXPECT_EQ(Main("隐藏"), "0");
   ASSERT_EQ(p.messages.size(), 1u);
   EXPECT_NE(p.messages[0].text.find("系统托盘"), std::string::npos);
+}
+
+TEST(HideToggles, NothingOnScreenIsNeverTheOutcome) {
+  {
+    // Hidden at start on a desktop without a tray: shown, and told why once.
+    TestProgram p;
+    p.trayAvailable = false;
+    p.WriteFile("Start.ini", Gbk("[主窗口]\r\n隐藏=1\r\n托盘=1\r\n"));
+    p.Start();
+    rt::Runtime& r = p.runtime();
+    EXPECT_TRUE(r.IsVisible(kMainWindow));
+    EXPECT_FALSE(r.MenuChecked(kMainWindow, "Tamsivo 隐藏"));
+    ASSERT_EQ(p.messages.size(), 1u);
+    EXPECT_NE(p.messages[0].text.find("托盘"), std::string::npos);
+    ApplyVisibility();
+    EXPECT_EQ(p.messages.size(), 1u);  // once a run
+  }
+  // With a tray: hidden, then the tray icon turned off in the options.
+  TestProgram q;
+  q.WriteFile("Start.ini", Gbk("[主窗口]\r\n隐藏=1\r\n托盘=1\r\n"));
+  q.Start();
+  EXPECT_FALSE(q.runtime().IsVisible(kMainWindow));
+  q.runtime().LoadWindow(kOptionsWindow, kMainWindow, false);
+  q.runtime().SetChecked(kOptionsWindow, "选择框4", false);
+  image::EventArgs a;
+  OnTrayBox(a);
+  EXPECT_FALSE(q.runtime().TrayIconShown());
+  EXPECT_TRUE(q.runtime().IsVisible(kMainWindow));
+}
+
+TEST(StartedAgain, TheRunningCopyComesForward) {
+  TestProgram p;
+  p.WriteFile("Start.ini", Gbk("[主窗口]\r\n隐藏=1\r\n托盘=1\r\n"));
+  p.Start();
+  ASSERT_FALSE(p.runtime().IsVisible(kMainWindow));
+  image::EventArgs a;
+  OnStartedAgain(a);
+  EXPECT_TRUE(p.runtime().IsVisible(kMainWindow));
+  EXPECT_EQ(Main("隐藏"), "0");
 }
 
 TEST(RememberedPosition, SavedOnQuitAndOnCloseBoxAndUsedNextTime) {

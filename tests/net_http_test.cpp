@@ -489,6 +489,11 @@ TEST_F(TimeCorrectionTest, NoTimeReadMeansNoClockChange) {
       {"window.baidu_time(1.354e12)", 200},
       {"window.baidu_time(1354345600123abc)", 200},
       {"window.baidu_time(99999999999999999999)", 200},
+      // Before 2000: a broken page, not a time to set the clock to.
+      {"window.baidu_time(5)", 200},
+      {"window.baidu_time(946684799999)", 200},
+      // The marker past the size a time page can have.
+      {std::string(70 * 1024, ' ') + "window.baidu_time(1354345600123)", 200},
       {std::string("x\0window.baidu_time(1354345600123)", 34), 200},
   };
   for (const auto& [text, code] : pages) {
@@ -513,7 +518,85 @@ TEST_F(TimeCorrectionTest, RefusedClockSettingIsReported) {
   CorrectSystemTime();
   ASSERT_EQ(program.messages.size(), 1u);
   EXPECT_EQ(program.messages[0].text,
-            "无法设置系统时间：Operation not permitted\r\n网页时间为:2012年12月1日15时6分40秒");
+            "无法设置系统时间：没有设置系统时间的权限\r\n网页时间为:2012年12月1日15时6分40秒");
   // The calendar still follows the clock as it stands.
   EXPECT_EQ(TodayDate, DatePart(program.now));
+}
+
+namespace {
+
+// Answers every request with a page that never ends: a byte now and then,
+// never slow enough for a stall limit.
+class TrickleServer {
+ public:
+  TrickleServer() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 4);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TrickleServer() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/special/time"; }
+
+ private:
+  void Run() {
+    pollfd p{fd_, POLLIN, 0};
+    while (!stop_) {
+      if (poll(&p, 1, 20) <= 0) continue;
+      const int conn = accept(fd_, nullptr, nullptr);
+      if (conn < 0) continue;
+      const std::string head =
+          "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\nwindow.baidu_time(";
+      bool ok = write(conn, head.data(), head.size()) > 0;
+      while (ok && !stop_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ok = write(conn, "1", 1) == 1;
+      }
+      close(conn);
+    }
+  }
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(TimeCorrectionTest, QuittingWhileThePageLoadsCancelsEverything) {
+  TrickleServer trickle;
+  SetTimePageUrlForTesting(trickle.Url());
+  QTimer::singleShot(300, [this] { program.runtime().EndProgram(0); });
+  const auto t0 = std::chrono::steady_clock::now();
+  CorrectSystemTime();
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_TRUE(program.clockSets.empty());
+  EXPECT_TRUE(program.messages.empty());
+}
+
+TEST_F(TimeCorrectionTest, APageThatNeverEndsMeetsTheDeadline) {
+  TrickleServer trickle;
+  SetTimePageUrlForTesting(trickle.Url());
+  HttpLimits limits;
+  limits.totalTimeoutMs = 400;
+  SetHttpLimitsForTesting(limits);
+  const auto t0 = std::chrono::steady_clock::now();
+  CorrectSystemTime();
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  SetHttpLimitsForTesting(HttpLimits{});
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_TRUE(program.clockSets.empty());
+  ASSERT_EQ(program.messages.size(), 1u);
+  EXPECT_EQ(program.messages[0].text, kNoTime);
 }

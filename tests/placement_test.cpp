@@ -57,6 +57,17 @@ TEST(Placement, FollowsTheMainWindowInEachDockedMode) {
   EXPECT_EQ(Today().left, 10 + m.width);
 }
 
+TEST(Placement, PlacedAtFirstActivationEvenWhereTheMainWindowAlreadyIs) {
+  // The remembered place is the designed one: moving there reports no move.
+  TestProgram p;
+  p.WriteFile("Start.ini", Gbk("[主窗口]\r\n左边=50\r\n顶边=50\r\n[今天备忘录窗口]\r\n模式=5\r\n"));
+  p.Start();
+  const rt::Geometry m = Main();
+  ASSERT_EQ(m.left, 50);
+  EXPECT_EQ(Today().left, 50 + m.width);
+  EXPECT_EQ(Today().top, 50);
+}
+
 TEST(Placement, ModeTextMustBeWithinTinyDistanceOfAWholeMode) {
   TestProgram p;
   p.Start();

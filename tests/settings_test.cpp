@@ -277,7 +277,32 @@ TEST(IniFile, WritesReplaceTheFileSafely) {
   }
 }
 
+TEST(IniFile, AnyLineBreakSeparatesItemsAndWritesKeepTheFilesOwn) {
+  // Old Mac editors end lines with a lone CR.
+  const std::string cr = G("[主窗口]\r左边=300\r顶边=40\r[今天备忘录窗口]\r隐藏=1\r");
+  EXPECT_EQ(ini::ReadItemFromBytes(cr, "主窗口", "顶边"), "40");
+  EXPECT_EQ(ini::ReadItemFromBytes(cr, "今天备忘录窗口", "隐藏"), "1");
+  std::string written = ini::WriteItemToBytes(cr, "主窗口", "左边", "5");
+  EXPECT_EQ(written, G("[主窗口]\r左边=5\r顶边=40\r[今天备忘录窗口]\r隐藏=1\r"));
+  written = ini::WriteItemToBytes(written, "主窗口", "托盘", "1");
+  EXPECT_EQ(written, G("[主窗口]\r左边=5\r顶边=40\r托盘=1\r[今天备忘录窗口]\r隐藏=1\r"));
+  EXPECT_EQ(ini::ReadItemFromBytes(written, "今天备忘录窗口", "隐藏"), "1");
+  // LF-only files stay LF-only.
+  EXPECT_EQ(ini::WriteItemToBytes("[a]\nx=1\n", "b", "y", "2"), "[a]\nx=1\n[b]\ny=2");
+  EXPECT_EQ(ini::WriteItemToBytes("[a]\nx=1\n", "a", "z", "3"), "[a]\nx=1\nz=3\n");
+}
+
 // ---------------------------------------------------------------- program layer
+
+TEST(Settings, TheFirstFileHonoursTheUmask) {
+  TestProgram p;
+  const mode_t old = ::umask(077);
+  EnsureSettingsFile();
+  ::umask(old);
+  struct stat st {};
+  ASSERT_EQ(::stat(p.path("Start.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
 
 TEST(Settings, FirstStartWritesTheDefaultFileOnce) {
   const std::string expected = Gbk(DefaultSettingsText);

@@ -1,4 +1,5 @@
 // The start-at-login entry and the calendar control's registration calls.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -35,7 +36,8 @@ std::optional<std::string> ExecProgram(const std::string& value) {
   std::string arg;
   for (size_t i = 1; i + 1 < s.size(); ++i) {
     if (s[i] == '"' || s[i] == '`' || s[i] == '$') return std::nullopt;  // must be escaped
-    if (s[i] == '\\' && (++i + 1 == s.size() || std::string("\"`$\\").find(s[i]) == std::string::npos))
+    if (s[i] == '\\' &&
+        (++i + 1 == s.size() || std::string("\"`$\\").find(s[i]) == std::string::npos))
       return std::nullopt;
     if (s[i] == '%' && (++i + 1 == s.size() || s[i] != '%')) return std::nullopt;
     arg += s[i];
@@ -122,6 +124,21 @@ TEST(Registration, RegisteredAtStartUnregisteredAtExit) {
   fs::remove(log);
   CallServerEntry("MSCAL.OCX", "DllNoSuchEntry");
   EXPECT_FALSE(fs::exists(log));
+  unsetenv("TAMSIVO_MSCAL_LOG");
+}
+
+TEST(Registration, OnlyAFileInTheProgramDirectoryIsEverRun) {
+  TestProgram p;
+  const std::string log = p.path("calls.txt");
+  setenv("TAMSIVO_MSCAL_LOG", log.c_str(), 1);
+  // A library of that name is known to the system (here: already loaded,
+  // which a bare-name search finds first), but none is beside the program.
+  void* elsewhere = dlopen(MSCAL_FIXTURE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(elsewhere, nullptr);
+  p.Start();
+  p.Stop();
+  EXPECT_FALSE(fs::exists(log));
+  dlclose(elsewhere);
   unsetenv("TAMSIVO_MSCAL_LOG");
 }
 
