@@ -84,7 +84,7 @@ std::string ReadMemoText() {
 bool SaveDayMemo(double day, const std::string& text, std::string* error) {
   std::string reason;
   if (g_store == 0) {
-    if (error) *error = "备忘录数据库没有打开（" + g_openError + "）";
+    if (error) *error = "备忘录数据库没有打开：" + g_openError;
     return false;
   }
   // Look-up and write in one transaction, so a second running copy cannot

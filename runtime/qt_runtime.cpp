@@ -33,6 +33,7 @@
 #include "runtime/gbk.h"
 #include "runtime/ini_file.h"
 #include "runtime/instance.h"
+#include "runtime/platform_x11.h"
 #include "runtime/table_store.h"
 #include "runtime/widgets.h"
 #include "util/file_io.h"
@@ -172,6 +173,7 @@ class QtRuntime final : public rt::Runtime {
     ws->widget->show();
     ws->widget->raise();
     ws->widget->activateWindow();
+    ActivateOnX11(ws->widget);
   }
 
   int MessageLoop() override {

@@ -202,6 +202,12 @@ class Desktop:
         else:
             self.xdo("click", "1")
 
+    def clear_clipboard(self):
+        # xclip stays behind to serve the selection: no pipes to wait on.
+        subprocess.run(["xclip", "-selection", "clipboard", "-i", "/dev/null"], env=self.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=10)
+
     def clipboard(self):
         need("xclip")
         return self.run("xclip", "-o", "-selection", "clipboard", check=False).stdout
@@ -248,9 +254,9 @@ class Program:
     def executable(self):
         return os.path.join(self.dir, "tamsivo")
 
-    def start(self, wrap=None):
-        """Starts the program (through wrap(cmd) when given) and returns the
-        MainWindow's id once it is mapped."""
+    def launch(self, wrap=None):
+        """Starts the program (through wrap(cmd) when given) without waiting
+        for any window."""
         need("setpriv")
         # The program must never set this machine's clock.
         cmd = ["setpriv", "--bounding-set", "-sys_time", self.executable]
@@ -259,9 +265,41 @@ class Program:
         self.log = open(os.path.join(self.root, "tamsivo.log"), "ab")
         self.proc = subprocess.Popen(cmd, env=self.env, cwd=self.root, stdout=self.log,
                                      stderr=self.log)
+        return self.proc
+
+    def start(self, wrap=None):
+        """Starts the program and returns the MainWindow's id once it is
+        mapped."""
+        self.launch(wrap)
         wid = self.find_window("^Tamsivo [0-9]", 30)
         self.check_no_clock_right()
         return wid
+
+    def kill(self):
+        """SIGKILL: no clean-up of any kind, as a crash or a power cut."""
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    def message_text(self, timeout=15.0):
+        """The text of the program's open message box (copied with Ctrl+C)."""
+        box = self.find_window("^Tamsivo$", timeout)
+        self.desktop.activate(box)
+        self.desktop.clear_clipboard()
+        self.desktop.xdo("key", "ctrl+c")
+        return box, wait_for(lambda: self.desktop.clipboard() or None, 10,
+                             "the message on the clipboard")
+
+    def answer(self, box, key):
+        """Presses `key` in a message box and waits for it to go."""
+        self.desktop.activate(box)
+        self.desktop.xdo("key", key)
+        # The next message may come up at once under the same title: wait
+        # for this very window to go.
+        wait_for(lambda: box not in self.desktop.xdo("search", "--all", "--onlyvisible", "--pid",
+                                                     str(self.proc.pid), "--name", "^Tamsivo$",
+                                                     check=False).split()
+                 or self.proc.poll() is not None, 10, "the message box to close")
 
     def find_window(self, name_regex, timeout=15.0):
         """A mapped window of this program (not of another one on the same
@@ -337,6 +375,46 @@ class Program:
         except AssertionError as e:
             print("cleanup: %s (killed)" % e)
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+EDITOR = "^[0-9]+年[0-9]+月[0-9]+日 备忘录$"
+
+
+def type_text(desktop, wid, text):
+    """Types text into a focused edit box of window wid, checked by reading
+    it back (xdotool can drop a character it types by remapping a key)."""
+    x, y, w, h = desktop.geometry(wid)
+    desktop.click(x + w // 2, y + h // 2)
+    for _ in range(4):
+        desktop.xdo("key", "ctrl+a")
+        desktop.xdo("type", "--delay", "60", text)
+        time.sleep(0.3)
+        if box_text(desktop, wid) == text:
+            return
+    raise AssertionError("could not type %r" % text)
+
+
+def box_text(desktop, wid):
+    """The text of the edit box of window wid, through the clipboard."""
+    desktop.activate(wid)
+    desktop.xdo("key", "ctrl+a")
+    desktop.xdo("key", "ctrl+c")
+    time.sleep(0.2)
+    text = desktop.clipboard()
+    desktop.xdo("key", "End")
+    return text
+
+
+def open_editor(desktop, main_wid, cell):
+    """Double-clicks a calendar cell (x, y) and returns the editor window."""
+    desktop.activate(main_wid)
+    desktop.click(cell[0], cell[1], double=True)
+    return desktop.find_window(EDITOR, 10)
+
+
+def close_window(desktop, wid):
+    """The window manager's close, as the close box does."""
+    desktop.run("wmctrl", "-i", "-c", hex(int(wid)))
 
 
 def days_since_1899(date):

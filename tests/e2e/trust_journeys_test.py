@@ -1,0 +1,206 @@
+"""Bad days on the real binary: a store that will not open, a kill while
+typing, a copy of the memo file taken while the program runs, a second start,
+a program directory whose name is not UTF-8. Screenshots of every message go
+to $TAMSIVO_SHOTS when it is set."""
+import datetime
+import os
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import wait_for  # noqa: E402
+
+SHOTS = os.environ.get("TAMSIVO_SHOTS")
+
+
+def shot(desktop, name):
+    if SHOTS:
+        os.makedirs(SHOTS, exist_ok=True)
+        desktop.screenshot(os.path.join(SHOTS, name + ".png"))
+
+
+def today_cell(desktop, main):
+    x, y, w, h = harness.selected_cell(desktop, main)
+    return x + w // 2, y + h // 2
+
+
+def damaged_store(desktop, bin_dir):
+    prog = harness.Program(desktop, bin_dir)
+    try:
+        with open(os.path.join(prog.dir, "事件数据.edb"), "wb") as f:
+            f.write(b"this is not a memo store\n")
+        prog.launch()
+        box, text = prog.message_text(30)
+        assert "无法打开备忘录数据库文件" in text and "不是备忘录数据库文件" in text, text
+        shot(desktop, "store-refused")
+        prog.answer(box, "Return")
+        main = prog.find_window("^Tamsivo [0-9]", 30)
+        time.sleep(0.5)
+        cell = today_cell(desktop, main)
+
+        # Closing with nothing typed needs no store: the editor just closes.
+        editor = harness.open_editor(desktop, main, cell)
+        harness.close_window(desktop, editor)
+        wait_for(lambda: desktop.gone(harness.EDITOR), 10, "the empty editor to close")
+
+        # Typed text: the save fails, giving up puts it in a recovery file.
+        editor = harness.open_editor(desktop, main, cell)
+        harness.type_text(desktop, editor, "不能丢的字 words")
+        harness.close_window(desktop, editor)
+        box, text = prog.message_text()
+        assert "备忘录没有保存" in text and "重试" in text, text
+        shot(desktop, "save-failed")
+        prog.answer(box, "Escape")
+        box, text = prog.message_text()
+        assert "恢复文件" in text, text
+        shot(desktop, "recovery-written")
+        prog.answer(box, "Return")
+        wait_for(lambda: desktop.gone(harness.EDITOR), 10, "the editor to close")
+        folder = os.path.join(prog.dir, "恢复")
+        files = os.listdir(folder)
+        assert len(files) == 1, files
+        assert os.path.join(folder, files[0]) in text, text
+        with open(os.path.join(folder, files[0]), encoding="utf-8") as f:
+            assert f.read() == "不能丢的字 words"
+        with open(os.path.join(prog.dir, "事件数据.edb"), "rb") as f:
+            assert f.read() == b"this is not a memo store\n"
+        assert prog.terminate() == 0
+    finally:
+        prog.cleanup()
+
+
+def killed_while_typing(desktop, bin_dir):
+    prog = harness.Program(desktop, bin_dir)
+    try:
+        main = prog.start()
+        time.sleep(0.5)
+        editor = harness.open_editor(desktop, main, today_cell(desktop, main))
+        harness.type_text(desktop, editor, "杀掉前打的字 typed")
+        drafts = os.path.join(prog.dir, "草稿")
+        wait_for(lambda: os.path.isdir(drafts) and os.listdir(drafts), 5, "the draft")
+        prog.kill()
+        assert prog.memos() == {}, prog.memos()
+
+        prog.launch()
+        box, text = prog.message_text(30)
+        assert "杀掉前打的字 typed" in text and "没有保存的备忘录" in text, text
+        shot(desktop, "draft-offered")
+        prog.answer(box, "Return")  # 是: put it back
+        editor = prog.find_window(harness.EDITOR, 10)
+        assert harness.box_text(desktop, editor) == "杀掉前打的字 typed"
+        harness.close_window(desktop, editor)
+        wait_for(lambda: desktop.gone(harness.EDITOR), 10, "the editor to close")
+        today = datetime.date.today()
+        assert prog.memos() == {float(harness.days_since_1899(today)): "杀掉前打的字 typed"}
+        assert os.listdir(drafts) == []
+        assert prog.terminate() == 0
+    finally:
+        prog.cleanup()
+
+
+def memo_file_alone(desktop, bin_dir):
+    prog = harness.Program(desktop, bin_dir)
+    try:
+        main = prog.start()
+        time.sleep(0.5)
+        cx, cy = today_cell(desktop, main)
+        _, _, _, ch = harness.selected_cell(desktop, main)
+        for i, dy in enumerate((0, -ch, ch)):
+            editor = harness.open_editor(desktop, main, (cx, cy + dy))
+            harness.type_text(desktop, editor, "memo %d" % i)
+            harness.close_window(desktop, editor)
+            wait_for(lambda: desktop.gone(harness.EDITOR), 10, "the editor to close")
+        # What a backup tool copying the one file gets while the program runs.
+        copy = os.path.join(prog.root, "copy.edb")
+        shutil.copyfile(os.path.join(prog.dir, "事件数据.edb"), copy)
+        db = sqlite3.connect("file:" + copy + "?mode=ro", uri=True)
+        try:
+            texts = sorted(bytes(t).decode() for (t,) in db.execute('SELECT "事情" FROM records'))
+        finally:
+            db.close()
+        assert texts == ["memo 0", "memo 1", "memo 2"], texts
+        assert prog.terminate() == 0
+    finally:
+        prog.cleanup()
+
+
+def second_start(desktop, bin_dir):
+    prog = harness.Program(desktop, bin_dir)
+    try:
+        main = prog.start()
+        time.sleep(0.5)
+        today = prog.find_window("^今天备忘录$")
+        desktop.activate(today)
+        assert desktop.xdo("getactivewindow") == today
+        t0 = time.time()
+        second = subprocess.run(["setpriv", "--bounding-set", "-sys_time", prog.executable],
+                                env=prog.env, cwd=prog.root, capture_output=True, timeout=30)
+        assert second.returncode == 0, second
+        assert time.time() - t0 < 10
+        assert "已在运行" in second.stderr.decode(), second.stderr
+        wait_for(lambda: desktop.xdo("getactivewindow") == main, 10, "the first copy in front")
+        # Still one copy's windows, and the first copy goes on.
+        assert len(desktop.xdo("search", "--onlyvisible", "--name", "^Tamsivo [0-9]").split()) == 1
+        assert prog.proc.poll() is None
+        assert prog.terminate() == 0
+    finally:
+        prog.cleanup()
+
+
+def non_utf8_directory(desktop, bin_dir):
+    root = tempfile.mkdtemp(prefix="tamsivo-e2e-")
+    try:
+        # "备忘录" in GBK, as an archive made on another system unpacks it.
+        prog_dir = os.path.join(root.encode(), "备忘录".encode("gbk"))
+        os.makedirs(prog_dir)
+        for name in ("tamsivo", "tesmo.qrr"):
+            shutil.copy2(os.path.join(bin_dir, name), os.path.join(prog_dir, name.encode()))
+        work = os.path.join(root, "work")
+        os.makedirs(work)
+        env = dict(desktop.env, HOME=os.path.join(root, "home"), LANG="C.UTF-8",
+                   XDG_CONFIG_HOME=os.path.join(root, "home", ".config"),
+                   XDG_DATA_HOME=os.path.join(root, "home", ".local", "share"))
+        root_before = set(os.listdir("/"))
+        proc = subprocess.Popen(["setpriv", "--bounding-set", "-sys_time",
+                                 os.path.join(prog_dir, b"tamsivo")], env=env, cwd=work,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            def mapped():
+                out = desktop.xdo("search", "--all", "--onlyvisible", "--pid", str(proc.pid),
+                                  "--name", "^Tamsivo [0-9]", check=False)
+                return out or None
+            wait_for(mapped, 30, "the main window")
+        finally:
+            proc.terminate()
+            proc.wait(10)
+        names = set(os.listdir(prog_dir))
+        assert "Start.ini".encode() in names and "事件数据.edb".encode() in names, names
+        assert os.listdir(work) == [], os.listdir(work)
+        assert set(os.listdir("/")) == root_before
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+def main():
+    harness.need("wmctrl", "xclip", "setpriv")
+    bin_dir = sys.argv[1]
+    desktop = harness.Desktop(wm=True)
+    try:
+        harness.run_journeys([
+            ("damaged store: close empty, give up, recovery file", lambda: damaged_store(desktop, bin_dir)),
+            ("killed while typing: the draft is offered back", lambda: killed_while_typing(desktop, bin_dir)),
+            ("the .edb alone holds every saved memo", lambda: memo_file_alone(desktop, bin_dir)),
+            ("a second start hands over and exits", lambda: second_start(desktop, bin_dir)),
+            ("a program directory whose name is not UTF-8", lambda: non_utf8_directory(desktop, bin_dir)),
+        ], desktop, "tamsivo-trust")
+    finally:
+        desktop.close()
+
+
+if __name__ == "__main__":
+    main()
