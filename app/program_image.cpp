@@ -1,176 +1,261 @@
-// The four windows and the handler table the runtime builds and dispatches.
-#include "app/program_image.h"
+// The four windows, their handlers and event routes: what the runtime builds
+// and dispatches.
+#include "base/program_image.h"
 
 #include <iterator>
 
-#include "app/program.h"
-#include "app/runtime.h"
+#include "app/startup.h"
+#include "base/names.h"
+#include "base/runtime.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
 #include "memo/today_memo.h"
 #include "net/time_correction.h"
-#include "today/desktop.h"
 #include "today/options.h"
 #include "today/placement.h"
+#include "windowstate/window_state.h"
 
 using image::ControlDesc;
 using image::ControlKind;
 using image::Event;
 using image::HandlerEntry;
 using image::MenuItemDesc;
+using image::RouteEntry;
 using image::WindowDesc;
 
 namespace {
 
+template <typename T, int N>
+constexpr int Count(const T (&)[N]) {
+  return N;
+}
+
+// ------------------------------------------------------------ MainWindow
+
 constexpr MenuItemDesc kMenuItems[] = {
-    {"回到今天", false},
-    {nullptr, false},
-    {"嵌入桌面", true},
-    {"Tamsivo 隐藏", true},
-    {"今天备忘录 隐藏", true},
-    {nullptr, false},
-    {"矫正系统系统时间", false},
-    {"开机启动本程序", true},
-    {nullptr, false},
-    {"选项", false},
-    {nullptr, false},
-    {"查看新版本", false},
-    {"关于本程序", false},
-    {"退出", false},
+    {menu::kBackToToday},
+    {},
+    {menu::kEmbed, true},
+    {menu::kHideMain, true},
+    {menu::kHideToday, true},
+    {},
+    {menu::kCorrectTime},
+    {menu::kStartAtBoot, true},
+    {},
+    {menu::kOptions},
+    {},
+    {menu::kNewVersion},
+    {menu::kAbout},
+    {menu::kQuit},
 };
 
 // The calendar comes before the image button so the button sits on top of it.
 constexpr ControlDesc kMainControls[] = {
-    {ControlKind::Timer, "时钟1", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, nullptr,
-     0},
+    {.kind = ControlKind::Timer, .name = ctl::kMidnightTimer, .visible = false},
     // Looks at the date every minute: the midnight timer stands still while
     // the computer sleeps and does not see the clock being changed.
-    {ControlKind::Timer, "时钟2", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, nullptr,
-     0},
-    {ControlKind::Menu, "菜单", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, kMenuItems,
-     static_cast<int>(std::size(kMenuItems))},
-    {ControlKind::Calendar, "Calendar1", nullptr, -1, -1, 302, 182, nullptr, true, nullptr, nullptr,
-     nullptr, 0},
-    {ControlKind::ImageButton, "图形按钮1", nullptr, 6, 6, 17, 16, nullptr, true,
-     ":/images/button1.png", ":/images/button2.png", nullptr, 0},
+    {.kind = ControlKind::Timer, .name = ctl::kDateWatchTimer, .visible = false},
+    {.kind = ControlKind::Menu,
+     .name = ctl::kMenu,
+     .visible = false,
+     .items = kMenuItems,
+     .itemCount = Count(kMenuItems)},
+    {.kind = ControlKind::Calendar,
+     .name = ctl::kCalendar,
+     .left = -1,
+     .top = -1,
+     .width = 302,
+     .height = 182},
+    {.kind = ControlKind::ImageButton,
+     .name = ctl::kMenuButton,
+     .left = 6,
+     .top = 6,
+     .width = 17,
+     .height = 16,
+     .image1 = ":/images/button1.png",
+     .image2 = ":/images/button2.png"},
 };
 
-constexpr ControlDesc kMemoBoxControls[] = {
-    {ControlKind::MemoEdit, "编辑框1", nullptr, 0, 0, 300, 182, nullptr, true, nullptr, nullptr,
-     nullptr, 0},
-};
+// ------------------------------------------------ the two memo windows
+
+constexpr ControlDesc kMemoBox = {
+    .kind = ControlKind::MemoEdit, .name = ctl::kMemoBox, .width = 300, .height = 182};
+
+constexpr ControlDesc kTodayControls[] = {kMemoBox};
 
 // The editor also keeps a draft a second after the typing stops.
 constexpr ControlDesc kMemoEditControls[] = {
-    {ControlKind::MemoEdit, "编辑框1", nullptr, 0, 0, 300, 182, nullptr, true, nullptr, nullptr,
-     nullptr, 0},
-    {ControlKind::Timer, "时钟1", nullptr, 0, 0, 0, 0, nullptr, false, nullptr, nullptr, nullptr,
-     0},
+    kMemoBox,
+    {.kind = ControlKind::Timer, .name = ctl::kDraftTimer, .visible = false},
 };
 
-constexpr ControlDesc kOptionsControls[] = {
-    {ControlKind::GroupBox, "分组框2", "月历 状态", 8, 6, 376, 67, nullptr, true, nullptr, nullptr,
-     nullptr, 0},
-    {ControlKind::CheckBox, "选择框1", "钉在桌面", 8, 22, 80, 16, "分组框2", true, nullptr, nullptr,
-     nullptr, 0},
-    {ControlKind::CheckBox, "选择框3", "开机启动本程序", 184, 22, 120, 16, "分组框2", true, nullptr,
-     nullptr, nullptr, 0},
-    {ControlKind::CheckBox, "选择框5", "记录备忘录后回到今天", 8, 44, 176, 16, "分组框2", true,
-     nullptr, nullptr, nullptr, 0},
-    {ControlKind::CheckBox, "选择框2", "鼠标穿透(程序载入托盘图标操作，鼠标点击程序将无效。)", 8,
-     79, 357, 16, "分组框2", false, nullptr, nullptr, nullptr, 0},
-    {ControlKind::GroupBox, "分组框3", "托盘图标 状态", 8, 79, 376, 48, nullptr, true, nullptr,
-     nullptr, nullptr, 0},
-    {ControlKind::CheckBox, "选择框4", "加入托盘图标", 8, 22, 357, 16, "分组框3", true, nullptr,
-     nullptr, nullptr, 0},
-    {ControlKind::GroupBox, "分组框1", "今天备忘录 位置", 8, 133, 376, 48, nullptr, true, nullptr,
-     nullptr, nullptr, 0},
-    {ControlKind::RadioButton, "单选框1", "自定义", 8, 22, 60, 12, "分组框1", true, nullptr,
-     nullptr, nullptr, 0},
-    {ControlKind::RadioButton, "单选框2", "靠上", 80, 22, 60, 12, "分组框1", true, nullptr, nullptr,
-     nullptr, 0},
-    {ControlKind::RadioButton, "单选框3", "靠下", 152, 22, 60, 12, "分组框1", true, nullptr,
-     nullptr, nullptr, 0},
-    {ControlKind::RadioButton, "单选框4", "靠左", 224, 22, 60, 12, "分组框1", true, nullptr,
-     nullptr, nullptr, 0},
-    {ControlKind::RadioButton, "单选框5", "靠右", 296, 22, 60, 12, "分组框1", true, nullptr,
-     nullptr, nullptr, 0},
-    {ControlKind::GroupBox, "分组框4", "记录方式", 8, 189, 376, 48, nullptr, true, nullptr, nullptr,
-     nullptr, 0},
-    {ControlKind::RadioButton, "单选框_记录方式1", "单击鼠标", 8, 20, 77, 12, "分组框4", true,
-     nullptr, nullptr, nullptr, 0},
-    {ControlKind::RadioButton, "单选框_记录方式2", "双击鼠标", 90, 20, 77, 12, "分组框4", true,
-     nullptr, nullptr, nullptr, 0},
-};
+// ---------------------------------------------------------- OptionsWindow
 
-constexpr WindowDesc kWindows[] = {
-    {"MainWindow", nullptr, 50, 50, 306, 206, ":/images/icon.png", kMainControls,
-     static_cast<int>(std::size(kMainControls))},
-    {"MemoEditWindow", nullptr, 50, 50, 306, 206, ":/images/icon.png", kMemoEditControls,
-     static_cast<int>(std::size(kMemoEditControls))},
-    {"TodayMemoWindow", "今天备忘录", 50, 50, 306, 206, ":/images/icon.png", kMemoBoxControls, 1},
-    {"OptionsWindow", "Tamsivo 选项", 50, 50, 400, 272, ":/images/icon.png", kOptionsControls,
-     static_cast<int>(std::size(kOptionsControls))},
-};
-
-void OnMainWindowCreated(image::EventArgs&) { MainWindowCreated(); }
-
-// The close box ends the program the way 退出 does.
-void OnMainWindowClose(image::EventArgs& args) {
-  args.cancel = true;
-  Rt().EndProgram(0);
+constexpr ControlDesc CheckBox(const char* name, const char* caption, int left, int top, int width,
+                               const char* group, bool visible = true) {
+  return {.kind = ControlKind::CheckBox,
+          .name = name,
+          .caption = caption,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = 16,
+          .parent = group,
+          .visible = visible};
 }
 
+constexpr ControlDesc Radio(const char* name, const char* caption, int left, int top, int width,
+                            const char* group) {
+  return {.kind = ControlKind::RadioButton,
+          .name = name,
+          .caption = caption,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = 12,
+          .parent = group};
+}
+
+constexpr ControlDesc Group(const char* name, const char* caption, int top, int height) {
+  return {.kind = ControlKind::GroupBox,
+          .name = name,
+          .caption = caption,
+          .left = 8,
+          .top = top,
+          .width = 376,
+          .height = height};
+}
+
+constexpr ControlDesc kOptionsControls[] = {
+    Group(ctl::kStateGroup, "月历 状态", 6, 67),
+    CheckBox(ctl::kPinBox, "钉在桌面", 8, 22, 80, ctl::kStateGroup),
+    CheckBox(ctl::kStartAtBootBox, "开机启动本程序", 184, 22, 120, ctl::kStateGroup),
+    CheckBox(ctl::kReturnToTodayBox, "记录备忘录后回到今天", 8, 44, 176, ctl::kStateGroup),
+    // Created hidden and never shown: click-through is only remembered.
+    CheckBox(ctl::kClickThroughBox, "鼠标穿透(程序载入托盘图标操作，鼠标点击程序将无效。)", 8, 79,
+             357, ctl::kStateGroup, false),
+    Group(ctl::kTrayGroup, "托盘图标 状态", 79, 48),
+    CheckBox(ctl::kTrayBox, "加入托盘图标", 8, 22, 357, ctl::kTrayGroup),
+    Group(ctl::kPositionGroup, "今天备忘录 位置", 133, 48),
+    Radio(ctl::kPositionButtons[0], "自定义", 8, 22, 60, ctl::kPositionGroup),
+    Radio(ctl::kPositionButtons[1], "靠上", 80, 22, 60, ctl::kPositionGroup),
+    Radio(ctl::kPositionButtons[2], "靠下", 152, 22, 60, ctl::kPositionGroup),
+    Radio(ctl::kPositionButtons[3], "靠左", 224, 22, 60, ctl::kPositionGroup),
+    Radio(ctl::kPositionButtons[4], "靠右", 296, 22, 60, ctl::kPositionGroup),
+    Group(ctl::kRecordModeGroup, "记录方式", 189, 48),
+    Radio(ctl::kRecordModeButtons[0], "单击鼠标", 8, 20, 77, ctl::kRecordModeGroup),
+    Radio(ctl::kRecordModeButtons[1], "双击鼠标", 90, 20, 77, ctl::kRecordModeGroup),
+};
+
+// ------------------------------------------------------------ the windows
+
+constexpr const char* kIcon = ":/images/icon.png";
+
+constexpr WindowDesc kWindows[] = {
+    {.name = kMainWindow,
+     .left = 50,
+     .top = 50,
+     .width = 306,
+     .height = 206,
+     .icon = kIcon,
+     .controls = kMainControls,
+     .controlCount = Count(kMainControls)},
+    {.name = kMemoEditWindow,
+     .left = 50,
+     .top = 50,
+     .width = 306,
+     .height = 206,
+     .icon = kIcon,
+     .controls = kMemoEditControls,
+     .controlCount = Count(kMemoEditControls)},
+    {.name = kTodayMemoWindow,
+     .caption = "今天备忘录",
+     .left = 50,
+     .top = 50,
+     .width = 306,
+     .height = 206,
+     .icon = kIcon,
+     .controls = kTodayControls,
+     .controlCount = Count(kTodayControls)},
+    {.name = kOptionsWindow,
+     .caption = "Tamsivo 选项",
+     .left = 50,
+     .top = 50,
+     .width = 400,
+     .height = 272,
+     .icon = kIcon,
+     .controls = kOptionsControls,
+     .controlCount = Count(kOptionsControls)},
+};
+
+// ------------------------------------------------------------ the handlers
+
 constexpr HandlerEntry kHandlers[] = {
-    {"MainWindow", nullptr, Event::Created, OnMainWindowCreated},
-    {"MainWindow", nullptr, Event::AskedToClose, OnMainWindowClose},
-    {"MainWindow", "时钟1", Event::TimerFired, OnMidnightTimer},
-    {"MainWindow", "Calendar1", Event::CalendarPicked, OnCalendarPicked},
-    {"MainWindow", "Calendar1", Event::CalendarDblClick, OnCalendarDblClick},
-    {"MainWindow", "Calendar1", Event::CalendarPageChanged, OnCalendarPageChanged},
-    {"MainWindow", "回到今天", Event::MenuItemChosen, OnBackToToday},
-    {"MainWindow", nullptr, Event::FirstActivation, OnFirstActivation},
-    {"MainWindow", nullptr, Event::StartedAgain, OnStartedAgain},
-    {"MainWindow", "时钟2", Event::TimerFired, OnDateWatchTimer},
-    {"MainWindow", nullptr, Event::AboutToDestroy, OnMainWindowDestroy},
-    {"MainWindow", nullptr, Event::TrayNotification, OnTrayNotification},
-    {"MainWindow", "图形按钮1", Event::Clicked, OnMenuButtonClicked},
-    {"MainWindow", "Tamsivo 隐藏", Event::MenuItemChosen, OnHideMainMenu},
-    {"MainWindow", "今天备忘录 隐藏", Event::MenuItemChosen, OnHideTodayMenu},
-    {"MainWindow", "开机启动本程序", Event::MenuItemChosen, OnStartAtBootMenu},
-    {"MainWindow", "选项", Event::MenuItemChosen, OnOptionsMenu},
-    {"MainWindow", "查看新版本", Event::MenuItemChosen, OnNewVersionMenu},
-    {"MainWindow", "关于本程序", Event::MenuItemChosen, OnAboutMenu},
-    {"MainWindow", "退出", Event::MenuItemChosen, OnQuitMenu},
-    {"MemoEditWindow", nullptr, Event::Created, OnMemoEditorCreated},
-    {"MemoEditWindow", nullptr, Event::AskedToClose, OnMemoEditorClose},
-    {"MemoEditWindow", "编辑框1", Event::TextChanged, OnMemoEditorTextChanged},
-    {"MemoEditWindow", "时钟1", Event::TimerFired, OnDraftTimer},
-    {"TodayMemoWindow", nullptr, Event::Created, OnTodayMemoWindowCreated},
-    {"TodayMemoWindow", nullptr, Event::AskedToClose, OnTodayWindowClose},
-    {"MainWindow", "矫正系统系统时间", Event::MenuItemChosen, OnCorrectTimeMenu},
-    {"MainWindow", nullptr, Event::PositionChanged, OnMainWindowMoved},
-    {"TodayMemoWindow", nullptr, Event::PositionChanged, OnTodayWindowMoved},
-    {"MainWindow", "嵌入桌面", Event::MenuItemChosen, OnEmbedMenu},
-    {"OptionsWindow", nullptr, Event::Created, LoadOptionsWindow},
-    {"OptionsWindow", "选择框1", Event::Clicked, OnPinBox},
-    {"OptionsWindow", "选择框2", Event::Clicked, OnClickThroughBox},
-    {"OptionsWindow", "选择框3", Event::Clicked, OnStartAtBootBox},
-    {"OptionsWindow", "选择框4", Event::Clicked, OnTrayBox},
-    {"OptionsWindow", "选择框5", Event::Clicked, OnReturnToTodayBox},
-    {"OptionsWindow", "单选框1", Event::Clicked, OnPositionButton},
-    {"OptionsWindow", "单选框_记录方式1", Event::Clicked, OnRecordModeButton},
+    // MainWindow
+    {kMainWindow, nullptr, Event::Created, OnMainWindowCreated},
+    {kMainWindow, nullptr, Event::FirstActivation, OnFirstActivation},
+    {kMainWindow, nullptr, Event::PositionChanged, OnMainWindowMoved},
+    {kMainWindow, nullptr, Event::AboutToDestroy, OnMainWindowDestroy},
+    {kMainWindow, nullptr, Event::AskedToClose, OnMainWindowClose},
+    {kMainWindow, nullptr, Event::TrayNotification, OnTrayNotification},
+    {kMainWindow, nullptr, Event::StartedAgain, OnStartedAgain},
+    {kMainWindow, ctl::kMidnightTimer, Event::TimerFired, OnMidnightTimer},
+    {kMainWindow, ctl::kDateWatchTimer, Event::TimerFired, OnDateWatchTimer},
+    {kMainWindow, ctl::kMenuButton, Event::Clicked, OnMenuButtonClicked},
+    {kMainWindow, ctl::kCalendar, Event::CalendarPicked, OnCalendarPicked},
+    {kMainWindow, ctl::kCalendar, Event::CalendarDblClick, OnCalendarDblClick},
+    {kMainWindow, ctl::kCalendar, Event::CalendarPageChanged, OnCalendarPageChanged},
+    {kMainWindow, menu::kBackToToday, Event::MenuItemChosen, OnBackToToday},
+    {kMainWindow, menu::kEmbed, Event::MenuItemChosen, OnEmbedMenu},
+    {kMainWindow, menu::kHideMain, Event::MenuItemChosen, OnHideMainMenu},
+    {kMainWindow, menu::kHideToday, Event::MenuItemChosen, OnHideTodayMenu},
+    {kMainWindow, menu::kCorrectTime, Event::MenuItemChosen, OnCorrectTimeMenu},
+    {kMainWindow, menu::kStartAtBoot, Event::MenuItemChosen, OnStartAtBootMenu},
+    {kMainWindow, menu::kOptions, Event::MenuItemChosen, OnOptionsMenu},
+    {kMainWindow, menu::kNewVersion, Event::MenuItemChosen, OnNewVersionMenu},
+    {kMainWindow, menu::kAbout, Event::MenuItemChosen, OnAboutMenu},
+    {kMainWindow, menu::kQuit, Event::MenuItemChosen, OnQuitMenu},
+    // MemoEditWindow
+    {kMemoEditWindow, nullptr, Event::Created, OnMemoEditorCreated},
+    {kMemoEditWindow, nullptr, Event::AskedToClose, OnMemoEditorClose},
+    {kMemoEditWindow, ctl::kMemoBox, Event::TextChanged, OnMemoEditorTextChanged},
+    {kMemoEditWindow, ctl::kDraftTimer, Event::TimerFired, OnDraftTimer},
+    // TodayMemoWindow
+    {kTodayMemoWindow, nullptr, Event::Created, OnTodayMemoWindowCreated},
+    {kTodayMemoWindow, nullptr, Event::PositionChanged, OnTodayWindowMoved},
+    {kTodayMemoWindow, nullptr, Event::AskedToClose, OnTodayWindowClose},
+    // OptionsWindow (the other radio buttons are routed to the first of
+    // their group, below)
+    {kOptionsWindow, nullptr, Event::Created, LoadOptionsWindow},
+    {kOptionsWindow, ctl::kPinBox, Event::Clicked, OnPinBox},
+    {kOptionsWindow, ctl::kClickThroughBox, Event::Clicked, OnClickThroughBox},
+    {kOptionsWindow, ctl::kStartAtBootBox, Event::Clicked, OnStartAtBootBox},
+    {kOptionsWindow, ctl::kTrayBox, Event::Clicked, OnTrayBox},
+    {kOptionsWindow, ctl::kReturnToTodayBox, Event::Clicked, OnReturnToTodayBox},
+    {kOptionsWindow, ctl::kPositionButtons[0], Event::Clicked, OnPositionButton},
+    {kOptionsWindow, ctl::kRecordModeButtons[0], Event::Clicked, OnRecordModeButton},
+};
+
+constexpr RouteEntry kRoutes[] = {
+    {kOptionsWindow, ctl::kPositionButtons[1], ctl::kPositionButtons[0]},
+    {kOptionsWindow, ctl::kPositionButtons[2], ctl::kPositionButtons[0]},
+    {kOptionsWindow, ctl::kPositionButtons[3], ctl::kPositionButtons[0]},
+    {kOptionsWindow, ctl::kPositionButtons[4], ctl::kPositionButtons[0]},
+    {kOptionsWindow, ctl::kRecordModeButtons[1], ctl::kRecordModeButtons[0]},
 };
 
 constexpr image::ProgramImage kImage = {
-    image::kImageMagic,
-    image::kImageVersion,
-    ProgramEntry,
-    kWindows,
-    static_cast<int>(std::size(kWindows)),
-    kHandlers,
-    static_cast<int>(std::size(kHandlers)),
+    .magic = image::kImageMagic,
+    .version = image::kImageVersion,
+    .runtimeInterface = rt::kInterfaceVersion,
+    .entry = ProgramEntry,
+    .windows = kWindows,
+    .windowCount = Count(kWindows),
+    .handlers = kHandlers,
+    .handlerCount = Count(kHandlers),
+    .routes = kRoutes,
+    .routeCount = Count(kRoutes),
 };
 
 }  // namespace

@@ -1,18 +1,20 @@
 // Program entry, MainWindow's creation steps and the end-of-program clean-up.
+#include "app/startup.h"
+
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "settings/settings.h"
 #include "system/registration.h"
-#include "today/desktop.h"
 #include "today/placement.h"
 #include "util/file_io.h"
+#include "windowstate/window_state.h"
 
 namespace {
 
@@ -85,28 +87,29 @@ int ProgramEntry(rt::Runtime& runtime) {
 
 void MainWindowCreated() {
   // First-run initialisation: the store and the settings file are created
-  // independently of each other.
+  // independently of each other. A settings file that cannot be written
+  // reads as empty items; the program goes on with their defaults.
   OpenMemoStore();
-  EnsureSettingsFile();
+  (void)EnsureSettingsFile();
 
   Rt().LoadWindow(kTodayMemoWindow, kMainWindow, false);
   RefreshToday();
   RegisterCalendarControl(kCalendarControlFile);
 
-  const bool embedded = ReadFlagSetting(kTodaySection, "嵌入桌面");
-  Rt().SetMenuChecked(kMainWindow, "嵌入桌面", embedded);
+  const bool embedded = ReadFlagSetting(item::kEmbedded);
+  Rt().SetMenuChecked(kMainWindow, menu::kEmbed, embedded);
 
-  const int left = ReadIntSetting(kMainSection, "左边");
-  const int top = ReadIntSetting(kMainSection, "顶边");
-  Rt().Move(kTodayMemoWindow, left, top);
+  Rt().Move(kTodayMemoWindow, ReadIntSetting(item::kMainLeft), ReadIntSetting(item::kMainTop));
 
-  RecordMode = ReadIntSetting(kTodaySection, "记录方式");
-  ReturnToToday = ReadFlagSetting(kMainSection, "记录后回到今天") ? 1 : 0;
-  Rt().SetMenuChecked(kMainWindow, "开机启动本程序", ReadFlagSetting(kMainSection, "开机启动"));
+  RecordMode = ReadIntSetting(item::kRecordMode);
+  ReturnToToday = ReadFlagSetting(item::kReturnToToday) ? 1 : 0;
+  Rt().SetMenuChecked(kMainWindow, menu::kStartAtBoot, ReadFlagSetting(item::kStartAtBoot));
   ApplyVisibility();
   // Last, so both windows exist and have their place and visibility.
   if (embedded) ApplyDesktopEmbedding();
 }
+
+void OnMainWindowCreated(image::EventArgs&) { MainWindowCreated(); }
 
 void OnFirstActivation(image::EventArgs& args) {
   OnMainWindowFirstActivation(args);

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/datetime.h"
+#include "base/datetime.h"
 #include "memo/memo_store.h"
 #include "runtime/table_store.h"
 #include "tests/support/test_program.h"

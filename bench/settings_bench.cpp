@@ -19,7 +19,7 @@ namespace {
 void BM_ReadSettingViaRuntime(benchmark::State& state) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   TestProgram program;
-  EnsureSettingsFile();
+  if (!EnsureSettingsFile()) state.SkipWithError("Start.ini could not be written");
   for (auto _ : state) {
     benchmark::DoNotOptimize(ReadSetting(kTodaySection, "记录方式"));
   }

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/start_protocol.h"
+#include "base/start_protocol.h"
 #include "platform/module.h"
 #include "platform/user_registry.h"
 

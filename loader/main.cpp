@@ -1,4 +1,4 @@
-#include "app/program_image.h"
+#include "base/program_image.h"
 #include "loader/loader.h"
 
 int main() { return RunLoader(&image::TheProgramImage()); }

@@ -1,17 +1,18 @@
 // Picking a day on the calendar and the day refresh.
 #include "memo/calendar.h"
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "memo/today_memo.h"
 
 namespace {
 
-constexpr const char* kCalendar = "Calendar1";
-constexpr const char* kMidnightTimer = "时钟1";
-constexpr const char* kDateWatchTimer = "时钟2";
+using ctl::kCalendar;
+using ctl::kDateWatchTimer;
+using ctl::kMidnightTimer;
+
 // The date is looked at this often besides the midnight timer, whose
 // monotonic clock stands still while the computer sleeps.
 constexpr int kDateWatchMs = 60 * 1000;

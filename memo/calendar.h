@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "app/program_image.h"
+#include "base/program_image.h"
 
 // The calendar's day; nullopt when it shows no day a memo can belong to.
 std::optional<double> ReadCalendarDay();

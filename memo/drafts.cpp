@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 #include "platform/xdg_dirs.h"
 #include "util/file_io.h"
 

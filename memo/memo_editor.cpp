@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 #include "memo/calendar.h"
 #include "memo/drafts.h"
 #include "memo/memo_store.h"
@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr const char* kBox = "编辑框1";
-constexpr const char* kCalendar = "Calendar1";
-constexpr const char* kDraftTimer = "时钟1";
+constexpr const char* kBox = ctl::kMemoBox;
+using ctl::kCalendar;
+using ctl::kDraftTimer;
 // A draft is written this long after the last change.
 constexpr int kDraftDelayMs = 1000;
 constexpr const char* kTitle = "Tamsivo";

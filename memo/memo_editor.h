@@ -2,7 +2,7 @@
 // the text when it closes and never lets a typed word go.
 #pragma once
 
-#include "app/program_image.h"
+#include "base/program_image.h"
 
 struct LeftoverText;
 

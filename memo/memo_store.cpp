@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 
 namespace {
 

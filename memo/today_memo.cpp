@@ -1,11 +1,11 @@
 // The today-memo window's text.
 #include "memo/today_memo.h"
 
-#include "app/program.h"
+#include "base/program.h"
 #include "memo/memo_store.h"
 
 namespace {
-constexpr const char* kBox = "编辑框1";
+constexpr const char* kBox = ctl::kMemoBox;
 }
 
 void RefreshTodayMemo() {

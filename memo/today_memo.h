@@ -1,7 +1,7 @@
 // What the today-memo window shows.
 #pragma once
 
-#include "app/program_image.h"
+#include "base/program_image.h"
 
 // 今天没有备忘的事情
 inline constexpr const char NoMemoText[] =

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "net/cookie_jar.h"
 #include "net/encoding.h"
 #include "net/owner_window.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
+#include "base/program.h"
 
 // The visible top-level windows with their processes, in the platform's order.
 std::vector<WindowRecord> ListVisibleWindows();

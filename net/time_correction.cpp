@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 #include "memo/calendar.h"
 #include "net/http.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/program_image.h"
+#include "base/program_image.h"
 
 // The page carries "window.baidu_time(<ms since 1970 UTC>)" in its text.
 inline constexpr const char* TimePageUrl = "http://open.baidu.com/special/time";

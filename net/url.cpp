@@ -1,6 +1,6 @@
 #include "net/url.h"
 
-#include "app/textnum.h"
+#include "base/textnum.h"
 
 namespace {
 

@@ -2,16 +2,18 @@
 #include <QApplication>
 #include <QLocale>
 
-#include "app/program_image.h"
-#include "app/start_protocol.h"
+#include "base/program_image.h"
+#include "base/start_protocol.h"
 #include "runtime/qt_runtime.h"
 
 namespace {
 
 int StartProgram(const void* programImage) {
   const auto* img = static_cast<const image::ProgramImage*>(programImage);
+  // An image of another layout, or one built against another runtime
+  // interface, would be misread or call into the wrong table slots.
   if (!img || img->magic != image::kImageMagic || img->version != image::kImageVersion ||
-      !img->entry || !img->windows) {
+      img->runtimeInterface != rt::kInterfaceVersion || !img->entry || !img->windows) {
     return start::kRefused;
   }
   ChooseQtPlatform();

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/runtime.h"
+#include "base/runtime.h"
 
 class SingleInstance {
  public:

@@ -117,6 +117,10 @@ class QtRuntime final : public rt::Runtime {
     ws.widget = w;
     windows_.emplace(std::string(window), std::move(state));
     Build(ws);
+    for (int i = 0; i < image_.routeCount; ++i) {
+      const image::RouteEntry& r = image_.routes[i];
+      if (window == r.window) ws.routes[r.from] = r.to;
+    }
 
     const std::string name(window);
     w->onMoved = [this, name] {
@@ -580,8 +584,9 @@ class QtRuntime final : public rt::Runtime {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
   std::string TextToGbkBytes(std::string_view utf8) override { return gbk::FromUtf8(utf8); }
-  bool WriteFileBytes(const std::string& path, const std::string& bytes) override {
-    return fileio::ReplaceFileAtomically(path, bytes, {}, nullptr);
+  bool WriteFileBytes(const std::string& path, const std::string& bytes,
+                      std::string* error) override {
+    return fileio::ReplaceFileAtomically(path, bytes, {}, error);
   }
 
   // --- clock

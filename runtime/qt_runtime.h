@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "app/program_image.h"
-#include "app/runtime.h"
+#include "base/program_image.h"
+#include "base/runtime.h"
 
 struct RuntimeOptions {
   // Directory of the settings and the store; empty: the executable's.

@@ -15,7 +15,7 @@
 #include <random>
 #include <unordered_map>
 
-#include "app/datetime.h"
+#include "base/datetime.h"
 #include "util/file_io.h"
 
 namespace {

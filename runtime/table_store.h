@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/runtime.h"
+#include "base/runtime.h"
 
 struct sqlite3;
 

@@ -1,7 +1,7 @@
 #include "settings/settings.h"
 
-#include "app/program.h"
-#include "app/textnum.h"
+#include "base/program.h"
+#include "base/textnum.h"
 
 const char* const DefaultSettingsText =
     "[主窗口]\r\n"
@@ -27,26 +27,24 @@ std::string ReadSetting(std::string_view section, std::string_view key) {
   return Rt().ReadItem(SettingsPath(), section, key);
 }
 
-bool WriteSetting(std::string_view section, std::string_view key, std::string_view value) {
-  return Rt().WriteItem(SettingsPath(), section, key, value);
+std::string ReadSetting(const SettingItem& item) { return ReadSetting(item.section, item.key); }
+
+bool WriteSetting(const SettingItem& item, std::string_view value, std::string* error) {
+  return Rt().WriteItem(SettingsPath(), item.section, item.key, value, error);
+}
+
+bool WriteFlagSetting(const SettingItem& item, bool on, std::string* error) {
+  return WriteSetting(item, on ? "1" : "0", error);
 }
 
 bool IsFlagSet(std::string_view text) { return NearWhole(TextToNumber(text), 1); }
 
-int ReadIntSetting(std::string_view section, std::string_view key) {
-  return TextToInt(ReadSetting(section, key));
-}
+int ReadIntSetting(const SettingItem& item) { return TextToInt(ReadSetting(item)); }
 
-bool ReadFlagSetting(std::string_view section, std::string_view key) {
-  return IsFlagSet(ReadSetting(section, key));
-}
+bool ReadFlagSetting(const SettingItem& item) { return IsFlagSet(ReadSetting(item)); }
 
-void WriteFlagSetting(std::string_view section, std::string_view key, bool on) {
-  WriteSetting(section, key, on ? "1" : "0");
-}
-
-void EnsureSettingsFile() {
+bool EnsureSettingsFile(std::string* error) {
   const std::string path = SettingsPath();
-  if (Rt().FileExists(path)) return;
-  Rt().WriteFileBytes(path, Rt().TextToGbkBytes(DefaultSettingsText));
+  if (Rt().FileExists(path)) return true;
+  return Rt().WriteFileBytes(path, Rt().TextToGbkBytes(DefaultSettingsText), error);
 }

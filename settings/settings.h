@@ -5,21 +5,23 @@
 #include <string>
 #include <string_view>
 
+#include "settings/items.h"
+
 inline constexpr const char* kSettingsFileName = "Start.ini";
-inline constexpr const char* kMainSection = "主窗口";
-inline constexpr const char* kTodaySection = "今天备忘录窗口";
 
 // Written byte for byte (after conversion to GBK) on a first start.
 extern const char* const DefaultSettingsText;
 
 std::string SettingsPath();
 std::string ReadSetting(std::string_view section, std::string_view key);
-// false when the file could not be written (the caller may ignore it).
-bool WriteSetting(std::string_view section, std::string_view key, std::string_view value);
+std::string ReadSetting(const SettingItem& item);
+// false with the reason when the file could not be written.
+[[nodiscard]] bool WriteSetting(const SettingItem& item, std::string_view value,
+                                std::string* error = nullptr);
+[[nodiscard]] bool WriteFlagSetting(const SettingItem& item, bool on, std::string* error = nullptr);
 bool IsFlagSet(std::string_view text);
-int ReadIntSetting(std::string_view section, std::string_view key);
-bool ReadFlagSetting(std::string_view section, std::string_view key);
-void WriteFlagSetting(std::string_view section, std::string_view key, bool on);
+int ReadIntSetting(const SettingItem& item);
+bool ReadFlagSetting(const SettingItem& item);
 // Writes DefaultSettingsText when Start.ini is missing; an existing file is
 // never touched.
-void EnsureSettingsFile();
+[[nodiscard]] bool EnsureSettingsFile(std::string* error = nullptr);

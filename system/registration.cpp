@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "platform/module.h"
 
 void CallServerEntry(const std::string& file, const char* entry) {

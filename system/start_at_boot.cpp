@@ -4,15 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "platform/module.h"
 #include "platform/xdg_dirs.h"
 #include "settings/settings.h"
+#include "util/file_io.h"
+#include "util/text.h"
 
 namespace {
 
@@ -23,17 +26,6 @@ constexpr const char* kEntryDescription = "避免忘记事情的程序";
 std::string AutostartDirectory() {
   const std::string config = XdgConfigHome();
   return config.empty() ? std::string() : config + "/autostart";
-}
-
-bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
-  if (text.size() <= suffix.size()) return false;
-  text.remove_prefix(text.size() - suffix.size());
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
 }
 
 // Plain string values: only the characters that would break the line.
@@ -78,11 +70,6 @@ std::string QuoteExecArgument(std::string_view arg) {
   return out;
 }
 
-std::string FileNameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 std::string StartAtBootEntryPath() {
@@ -91,11 +78,16 @@ std::string StartAtBootEntryPath() {
   return dir + "/" + kEntryBaseName + std::string(kEntrySuffix);
 }
 
-void CreateShellLink(const std::string& link, const std::string& target,
-                     const std::string& description) {
-  if (link.empty()) return;
-  const std::string file =
-      EndsWithIgnoringCase(link, kEntrySuffix) ? link : link + std::string(kEntrySuffix);
+bool CreateShellLink(const std::string& link, const std::string& target,
+                     const std::string& description, std::string* error) {
+  if (link.empty()) {
+    if (error) *error = "没有启动项的路径";
+    return false;
+  }
+  // A name that is only the suffix gets one more, as ".lnk" does.
+  const bool named =
+      link.size() > kEntrySuffix.size() && text::EndsWithIgnoringAsciiCase(link, kEntrySuffix);
+  const std::string file = named ? link : link + std::string(kEntrySuffix);
   std::error_code ec;
   const std::filesystem::path parent = std::filesystem::path(file).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);
@@ -107,19 +99,29 @@ void CreateShellLink(const std::string& link, const std::string& target,
   text += "Exec=" + QuoteExecArgument(target) + "\n";
   text += "Terminal=false\n";
   // The runtime writes beside the target and renames: never half an entry.
-  Rt().WriteFileBytes(file, text);
+  return Rt().WriteFileBytes(file, text, error);
 }
 
-void SetStartAtBoot(bool on) {
-  WriteFlagSetting(kMainSection, "开机启动", on);
+bool SetStartAtBoot(bool on, std::string* error) {
+  // The choice is kept even when the entry fails, as the menu mark shows it.
+  (void)WriteFlagSetting(item::kStartAtBoot, on);
   const std::string entry = StartAtBootEntryPath();
-  if (entry.empty()) return;
-  if (on) {
-    const std::string exe = FileNameOf(ExecutableFileName());
-    if (exe.empty()) return;  // nothing sensible to start
-    CreateShellLink(AutostartDirectory() + "/" + kEntryBaseName,
-                    Rt().ProgramDirectory() + "/" + exe, kEntryDescription);
-  } else {
-    ::unlink(entry.c_str());  // already gone is fine
+  if (entry.empty()) {
+    if (error) *error = "不知道用户的主目录";
+    return false;
   }
+  if (on) {
+    const std::string exe = fileio::FileNameOf(ExecutableFileName());
+    if (exe.empty()) {
+      if (error) *error = "找不到程序自己的文件";
+      return false;
+    }
+    return CreateShellLink(AutostartDirectory() + "/" + kEntryBaseName,
+                           JoinPath(Rt().ProgramDirectory(), exe), kEntryDescription, error);
+  }
+  if (::unlink(entry.c_str()) != 0 && errno != ENOENT) {
+    if (error) *error = "无法删除“" + entry + "”：" + fileio::ErrorText(errno);
+    return false;
+  }
+  return true;
 }

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 #include "memo/memo_store.h"
 #include "memo/today_memo.h"
 #include "tests/support/test_program.h"

@@ -1,9 +1,10 @@
+#include "base/datetime.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "app/datetime.h"
-#include "app/textnum.h"
+#include "base/textnum.h"
 
 TEST(DateTime, DayCountsAtTheEdges) {
   EXPECT_EQ(MakeDateTime(1899, 12, 30), 0.0);

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "tests/support/test_program.h"
 
 namespace {

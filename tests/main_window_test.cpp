@@ -15,10 +15,11 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "settings/settings.h"
 #include "tests/support/test_program.h"
 #include "today/options.h"
+#include "windowstate/window_state.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ TEST(HideToggles, MainWindowForcesTheTrayTodayWindowDoesNot) {
   EXPECT_EQ(Main("隐藏"), "0");
   EXPECT_EQ(Main("托盘"), "1");
   EXPECT_TRUE(r.TrayIconShown());
-  WriteSetting(kMainSection, "托盘", "0");
+  EXPECT_TRUE(WriteSetting({kMainSection, "托盘"}, "0"));
   ApplyTrayIcon();
   EXPECT_FALSE(r.TrayIconShown());
 }

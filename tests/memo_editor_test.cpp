@@ -13,8 +13,8 @@
 #include <iterator>
 #include <memory>
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 #include "memo/calendar.h"
 #include "memo/drafts.h"
 #include "memo/memo_store.h"

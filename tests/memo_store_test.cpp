@@ -14,8 +14,8 @@
 #include <iterator>
 #include <random>
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 #include "runtime/table_store.h"
 #include "tests/support/test_program.h"
 

@@ -21,8 +21,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app/datetime.h"
-#include "app/program.h"
+#include "base/datetime.h"
+#include "base/program.h"
 #include "net/cookie_jar.h"
 #include "net/http.h"
 #include "net/time_correction.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "platform/desktop_host.h"
 #include "settings/settings.h"
 #include "system/start_at_boot.h"
@@ -117,11 +117,11 @@ TEST_F(Options, OpeningShowsStoredStates) {
   Rt().CloseWindow(kOptionsWindow);
   p.Pump();
   ASSERT_FALSE(Rt().IsLoaded(kOptionsWindow));
-  WriteSetting(kTodaySection, "模式", "3.9");
-  WriteSetting(kTodaySection, "记录方式", "7");
-  for (const char* k : {"嵌入桌面", "鼠标穿透"}) WriteSetting(kTodaySection, k, "1");
+  EXPECT_TRUE(WriteSetting({kTodaySection, "模式"}, "3.9"));
+  EXPECT_TRUE(WriteSetting({kTodaySection, "记录方式"}, "7"));
+  for (const char* k : {"嵌入桌面", "鼠标穿透"}) EXPECT_TRUE(WriteSetting({kTodaySection, k}, "1"));
   for (const char* k : {"开机启动", "托盘", "记录后回到今天"})
-    WriteSetting(kMainSection, k, "1.00000001");
+    EXPECT_TRUE(WriteSetting({kMainSection, k}, "1.00000001"));
   OpenOptions();
   EXPECT_TRUE(Checked("单选框3"));
   EXPECT_FALSE(Checked("单选框_记录方式1"));
@@ -147,8 +147,8 @@ TEST_F(Options, PositionButtonsWriteTheModeAndPlaceAtOnce) {
   EXPECT_EQ(t.left, m.left);
   EXPECT_EQ(t.top, m.top - m.height);
 
-  WriteSetting(kTodaySection, "左边", "321");
-  WriteSetting(kTodaySection, "顶边", "-45");
+  EXPECT_TRUE(WriteSetting({kTodaySection, "左边"}, "321"));
+  EXPECT_TRUE(WriteSetting({kTodaySection, "顶边"}, "-45"));
   Click("单选框1");
   EXPECT_EQ(Today("模式"), "1");
   t = Rt().GetGeometry(kTodayMemoWindow);
@@ -157,7 +157,7 @@ TEST_F(Options, PositionButtonsWriteTheModeAndPlaceAtOnce) {
 
   // An already checked button writes again and places again.
   Click("单选框3");
-  WriteSetting(kTodaySection, "模式", "9");
+  EXPECT_TRUE(WriteSetting({kTodaySection, "模式"}, "9"));
   Rt().Move(kTodayMemoWindow, 5, 5);
   Click("单选框3");
   EXPECT_EQ(Today("模式"), "3");
@@ -249,7 +249,7 @@ TEST_F(Options, PinBoxesLeaveTheMenuMarkAsItWas) {
   Click("选择框2");
   EXPECT_EQ(Today("鼠标穿透"), "1");
   ExpectBothParentedTo(0);
-  WriteSetting(kTodaySection, "嵌入桌面", "1");
+  EXPECT_TRUE(WriteSetting({kTodaySection, "嵌入桌面"}, "1"));
   Click("选择框2");
   EXPECT_EQ(Today("鼠标穿透"), "0");
   ExpectBothParentedTo(kPinned);

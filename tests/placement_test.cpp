@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "settings/settings.h"
 #include "tests/support/test_program.h"
 
@@ -12,7 +12,7 @@ namespace {
 rt::Geometry Main() { return Rt().GetGeometry(kMainWindow); }
 rt::Geometry Today() { return Rt().GetGeometry(kTodayMemoWindow); }
 
-void SetMode(const char* mode) { WriteSetting(kTodaySection, "模式", mode); }
+void SetMode(const char* mode) { ASSERT_TRUE(WriteSetting({kTodaySection, "模式"}, mode)); }
 
 // Moves the main window the way a drag does: the move raises its
 // position-changed event.
@@ -92,8 +92,8 @@ TEST(Placement, CustomModeUsesStoredPlaceCutTowardZero) {
   TestProgram p;
   p.Start();
   SetMode("1");
-  WriteSetting(kTodaySection, "左边", "12.9");
-  WriteSetting(kTodaySection, "顶边", "-3.7");
+  EXPECT_TRUE(WriteSetting({kTodaySection, "左边"}, "12.9"));
+  EXPECT_TRUE(WriteSetting({kTodaySection, "顶边"}, "-3.7"));
   PlaceTodayWindow();
   EXPECT_EQ(Today().left, 12);
   EXPECT_EQ(Today().top, -3);

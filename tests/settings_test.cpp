@@ -297,7 +297,7 @@ TEST(IniFile, AnyLineBreakSeparatesItemsAndWritesKeepTheFilesOwn) {
 TEST(Settings, TheFirstFileHonoursTheUmask) {
   TestProgram p;
   const mode_t old = ::umask(077);
-  EnsureSettingsFile();
+  EXPECT_TRUE(EnsureSettingsFile());
   ::umask(old);
   struct stat st {};
   ASSERT_EQ(::stat(p.path("Start.ini").c_str(), &st), 0);
@@ -310,27 +310,27 @@ TEST(Settings, FirstStartWritesTheDefaultFileOnce) {
 
   TestProgram p;
   EXPECT_EQ(SettingsPath(), p.dir() + "/Start.ini");
-  EnsureSettingsFile();
+  EXPECT_TRUE(EnsureSettingsFile());
   const std::string written = p.ReadFile("Start.ini");
   EXPECT_EQ(written, expected);
   EXPECT_EQ(written.substr(written.size() - Gbk("记录方式=2").size()), Gbk("记录方式=2"));
-  EXPECT_EQ(ReadIntSetting(kTodaySection, "记录方式"), 2);
-  EXPECT_EQ(ReadIntSetting(kMainSection, "左边"), 117);
-  EXPECT_EQ(ReadIntSetting(kTodaySection, "透明度"), 180);
+  EXPECT_EQ(ReadIntSetting({kTodaySection, "记录方式"}), 2);
+  EXPECT_EQ(ReadIntSetting({kMainSection, "左边"}), 117);
+  EXPECT_EQ(ReadIntSetting({kTodaySection, "透明度"}), 180);
 
   // An existing file, whatever it holds, is left alone.
   p.WriteFile("Start.ini", "junk");
-  EnsureSettingsFile();
+  EXPECT_TRUE(EnsureSettingsFile());
   EXPECT_EQ(p.ReadFile("Start.ini"), "junk");
 }
 
 TEST(Settings, FlagsAndIntegersFromHandWrittenFiles) {
   TestProgram p;
   p.WriteFile("Start.ini", Gbk("[主窗口]\r\n左边=300"));
-  EXPECT_EQ(ReadIntSetting(kMainSection, "左边"), 300);
-  EXPECT_EQ(ReadIntSetting(kMainSection, "顶边"), 0);
+  EXPECT_EQ(ReadIntSetting({kMainSection, "左边"}), 300);
+  EXPECT_EQ(ReadIntSetting({kMainSection, "顶边"}), 0);
   for (const char* flag : {"托盘", "隐藏", "开机启动", "记录后回到今天"}) {
-    EXPECT_FALSE(ReadFlagSetting(kMainSection, flag)) << flag;
+    EXPECT_FALSE(ReadFlagSetting({kMainSection, flag})) << flag;
   }
 
   for (const char* on : {"1", "1.0", "01", "1.00000005", " 1"}) {
@@ -342,38 +342,37 @@ TEST(Settings, FlagsAndIntegersFromHandWrittenFiles) {
 
   p.WriteFile("Start.ini", Gbk("[主窗口]\r\n隐藏=1.00000005\r\n托盘=1.001\r\n左边=1.9\r\n"
                                "顶边=-5.5\r\n[今天备忘录窗口]\r\n记录方式=\r\n"));
-  EXPECT_TRUE(ReadFlagSetting(kMainSection, "隐藏"));
-  EXPECT_FALSE(ReadFlagSetting(kMainSection, "托盘"));
-  EXPECT_EQ(ReadIntSetting(kMainSection, "左边"), 1);
-  EXPECT_EQ(ReadIntSetting(kMainSection, "顶边"), -5);
-  EXPECT_EQ(ReadIntSetting(kTodaySection, "记录方式"), 0);
+  EXPECT_TRUE(ReadFlagSetting({kMainSection, "隐藏"}));
+  EXPECT_FALSE(ReadFlagSetting({kMainSection, "托盘"}));
+  EXPECT_EQ(ReadIntSetting({kMainSection, "左边"}), 1);
+  EXPECT_EQ(ReadIntSetting({kMainSection, "顶边"}), -5);
+  EXPECT_EQ(ReadIntSetting({kTodaySection, "记录方式"}), 0);
 }
 
 TEST(Settings, WritesAreSeenAndHandEditsAreReadAtOnce) {
   TestProgram p;
-  EnsureSettingsFile();
-
-  WriteFlagSetting(kTodaySection, "隐藏", true);
-  EXPECT_TRUE(ReadFlagSetting(kTodaySection, "隐藏"));
-  EXPECT_FALSE(ReadFlagSetting(kMainSection, "隐藏"));
+  EXPECT_TRUE(EnsureSettingsFile());
+  EXPECT_TRUE(WriteFlagSetting({kTodaySection, "隐藏"}, true));
+  EXPECT_TRUE(ReadFlagSetting({kTodaySection, "隐藏"}));
+  EXPECT_FALSE(ReadFlagSetting({kMainSection, "隐藏"}));
   EXPECT_NE(p.ReadFile("Start.ini").find(Gbk("\r\n隐藏=1\r\n记录方式=2")), std::string::npos);
-  WriteFlagSetting(kTodaySection, "隐藏", false);
+  EXPECT_TRUE(WriteFlagSetting({kTodaySection, "隐藏"}, false));
   EXPECT_EQ(p.ReadFile("Start.ini"), Gbk(DefaultSettingsText));
 
-  EXPECT_TRUE(WriteSetting(kMainSection, "左边", "-40"));
-  EXPECT_EQ(ReadIntSetting(kMainSection, "左边"), -40);
+  EXPECT_TRUE(WriteSetting({kMainSection, "左边"}, "-40"));
+  EXPECT_EQ(ReadIntSetting({kMainSection, "左边"}), -40);
 
   // Nothing is cached: an edit made behind the program's back counts next time.
   std::string text = p.ReadFile("Start.ini");
   const std::string from = Gbk("记录方式=2");
   text.replace(text.find(from), from.size(), Gbk("记录方式=1"));
   p.WriteFile("Start.ini", text);
-  EXPECT_EQ(ReadIntSetting(kTodaySection, "记录方式"), 1);
+  EXPECT_EQ(ReadIntSetting({kTodaySection, "记录方式"}), 1);
   EXPECT_EQ(ReadSetting(kTodaySection, "记录方式"), "1");
 
   // A read-only settings file: the write fails and the old value stays.
   chmod(p.path("Start.ini").c_str(), 0444);
-  EXPECT_FALSE(WriteSetting(kMainSection, "左边", "5"));
-  EXPECT_EQ(ReadIntSetting(kMainSection, "左边"), -40);
+  EXPECT_FALSE(WriteSetting({kMainSection, "左边"}, "5"));
+  EXPECT_EQ(ReadIntSetting({kMainSection, "左边"}), -40);
   chmod(p.path("Start.ini").c_str(), 0644);
 }

@@ -9,7 +9,7 @@
 #include <optional>
 #include <sstream>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "settings/settings.h"
 #include "system/registration.h"
 #include "system/start_at_boot.h"
@@ -67,7 +67,7 @@ TEST(StartAtBoot, OnOnAgainOffOffAgain) {
   const std::string entry = p.path("config/autostart/Tamsivo.desktop");
   EXPECT_EQ(StartAtBootEntryPath(), entry);
 
-  SetStartAtBoot(true);
+  EXPECT_TRUE(SetStartAtBoot(true));
   EXPECT_EQ(ReadSetting(kMainSection, "开机启动"), "1");
   const std::string text = Read(entry);
   EXPECT_EQ(text.rfind("[Desktop Entry]\nType=Application\nName=Tamsivo\n", 0), 0u);
@@ -77,12 +77,12 @@ TEST(StartAtBoot, OnOnAgainOffOffAgain) {
 
   // On again replaces a spoilt entry and leaves no temporary file behind.
   p.WriteFile("config/autostart/Tamsivo.desktop", "junk");
-  SetStartAtBoot(true);
+  EXPECT_TRUE(SetStartAtBoot(true));
   EXPECT_EQ(Read(entry), text);
   EXPECT_EQ(std::distance(fs::directory_iterator(p.path("config/autostart")), {}), 1);
 
   for (int i = 0; i < 2; ++i) {  // off twice: the second finds nothing to delete
-    SetStartAtBoot(false);
+    EXPECT_TRUE(SetStartAtBoot(false));
     EXPECT_EQ(ReadSetting(kMainSection, "开机启动"), "0");
     EXPECT_FALSE(fs::exists(entry));
   }
@@ -101,11 +101,11 @@ TEST(StartAtBoot, ExecSurvivesAwkwardPathsAndSuffixRule) {
   for (const std::string target :
        {"/opt/my programs/tamsivo", "/home/a \"quoted\" b/tam's", "/tmp/$HOME/`x`/100%/%f",
         "/tmp/back\\slash\\\\/t", "/tmp/line\nbreak\tand tab"}) {
-    CreateShellLink(p.path("entry"), target, "d");
+    EXPECT_TRUE(CreateShellLink(p.path("entry"), target, "d"));
     EXPECT_EQ(ExecProgram(Line(Read(p.path("entry.desktop")), "Exec")), target);
   }
-  CreateShellLink(p.path("A.DESKTOP"), "/x", "d");
-  CreateShellLink(p.path("sub/B"), "/x", "d");
+  EXPECT_TRUE(CreateShellLink(p.path("A.DESKTOP"), "/x", "d"));
+  EXPECT_TRUE(CreateShellLink(p.path("sub/B"), "/x", "d"));
   EXPECT_TRUE(fs::exists(p.path("A.DESKTOP")));
   EXPECT_FALSE(fs::exists(p.path("A.DESKTOP.desktop")));
   EXPECT_TRUE(fs::exists(p.path("sub/B.desktop")));

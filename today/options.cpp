@@ -1,15 +1,15 @@
 #include "today/options.h"
 
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "app/program.h"
-#include "app/textnum.h"
-#include "mainwindow/main_window.h"
+#include "base/program.h"
+#include "base/textnum.h"
 #include "settings/settings.h"
 #include "system/start_at_boot.h"
-#include "today/desktop.h"
 #include "today/placement.h"
+#include "windowstate/window_state.h"
 
 namespace {
 
@@ -30,65 +30,72 @@ int FirstChecked(const std::vector<std::string>& buttons) {
   return 0;
 }
 
-void ShowFlag(const char* control, const char* section, const char* key) {
-  Rt().SetChecked(kOptionsWindow, control, ReadFlagSetting(section, key));
+void ShowFlag(const char* control, const SettingItem& item) {
+  Rt().SetChecked(kOptionsWindow, control, ReadFlagSetting(item));
 }
 
 }  // namespace
 
+// The buttons' events are routed to the first of each group by the program
+// image, as soon as the window is built.
 void LoadOptionsWindow(image::EventArgs&) {
-  PositionButtons = {"单选框1", "单选框2", "单选框3", "单选框4", "单选框5"};
-  for (size_t i = 1; i < PositionButtons.size(); ++i)
-    Rt().RouteEvents(kOptionsWindow, PositionButtons[i], PositionButtons[0]);
-  RecordModeButtons = {"单选框_记录方式1", "单选框_记录方式2"};
-  Rt().RouteEvents(kOptionsWindow, RecordModeButtons[1], RecordModeButtons[0]);
+  PositionButtons.assign(std::begin(ctl::kPositionButtons), std::end(ctl::kPositionButtons));
+  RecordModeButtons.assign(std::begin(ctl::kRecordModeButtons), std::end(ctl::kRecordModeButtons));
 
   // Setting states raises no click events, so none of the handlers run here.
-  CheckNth(PositionButtons, ReadIntSetting(kTodaySection, "模式"));
-  CheckNth(RecordModeButtons, ReadIntSetting(kTodaySection, "记录方式"));
-  ShowFlag("选择框1", kTodaySection, "嵌入桌面");
-  ShowFlag("选择框2", kTodaySection, "鼠标穿透");
-  ShowFlag("选择框3", kMainSection, "开机启动");
-  ShowFlag("选择框4", kMainSection, "托盘");
-  ShowFlag("选择框5", kMainSection, "记录后回到今天");
+  CheckNth(PositionButtons, ReadIntSetting(item::kPlacementMode));
+  CheckNth(RecordModeButtons, ReadIntSetting(item::kRecordMode));
+  ShowFlag(ctl::kPinBox, item::kEmbedded);
+  ShowFlag(ctl::kClickThroughBox, item::kClickThrough);
+  ShowFlag(ctl::kStartAtBootBox, item::kStartAtBoot);
+  ShowFlag(ctl::kTrayBox, item::kTray);
+  ShowFlag(ctl::kReturnToTodayBox, item::kReturnToToday);
 }
 
+// The options write at once and are not reported when the file cannot be
+// written: the next read shows what the file holds.
 void OnPositionButton(image::EventArgs&) {
   const int i = FirstChecked(PositionButtons);
   if (i == 0) return;
-  WriteSetting(kTodaySection, "模式", IntToText(i));
+  (void)WriteSetting(item::kPlacementMode, IntToText(i));
   PlaceTodayWindow();
 }
 
 void OnRecordModeButton(image::EventArgs&) {
   const int i = FirstChecked(RecordModeButtons);
   if (i == 0) return;
-  WriteSetting(kTodaySection, "记录方式", IntToText(i));
+  (void)WriteSetting(item::kRecordMode, IntToText(i));
   RecordMode = i;
 }
 
 // The menu item 嵌入桌面 keeps its mark: it is only brought in line by its
 // own next use or the next start.
 void OnPinBox(image::EventArgs&) {
-  WriteFlagSetting(kTodaySection, "嵌入桌面", Checked("选择框1"));
+  (void)WriteFlagSetting(item::kEmbedded, Checked(ctl::kPinBox));
   ApplyDesktopEmbedding();
 }
 
 // Click-through is only remembered; nothing applies it to the windows.
 void OnClickThroughBox(image::EventArgs&) {
-  WriteFlagSetting(kTodaySection, "鼠标穿透", Checked("选择框2"));
+  (void)WriteFlagSetting(item::kClickThrough, Checked(ctl::kClickThroughBox));
   ApplyDesktopEmbedding();
 }
 
-void OnStartAtBootBox(image::EventArgs&) { SetStartAtBoot(Checked("选择框3")); }
+void OnStartAtBootBox(image::EventArgs&) {
+  std::string error;
+  if (!SetStartAtBoot(Checked(ctl::kStartAtBootBox), &error)) {
+    Rt().MessageBox("无法更改开机启动：" + error, rt::MB_OK | rt::MB_ICONWARNING,
+                    std::string("Tamsivo"));
+  }
+}
 
 void OnTrayBox(image::EventArgs&) {
-  WriteFlagSetting(kMainSection, "托盘", Checked("选择框4"));
+  (void)WriteFlagSetting(item::kTray, Checked(ctl::kTrayBox));
   ApplyTrayIcon();
 }
 
 void OnReturnToTodayBox(image::EventArgs&) {
-  const bool on = Checked("选择框5");
-  WriteFlagSetting(kMainSection, "记录后回到今天", on);
+  const bool on = Checked(ctl::kReturnToTodayBox);
+  (void)WriteFlagSetting(item::kReturnToToday, on);
   ReturnToToday = on ? 1 : 0;
 }

@@ -1,7 +1,7 @@
 // The options window.
 #pragma once
 
-#include "app/program_image.h"
+#include "base/program_image.h"
 
 void LoadOptionsWindow(image::EventArgs&);
 void OnPinBox(image::EventArgs&);            // 选择框1

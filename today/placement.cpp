@@ -1,14 +1,14 @@
 #include "today/placement.h"
 
-#include "app/program.h"
-#include "app/textnum.h"
+#include "base/program.h"
+#include "base/textnum.h"
 #include "settings/settings.h"
 
 namespace {
 
 // 模式 is a number; only values within 1e-7 of a whole mode count.
 int PlacementMode() {
-  const double v = TextToNumber(ReadSetting(kTodaySection, "模式"));
+  const double v = TextToNumber(ReadSetting(item::kPlacementMode));
   for (int k = 1; k <= 5; ++k) {
     if (NearWhole(v, k)) return k;
   }
@@ -21,8 +21,7 @@ void PlaceTodayWindow() {
   const int mode = PlacementMode();
   if (mode == 0) return;
   if (mode == 1) {
-    Rt().Move(kTodayMemoWindow, ReadIntSetting(kTodaySection, "左边"),
-              ReadIntSetting(kTodaySection, "顶边"));
+    Rt().Move(kTodayMemoWindow, ReadIntSetting(item::kTodayLeft), ReadIntSetting(item::kTodayTop));
     return;
   }
   // Offsets use the main window's own size, so equal windows sit edge to
@@ -51,8 +50,8 @@ void SaveTodayWindowPosition() {
   // the main window puts the window back anyway.
   if (PlacementMode() != 1) return;
   const rt::Geometry t = Rt().GetGeometry(kTodayMemoWindow);
-  WriteSetting(kTodaySection, "左边", IntToText(t.left));
-  WriteSetting(kTodaySection, "顶边", IntToText(t.top));
+  (void)WriteSetting(item::kTodayLeft, IntToText(t.left));
+  (void)WriteSetting(item::kTodayTop, IntToText(t.top));
 }
 
 void OnMainWindowMoved(image::EventArgs&) { PlaceTodayWindow(); }

@@ -1,7 +1,7 @@
 // Where the today-memo window stands.
 #pragma once
 
-#include "app/program_image.h"
+#include "base/program_image.h"
 
 void PlaceTodayWindow();
 void SaveTodayWindowPosition();

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "memo/memo_store.h"
 #include "settings/settings.h"
 #include "tests/crash/crash_journal.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/datetime.h"
+#include "base/datetime.h"
 
 namespace crash {
 

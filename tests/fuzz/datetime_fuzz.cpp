@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/datetime.h"
+#include "base/datetime.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/textnum.h"
+#include "base/textnum.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

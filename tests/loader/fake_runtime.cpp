@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/program_image.h"
-#include "app/start_protocol.h"
+#include "base/program_image.h"
+#include "base/start_protocol.h"
 
 namespace {
 

@@ -12,9 +12,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "app/datetime.h"
-#include "app/program.h"
-#include "app/program_image.h"
+#include "app/startup.h"
+#include "base/datetime.h"
+#include "base/program.h"
+#include "base/program_image.h"
 #include "runtime/gbk.h"
 #include "runtime/qt_runtime.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/runtime.h"
+#include "base/runtime.h"
 
 struct ShownMessage {
   std::string text;

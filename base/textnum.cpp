@@ -1,4 +1,4 @@
-#include "app/textnum.h"
+#include "base/textnum.h"
 
 #include <charconv>
 #include <climits>

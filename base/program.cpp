@@ -1,4 +1,4 @@
-#include "app/program.h"
+#include "base/program.h"
 
 namespace {
 rt::Runtime* g_runtime = nullptr;

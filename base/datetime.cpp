@@ -1,4 +1,4 @@
-#include "app/datetime.h"
+#include "base/datetime.h"
 
 #include <cmath>
 
@@ -99,8 +99,8 @@ double DatePart(double value) {
 
 double AddSeconds(double value, std::int64_t seconds) {
   const DateParts p = SplitDateTime(value);
-  const std::int64_t total = (DaysFromCivil(p.year, p.month, p.day) * 86400LL) +
-                             p.hour * 3600LL + p.minute * 60LL + p.second + seconds;
+  const std::int64_t total = (DaysFromCivil(p.year, p.month, p.day) * 86400LL) + p.hour * 3600LL +
+                             p.minute * 60LL + p.second + seconds;
   std::int64_t days = total / 86400;
   std::int64_t rest = total % 86400;
   if (rest < 0) {
@@ -114,8 +114,8 @@ double AddSeconds(double value, std::int64_t seconds) {
 
 std::string DateTimeToText(double value) {
   const DateParts p = SplitDateTime(value);
-  std::string s = std::to_string(p.year) + "年" + std::to_string(p.month) + "月" +
-                  std::to_string(p.day) + "日";
+  std::string s =
+      std::to_string(p.year) + "年" + std::to_string(p.month) + "月" + std::to_string(p.day) + "日";
   if (p.hour || p.minute || p.second) {
     s += std::to_string(p.hour) + "时" + std::to_string(p.minute) + "分" +
          std::to_string(p.second) + "秒";

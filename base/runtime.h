@@ -14,6 +14,10 @@
 
 namespace rt {
 
+// Bumped whenever this interface changes; a program image names the version
+// it was built against and a runtime of another version refuses it.
+inline constexpr std::uint32_t kInterfaceVersion = 5;
+
 // Windows message-box style flags and results, as the program's texts use them.
 inline constexpr unsigned MB_OK = 0x0;
 inline constexpr unsigned MB_OKCANCEL = 0x1;
@@ -153,7 +157,8 @@ class Runtime {
                            std::string* error) = 0;
   // Opens a store; 0 on failure with the reason. Never alters a file it
   // cannot read as a store.
-  virtual StoreId StoreOpen(const std::string& pathWithoutExt, std::string* error) = 0;
+  [[nodiscard]] virtual StoreId StoreOpen(const std::string& pathWithoutExt,
+                                          std::string* error) = 0;
   virtual bool StoreFirst(StoreId store) = 0;
   // Moves forward from the current record (inclusive) to the first match.
   virtual bool StoreFind(StoreId store, const ClampedEquals& cond) = 0;
@@ -174,13 +179,16 @@ class Runtime {
   virtual bool FileExists(const std::string& path) = 0;
   // UTF-8 text to GBK bytes ("?" for characters GBK cannot hold).
   virtual std::string TextToGbkBytes(std::string_view utf8) = 0;
-  virtual bool WriteFileBytes(const std::string& path, const std::string& bytes) = 0;
+  // Replaces the file atomically (never half written); a new file's mode
+  // comes from the umask.
+  [[nodiscard]] virtual bool WriteFileBytes(const std::string& path, const std::string& bytes,
+                                            std::string* error = nullptr) = 0;
 
   // --- clock: local date-time as days since 1899-12-30
   virtual double Now() = 0;
   // Sets the system clock to an instant (seconds since 1970 UTC); false with
   // the reason when the system refused.
-  virtual bool SetSystemClock(std::int64_t unixSeconds, std::string* reason) = 0;
+  [[nodiscard]] virtual bool SetSystemClock(std::int64_t unixSeconds, std::string* reason) = 0;
 
   // --- message box; returns the pressed button id (IDOK ...), 0 on failure
   virtual int MessageBox(std::string_view text, unsigned flags,

@@ -1,0 +1,55 @@
+// The names the window descriptions give windows, controls and menu items,
+// written once. Handlers, the image tables and tests all use these.
+#pragma once
+
+// Windows.
+inline constexpr const char* kMainWindow = "MainWindow";
+inline constexpr const char* kMemoEditWindow = "MemoEditWindow";
+inline constexpr const char* kTodayMemoWindow = "TodayMemoWindow";
+inline constexpr const char* kOptionsWindow = "OptionsWindow";
+
+namespace ctl {
+
+// MainWindow.
+inline constexpr const char* kMidnightTimer = "时钟1";
+inline constexpr const char* kDateWatchTimer = "时钟2";
+inline constexpr const char* kMenu = "菜单";
+inline constexpr const char* kMenuButton = "图形按钮1";
+inline constexpr const char* kCalendar = "Calendar1";
+
+// MemoEditWindow and TodayMemoWindow.
+inline constexpr const char* kMemoBox = "编辑框1";
+inline constexpr const char* kDraftTimer = "时钟1";  // MemoEditWindow only
+
+// OptionsWindow.
+inline constexpr const char* kPinBox = "选择框1";
+inline constexpr const char* kClickThroughBox = "选择框2";
+inline constexpr const char* kStartAtBootBox = "选择框3";
+inline constexpr const char* kTrayBox = "选择框4";
+inline constexpr const char* kReturnToTodayBox = "选择框5";
+inline constexpr const char* kStateGroup = "分组框2";
+inline constexpr const char* kTrayGroup = "分组框3";
+inline constexpr const char* kPositionGroup = "分组框1";
+inline constexpr const char* kRecordModeGroup = "分组框4";
+// A button's place in its list is the value it stands for (1-based).
+inline constexpr const char* kPositionButtons[] = {"单选框1", "单选框2", "单选框3", "单选框4",
+                                                   "单选框5"};
+inline constexpr const char* kRecordModeButtons[] = {"单选框_记录方式1", "单选框_记录方式2"};
+
+}  // namespace ctl
+
+// Items of MainWindow's pop-up menu 菜单.
+namespace menu {
+
+inline constexpr const char* kBackToToday = "回到今天";
+inline constexpr const char* kEmbed = "嵌入桌面";
+inline constexpr const char* kHideMain = "Tamsivo 隐藏";
+inline constexpr const char* kHideToday = "今天备忘录 隐藏";
+inline constexpr const char* kCorrectTime = "矫正系统系统时间";
+inline constexpr const char* kStartAtBoot = "开机启动本程序";
+inline constexpr const char* kOptions = "选项";
+inline constexpr const char* kNewVersion = "查看新版本";
+inline constexpr const char* kAbout = "关于本程序";
+inline constexpr const char* kQuit = "退出";
+
+}  // namespace menu

@@ -1,0 +1,34 @@
+// The items of Start.ini, each named once: section and key.
+#pragma once
+
+#include <string_view>
+
+struct SettingItem {
+  std::string_view section;
+  std::string_view key;
+};
+
+inline constexpr std::string_view kMainSection = "主窗口";
+inline constexpr std::string_view kTodaySection = "今天备忘录窗口";
+
+namespace item {
+
+// MainWindow and program-wide.
+inline constexpr SettingItem kMainLeft{kMainSection, "左边"};
+inline constexpr SettingItem kMainTop{kMainSection, "顶边"};
+inline constexpr SettingItem kTray{kMainSection, "托盘"};
+inline constexpr SettingItem kMainHidden{kMainSection, "隐藏"};
+inline constexpr SettingItem kStartAtBoot{kMainSection, "开机启动"};
+inline constexpr SettingItem kReturnToToday{kMainSection, "记录后回到今天"};
+
+// TodayMemoWindow and memo entry.
+inline constexpr SettingItem kPlacementMode{kTodaySection, "模式"};
+inline constexpr SettingItem kTodayLeft{kTodaySection, "左边"};
+inline constexpr SettingItem kTodayTop{kTodaySection, "顶边"};
+inline constexpr SettingItem kOpacity{kTodaySection, "透明度"};
+inline constexpr SettingItem kClickThrough{kTodaySection, "鼠标穿透"};
+inline constexpr SettingItem kEmbedded{kTodaySection, "嵌入桌面"};
+inline constexpr SettingItem kTodayHidden{kTodaySection, "隐藏"};
+inline constexpr SettingItem kRecordMode{kTodaySection, "记录方式"};
+
+}  // namespace item
