@@ -14,6 +14,8 @@
 #include <limits>
 
 #include "platform/xdg_dirs.h"
+#include "util/file_io.h"
+#include "util/text.h"
 
 namespace {
 
@@ -21,28 +23,9 @@ namespace {
 constexpr size_t kMaxCookieBytes = 4096;  // name and value together
 constexpr size_t kMaxJarEntries = 3000;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+using text::Trim;
 
-std::string LowerText(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
+std::string LowerText(std::string_view s) { return text::AsciiLowerCopy(s); }
 
 // Tabs and line breaks would break the jar's one-line-per-cookie format.
 bool HasControl(std::string_view s) {
@@ -90,43 +73,13 @@ bool MakeDirectories(const std::string& dir) {
   return true;
 }
 
-bool ReadWholeFile(int fd, std::string& out) {
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return true;
-    out.append(buffer, static_cast<size_t>(n));
-  }
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<CookiePair> ParseSetCookies(std::string_view block) {
   constexpr std::string_view kHeader = "Set-Cookie:";
   std::vector<CookiePair> cookies;
-  while (!block.empty()) {
-    const size_t eol = block.find('\n');
-    std::string_view line = block.substr(0, eol);
-    block = eol == std::string_view::npos ? std::string_view() : block.substr(eol + 1);
-    if (line.size() < kHeader.size() || !SameText(line.substr(0, kHeader.size()), kHeader)) {
-      continue;
-    }
+  for (std::string_view line : text::SplitLines(block)) {
+    if (!text::StartsWithIgnoringAsciiCase(line, kHeader)) continue;
     line = Trim(line.substr(kHeader.size()));
     const size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
@@ -214,11 +167,7 @@ std::optional<CookieEntry> MakeCookieEntry(std::string_view host, std::string_vi
 std::vector<CookieEntry> ParseCookieJar(std::string_view text) {
   constexpr std::string_view kHttpOnly = "#HttpOnly_";
   std::vector<CookieEntry> entries;
-  while (!text.empty()) {
-    const size_t eol = text.find('\n');
-    std::string_view line = text.substr(0, eol);
-    text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
+  for (std::string_view line : text::SplitLines(text)) {
     CookieEntry e;
     if (line.starts_with(kHttpOnly)) {
       e.httpOnly = true;
@@ -273,20 +222,14 @@ bool StoreCookies(const std::string& jarPath, std::string_view host, std::string
   const std::string dir = slash == std::string::npos ? "." : jarPath.substr(0, slash);
   if (slash != std::string::npos && !dir.empty() && !MakeDirectories(dir)) return false;
 
-  // One writer at a time across running copies.
-  const std::string lockPath = jarPath + ".lock";
-  const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock < 0) return false;
-  while (flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+  // One writer at a time across running copies (of other data directories).
+  const fileio::FileDescriptor lock = fileio::OpenFile(jarPath + ".lock", O_RDWR | O_CREAT, 0600);
+  if (!lock.valid()) return false;
+  while (flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) {
   }
 
   std::vector<CookieEntry> jar;
-  if (const int fd = open(jarPath.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-    std::string text;
-    ReadWholeFile(fd, text);
-    close(fd);
-    jar = ParseCookieJar(text);
-  }
+  if (std::string text; fileio::ReadWholeFile(jarPath, &text)) jar = ParseCookieJar(text);
   for (const CookiePair& cookie : cookies) {
     const std::optional<CookieEntry> entry = MakeCookieEntry(host, requestPath, cookie, now);
     if (!entry) continue;
@@ -302,18 +245,7 @@ bool StoreCookies(const std::string& jarPath, std::string_view host, std::string
   }
   std::erase_if(jar, [&](const CookieEntry& e) { return Expired(e, now); });
 
-  // Write beside the jar, then rename over it: a crash leaves the old or the
-  // new jar. mkstemp creates the file with mode 0600.
-  std::string temp = jarPath + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  bool ok = fd >= 0;
-  if (ok) {
-    ok = WriteAll(fd, FormatCookieJar(jar)) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), jarPath.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
-  }
-  flock(lock, LOCK_UN);
-  close(lock);
-  return ok;
+  // Only the user may read the cookies; the lock goes with the descriptor.
+  return fileio::ReplaceFileAtomically(jarPath, FormatCookieJar(jar),
+                                       {fileio::NewFileMode::kOwnerOnly}, nullptr);
 }

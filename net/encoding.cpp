@@ -1,6 +1,5 @@
 #include "net/encoding.h"
 
-#include <iconv.h>
 #include <langinfo.h>
 
 #include <cerrno>
@@ -10,6 +9,8 @@
 #include <opencc/Converter.hpp>
 #include <optional>
 #include <unordered_map>
+
+#include "util/codepage.h"
 
 #ifndef TAMSIVO_OPENCC_DIR
 #define TAMSIVO_OPENCC_DIR ""
@@ -47,64 +48,22 @@ std::optional<std::string> CharsetOf(int codePage) {
   }
 }
 
-// What to write for input iconv cannot take, and how many input bytes that
-// covers.
-struct Bad {
-  std::string_view replacement;
-  size_t skip;
-};
+using codepage::Bad;
 
-// Converts all of `in`; nullopt when iconv does not know the pair.
-template <typename OnBad>
-std::optional<std::string> Convert(const std::string& to, const std::string& from,
-                                   std::string_view in, OnBad onBad) {
-  iconv_t cd = iconv_open(to.c_str(), from.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::string out;
-  out.reserve(in.size() * 2 + 16);
-  char buffer[16384];
-  char* inPtr = const_cast<char*>(in.data());
-  size_t inLeft = in.size();
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    size_t outLeft = sizeof buffer;
-    const size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    const int err = errno;
-    out.append(buffer, outPtr - buffer);
-    if (r != static_cast<size_t>(-1)) continue;
-    if (err == E2BIG) continue;
-    // EILSEQ or EINVAL (cut short at the end): replace and move on.
-    const Bad bad = onBad(std::string_view(inPtr, inLeft));
-    out.append(bad.replacement);
-    const size_t skip = bad.skip < inLeft ? bad.skip : inLeft;
-    inPtr += skip;
-    inLeft -= skip;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
-  }
-  char* outPtr = buffer;
-  size_t outLeft = sizeof buffer;
-  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-  out.append(buffer, outPtr - buffer);
-  iconv_close(cd);
-  return out;
-}
-
-// "?" for a unit (or surrogate pair) the target cannot hold.
-Bad UnmappableWide(std::string_view rest) {
-  if (rest.size() >= 4) {
-    const auto hi =
-        static_cast<uint16_t>(static_cast<uint8_t>(rest[0]) | static_cast<uint8_t>(rest[1]) << 8);
-    const auto lo =
-        static_cast<uint16_t>(static_cast<uint8_t>(rest[2]) | static_cast<uint8_t>(rest[3]) << 8);
-    if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000) return {"?", 4};
-  }
-  return {"?", 2};
-}
+// A lone surrogate: one unit that no code page can hold.
+Bad LoneSurrogate(std::string_view) { return {"?", 2}; }
 
 std::string WideToCodePage(std::string_view wide, int codePage) {
   const std::optional<std::string> charset = CharsetOf(codePage);
   if (!charset) return {};
-  return Convert(*charset, "UTF-16LE", UpToZeroUnit(wide), UnmappableWide).value_or("");
+  wide = UpToZeroUnit(wide);
+  if (*charset == "UTF-16LE") return std::string(wide);
+  // Through UTF-8, so every code page replaces what it cannot hold by the
+  // one converter the settings file uses too.
+  const std::optional<std::string> utf8 =
+      codepage::Convert("UTF-8", "UTF-16LE", wide, LoneSurrogate);
+  if (!utf8) return {};
+  return codepage::FromUtf8(*utf8, charset->c_str(), "?").value_or("");
 }
 
 // Traditional-to-simplified mapping of single characters (UTF-8 in and out)
@@ -151,11 +110,11 @@ uint16_t SimplifyGbkChar(uint16_t gbk) {
   uint16_t result = gbk;
   const char bytes[2] = {static_cast<char>(gbk >> 8), static_cast<char>(gbk & 0xFF)};
   const auto fail = [](std::string_view rest) { return Bad{"", rest.size()}; };
-  const std::optional<std::string> utf8 = Convert("UTF-8", "CP936", {bytes, 2}, fail);
+  const std::optional<std::string> utf8 = codepage::Convert("UTF-8", "CP936", {bytes, 2}, fail);
   if (utf8 && !utf8->empty()) {
     const std::string mapped = Characters().Map(*utf8);
     if (mapped != *utf8) {
-      const std::optional<std::string> back = Convert("CP936", "UTF-8", mapped, fail);
+      const std::optional<std::string> back = codepage::Convert("CP936", "UTF-8", mapped, fail);
       if (back && back->size() == 2) {
         result = static_cast<uint16_t>(static_cast<uint8_t>((*back)[0]) << 8 |
                                        static_cast<uint8_t>((*back)[1]));
@@ -172,7 +131,8 @@ std::string TextToWide(std::string_view text, int codePage) {
   const std::optional<std::string> charset = CharsetOf(codePage);
   if (!charset) return {};
   const auto undecodable = [](std::string_view) { return Bad{"\xFD\xFF", 1}; };
-  std::optional<std::string> wide = Convert("UTF-16LE", *charset, UpToNul(text), undecodable);
+  std::optional<std::string> wide =
+      codepage::Convert("UTF-16LE", charset->c_str(), UpToNul(text), undecodable);
   if (!wide) return {};
   wide->append(2, '\0');
   return *wide;

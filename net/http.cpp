@@ -14,6 +14,7 @@
 #include "net/encoding.h"
 #include "net/owner_window.h"
 #include "net/url.h"
+#include "util/text.h"
 
 namespace {
 
@@ -31,25 +32,8 @@ constexpr size_t kMaxReserve = size_t{256} << 20;
 
 HttpLimits g_limits;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool ContainsIgnoringCase(std::string_view text, std::string_view what) {
-  if (what.size() > text.size()) return false;
-  for (size_t i = 0; i + what.size() <= text.size(); ++i) {
-    size_t k = 0;
-    while (k < what.size() && Lower(text[i + k]) == Lower(what[k])) ++k;
-    if (k == what.size()) return true;
-  }
-  return false;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  const auto blank = [](char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-  };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
+  return text::FindIgnoringAsciiCase(text, what) != std::string_view::npos;
 }
 
 // Control bytes (and, in a path, anything outside printable ASCII) would let
@@ -222,13 +206,8 @@ void Perform(const Request& request, const HttpLimits& limits, Transfer& t) {
   t.maxBody = limits.maxBodyBytes;
 
   curl_slist* headers = nullptr;
-  std::string_view text = request.headerText;
-  while (!text.empty()) {
-    const size_t eol = text.find('\n');
-    std::string line(text.substr(0, eol));
-    text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) headers = curl_slist_append(headers, line.c_str());
+  for (const std::string_view line : text::SplitLines(request.headerText)) {
+    if (!line.empty()) headers = curl_slist_append(headers, std::string(line).c_str());
   }
   if (request.post) {
     // Neither a default content type for an empty POST nor a 100-continue
@@ -328,7 +307,7 @@ std::string Access(const std::string& url, std::optional<int> 访问方式,
                    const std::optional<std::string>& requestHeaders,
                    const std::optional<std::string>& postData, std::optional<int> conversion,
                    std::string* responseHeaders, const HttpLimits& limits) {
-  std::string normalised(TrimBlanks(url));
+  std::string normalised(text::Trim(url));
   const int method = 访问方式.value_or(0);
   if (method != 0 && method != 1) {
     OwnedMessageBox(kWrongMethod);
@@ -347,7 +326,7 @@ std::string Access(const std::string& url, std::optional<int> 访问方式,
     request.postData = &data;
     request.headerText =
         CompleteRequestHeaders(requestHeaders.value_or(""), normalised, request.post, data);
-    request.proxy = std::string(TrimBlanks(proxy.value_or("")));
+    request.proxy = std::string(text::Trim(proxy.value_or("")));
     Perform(request, limits, t);
   }
   if (responseHeaders != nullptr) {

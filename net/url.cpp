@@ -1,6 +1,7 @@
 #include "net/url.h"
 
 #include "base/textnum.h"
+#include "util/text.h"
 
 namespace {
 
@@ -11,23 +12,10 @@ void RemoveAll(std::string& text, std::string_view what) {
 }
 
 // The host passes through this after each cut; it must be idempotent.
-std::string NormaliseHost(std::string host) {
-  for (char& c : host) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return host;
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string NormaliseHost(const std::string& host) { return text::AsciiLowerCopy(host); }
 
 size_t FindIgnoringCase(std::string_view text, std::string_view what) {
-  if (what.size() > text.size()) return std::string_view::npos;
-  for (size_t i = 0; i + what.size() <= text.size(); ++i) {
-    size_t k = 0;
-    while (k < what.size() && LowerAscii(text[i + k]) == LowerAscii(what[k])) ++k;
-    if (k == what.size()) return i;
-  }
-  return std::string_view::npos;
+  return text::FindIgnoringAsciiCase(text, what);
 }
 
 }  // namespace

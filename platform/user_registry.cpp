@@ -8,26 +8,15 @@
 #include <sstream>
 
 #include "platform/xdg_dirs.h"
+#include "util/text.h"
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
+using text::Trim;
 
 // Registry names ignore case; only ASCII letters fold, UTF-8 bytes compare as they are.
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return text::EqualsIgnoringAsciiCase(a, b);
 }
 
 }  // namespace
@@ -44,10 +33,8 @@ std::optional<std::string> FindRegistryValue(std::string_view text, std::string_
   keyPath = Trim(keyPath);
   valueName = Trim(valueName);
   bool inKey = false;
-  while (!text.empty()) {
-    const size_t eol = text.find('\n');
-    const std::string_view line = Trim(text.substr(0, eol));
-    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+  for (std::string_view line : text::SplitLines(text)) {
+    line = Trim(line);
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[' && line.back() == ']') {
       inKey = SameName(Trim(line.substr(1, line.size() - 2)), keyPath);

@@ -11,19 +11,19 @@
 #include <exception>
 #include <fstream>
 
-#include "runtime/gbk.h"
+#include "util/codepage.h"
 #include "util/file_io.h"
+#include "util/text.h"
 
 namespace ini {
 namespace {
 
+// Only spaces and tabs surround names and values; any other byte is theirs.
+constexpr std::string_view kItemBlanks = " \t";
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
+std::string_view Trim(std::string_view s) { return text::Trim(s, kItemBlanks); }
 
 bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
@@ -40,8 +40,6 @@ size_t FindGbkChar(std::string_view s, char ch, size_t from = 0) {
   return std::string_view::npos;
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Names compare ignoring ASCII case, but only on single-byte characters: the
 // trail byte of a Chinese character must match exactly.
 bool SameName(std::string_view a, std::string_view b) {
@@ -52,7 +50,7 @@ bool SameName(std::string_view a, std::string_view b) {
       ++i;
       continue;
     }
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    if (text::AsciiLower(a[i]) != text::AsciiLower(b[i])) return false;
   }
   return true;
 }

@@ -30,7 +30,7 @@
 #include <unordered_map>
 
 #include "runtime/clock.h"
-#include "runtime/gbk.h"
+#include "util/codepage.h"
 #include "runtime/ini_file.h"
 #include "runtime/instance.h"
 #include "runtime/platform_x11.h"

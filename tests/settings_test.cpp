@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/gbk.h"
+#include "util/codepage.h"
 #include "runtime/ini_file.h"
 #include "tests/support/test_program.h"
 

@@ -35,14 +35,12 @@ bool EndsWithIgnoringAsciiCase(std::string_view s, std::string_view suffix) {
          EqualsIgnoringAsciiCase(s.substr(s.size() - suffix.size()), suffix);
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
+bool IsBlank(char c) { return kBlanks.find(c) != std::string_view::npos; }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
+std::string_view Trim(std::string_view s, std::string_view blanks) {
+  const size_t first = s.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(blanks) - first + 1);
 }
 
 std::vector<std::string_view> SplitLines(std::string_view s) {

@@ -17,9 +17,10 @@ std::size_t FindIgnoringAsciiCase(std::string_view s, std::string_view what, std
 bool StartsWithIgnoringAsciiCase(std::string_view s, std::string_view prefix);
 bool EndsWithIgnoringAsciiCase(std::string_view s, std::string_view suffix);
 
-// Blanks are space, tab, CR, LF, VT and FF.
+// Blanks are space, tab, CR, LF, VT and FF unless a caller names its own.
+inline constexpr std::string_view kBlanks = " \t\r\n\v\f";
 bool IsBlank(char c);
-std::string_view Trim(std::string_view s);
+std::string_view Trim(std::string_view s, std::string_view blanks = kBlanks);
 
 // Lines split at CR LF, LF or a lone CR; the breaks are not kept.
 std::vector<std::string_view> SplitLines(std::string_view s);

@@ -3,7 +3,7 @@
 // either survives the trip through GBK or becomes "?".
 #include <string>
 
-#include "runtime/gbk.h"
+#include "util/codepage.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

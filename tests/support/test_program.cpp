@@ -16,7 +16,7 @@
 #include "base/datetime.h"
 #include "base/program.h"
 #include "base/program_image.h"
-#include "runtime/gbk.h"
+#include "util/codepage.h"
 #include "runtime/qt_runtime.h"
 
 namespace {
