@@ -56,7 +56,7 @@ MemoCalendar::MemoCalendar(QWidget* parent) : QCalendarWidget(parent) {
   setLocale(QLocale(QLocale::Chinese, QLocale::China));
   setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
   // The days a date-time can hold; a year typed below 100 would otherwise be
-  // a day no memo can be stored under.
+  // a day no record can be stored under.
   setDateRange(QDate(100, 1, 1), QDate(9999, 12, 31));
   setGridVisible(false);
   // Leave room on the left of the month bar for the menu button that sits

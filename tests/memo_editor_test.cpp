@@ -121,7 +121,7 @@ TEST(EditorDeadEnds, DamagedStoreClosesEmptyAndKeepsTypedTextInARecoveryFile) {
   for (int i : {1, 2}) {
     EXPECT_EQ(p.messages[i].flags, rt::MB_RETRYCANCEL | rt::MB_ICONERROR);
     EXPECT_NE(p.messages[i].text.find("备忘录没有保存"), std::string::npos);
-    EXPECT_NE(p.messages[i].text.find("不是备忘录数据库文件"), std::string::npos)
+    EXPECT_NE(p.messages[i].text.find("不是本程序的数据文件"), std::string::npos)
         << p.messages[i].text;
   }
   const std::vector<fs::path> recovered = FilesIn(p.path("恢复"));

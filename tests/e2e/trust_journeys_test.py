@@ -36,7 +36,7 @@ def damaged_store(desktop, bin_dir):
             f.write(b"this is not a memo store\n")
         prog.launch()
         box, text = prog.message_text(30)
-        assert "无法打开备忘录数据库文件" in text and "不是备忘录数据库文件" in text, text
+        assert "无法打开备忘录数据库文件" in text and "不是本程序的数据文件" in text, text
         shot(desktop, "store-refused")
         prog.answer(box, "Return")
         main = prog.find_window("^Tamsivo [0-9]", 30)

@@ -16,12 +16,12 @@
 #include "base/datetime.h"
 #include "base/program.h"
 #include "base/program_image.h"
-#include "util/codepage.h"
 #include "runtime/qt_runtime.h"
+#include "util/codepage.h"
 
-namespace {
+namespace {}  // namespace
 
-void EnsureApplication() {
+void EnsureTestApplication() {
   if (QCoreApplication::instance()) return;
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
@@ -32,6 +32,8 @@ void EnsureApplication() {
   (void)app;
 }
 
+namespace {
+
 std::unique_ptr<rt::Runtime>& Holder() {
   static std::unique_ptr<rt::Runtime> holder;
   return holder;
@@ -40,7 +42,7 @@ std::unique_ptr<rt::Runtime>& Holder() {
 }  // namespace
 
 TestProgram::TestProgram() : now(MakeDateTime(2026, 12, 7, 10, 0, 0)) {
-  EnsureApplication();
+  EnsureTestApplication();
   std::string tmpl = (std::filesystem::temp_directory_path() / "tamsivo-test-XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
@@ -54,7 +56,7 @@ TestProgram::TestProgram() : now(MakeDateTime(2026, 12, 7, 10, 0, 0)) {
 
 TestProgram::TestProgram(const std::string& existingDir)
     : now(MakeDateTime(2026, 12, 7, 10, 0, 0)), dir_(existingDir), ownsDir_(false) {
-  EnsureApplication();
+  EnsureTestApplication();
   CollectionList.clear();
   PositionButtons.clear();
   RecordModeButtons.clear();

@@ -66,6 +66,10 @@ class TestProgram {
   bool ownsDir_ = true;
 };
 
+// A QApplication on Qt's offscreen platform (unless QT_QPA_PLATFORM says
+// otherwise), made once for the test process.
+void EnsureTestApplication();
+
 // UTF-8 to GBK bytes, for building hand-edited settings files in tests.
 std::string Gbk(const std::string& utf8);
 

@@ -1,0 +1,132 @@
+// Services that are not windows: settings items, the table store, files,
+// the clock and message boxes.
+#include <sys/stat.h>
+
+#include "runtime/clock.h"
+#include "runtime/ini_file.h"
+#include "runtime/message_box.h"
+#include "runtime/runtime_core.h"
+#include "util/codepage.h"
+#include "util/file_io.h"
+
+std::string QtRuntime::ReadItem(const std::string& file, std::string_view section,
+                                std::string_view key) {
+  return ini::ReadItem(file, section, key);
+}
+
+bool QtRuntime::WriteItem(const std::string& file, std::string_view section, std::string_view key,
+                          std::string_view value, std::string* error) {
+  return ini::WriteItem(file, section, key, value, error);
+}
+
+bool QtRuntime::StoreCreate(const std::string& pathWithoutExt,
+                            const std::vector<rt::FieldDesc>& fields, std::string* error) {
+  return TableStore::Create(pathWithoutExt + ".edb", fields, error);
+}
+
+rt::StoreId QtRuntime::StoreOpen(const std::string& pathWithoutExt, std::string* error) {
+  std::unique_ptr<TableStore> s = TableStore::Open(pathWithoutExt + ".edb", error);
+  if (!s) return 0;
+  const rt::StoreId id = ++storeCounter_;
+  stores_[id] = std::move(s);
+  return id;
+}
+
+bool QtRuntime::StoreFirst(rt::StoreId store) {
+  TableStore* s = Store(store);
+  return s && s->First();
+}
+
+bool QtRuntime::StoreFind(rt::StoreId store, const rt::ClampedEquals& cond) {
+  TableStore* s = Store(store);
+  return s && s->Find(cond);
+}
+
+rt::Value QtRuntime::StoreRead(rt::StoreId store, std::string_view field) {
+  TableStore* s = Store(store);
+  return s ? s->Read(field) : rt::Value{};
+}
+
+bool QtRuntime::StoreWrite(rt::StoreId store, std::string_view field, const rt::Value& value,
+                           std::string* error) {
+  TableStore* s = Store(store);
+  if (!s) return NoStore(error);
+  return s->Write(field, value, error);
+}
+
+bool QtRuntime::StoreAppend(rt::StoreId store, const std::vector<rt::Value>& values,
+                            std::string* error) {
+  TableStore* s = Store(store);
+  if (!s) return NoStore(error);
+  return s->Append(values, error);
+}
+
+bool QtRuntime::StoreBegin(rt::StoreId store, std::string* error) {
+  TableStore* s = Store(store);
+  if (!s) return NoStore(error);
+  return s->Begin(error);
+}
+
+bool QtRuntime::StoreCommit(rt::StoreId store, std::string* error) {
+  TableStore* s = Store(store);
+  if (!s) return NoStore(error);
+  return s->Commit(error);
+}
+
+void QtRuntime::StoreRollback(rt::StoreId store) {
+  if (TableStore* s = Store(store)) s->Rollback();
+}
+
+std::vector<double> QtRuntime::StoreDaysWithText(rt::StoreId store, std::string_view dayField,
+                                                 std::string_view textField, double from,
+                                                 double to) {
+  TableStore* s = Store(store);
+  return s ? s->DaysWithText(dayField, textField, from, to) : std::vector<double>{};
+}
+
+bool QtRuntime::FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string QtRuntime::TextToGbkBytes(std::string_view utf8) { return gbk::FromUtf8(utf8); }
+
+bool QtRuntime::WriteFileBytes(const std::string& path, const std::string& bytes,
+                               std::string* error) {
+  return fileio::ReplaceFileAtomically(path, bytes, {}, error);
+}
+
+double QtRuntime::Now() { return options_.now ? options_.now() : LocalNowAsDays(); }
+
+bool QtRuntime::SetSystemClock(std::int64_t unixSeconds, std::string* reason) {
+  if (options_.setClock) return options_.setClock(unixSeconds, reason);
+  return SetSystemClockTo(unixSeconds, reason);
+}
+
+int QtRuntime::MessageBox(std::string_view text, unsigned flags,
+                          const std::optional<std::string>& title,
+                          std::optional<std::uintptr_t> owner) {
+  const std::string caption = title ? *title : std::string("Tamsivo");
+  if (options_.messageBox) return options_.messageBox(text, flags, caption);
+  // Nothing is asked any more once the program is ending.
+  if (ending_) return AnswerWithoutButton(ButtonsFor(flags));
+  QWidget* parent = nullptr;
+  if (owner && *owner) {
+    for (auto& [name, ws] : windows_) {
+      if (ws->widget && static_cast<std::uintptr_t>(ws->widget->winId()) == *owner) {
+        parent = ws->widget;
+      }
+    }
+  }
+  return ShowMessageBox(parent, caption, text, flags, &boxes_);
+}
+
+bool QtRuntime::NoStore(std::string* error) {
+  if (error) *error = "没有打开这个数据文件";
+  return false;
+}
+
+TableStore* QtRuntime::Store(rt::StoreId id) {
+  auto it = stores_.find(id);
+  return it == stores_.end() ? nullptr : it->second.get();
+}

@@ -1,0 +1,35 @@
+// The table store's file as a whole: making a new one, and everything that
+// is checked before an existing one is opened for writing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/runtime.h"
+
+// Creates the store file with the fields in one atomic step; refuses (and
+// touches nothing) when a file with content is there.
+[[nodiscard]] bool CreateStoreFile(const std::string& file,
+                                   const std::vector<rt::FieldDesc>& fields, std::string* error);
+
+// Checks an existing file without writing to it: a regular file with
+// SQLite's header, a passing quick_check (after rolling back the journal of
+// an interrupted save), a format version this build knows, and the table
+// layout. While one of these lives, SQLite side files that opening makes
+// beside a file are removed again unless Keep() is called.
+class StoreFileCheck {
+ public:
+  explicit StoreFileCheck(const std::string& file);
+  ~StoreFileCheck();
+  StoreFileCheck(const StoreFileCheck&) = delete;
+  StoreFileCheck& operator=(const StoreFileCheck&) = delete;
+
+  [[nodiscard]] bool Passes(std::string* error);
+  // The store was opened: its side files are its own now.
+  void Keep() { keep_ = true; }
+
+ private:
+  std::string file_;
+  bool had_[3] = {};
+  bool keep_ = false;
+};

@@ -1,0 +1,151 @@
+// Builds a window's widgets from its description and connects their
+// signals to the runtime's dispatch.
+#include <Qsci/qsciscintilla.h>
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QMenu>
+#include <QRadioButton>
+
+#include "runtime/runtime_core.h"
+
+using image::ControlKind;
+
+void QtRuntime::Build(WindowState& ws) {
+  const image::WindowDesc& d = *ws.desc;
+  RtWindow* w = ws.widget;
+  w->setObjectName(QString::fromUtf8(d.name));
+  w->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                    Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+  if (d.caption) {
+    w->setWindowTitle(QString::fromUtf8(d.caption));
+    w->setAccessibleName(QString::fromUtf8(d.caption));
+  } else {
+    w->setAccessibleName(QString::fromUtf8(d.name));
+  }
+  if (d.icon) w->setWindowIcon(QIcon(QString::fromUtf8(d.icon)));
+  w->setFixedSize(d.width - kFrameExtraWidth, d.height - kFrameExtraHeight);
+  w->move(d.left, d.top);
+
+  for (int i = 0; i < d.controlCount; ++i) {
+    const image::ControlDesc& c = d.controls[i];
+    QWidget* parent = w;
+    if (c.parent) {
+      if (QWidget* g = Control(ws, c.parent)) parent = g;
+    }
+    const std::string cname = c.name;
+    const std::string wname = d.name;
+    QWidget* made = nullptr;
+    switch (c.kind) {
+      case ControlKind::Timer: {
+        auto* t = new QTimer(w);
+        QObject::connect(t, &QTimer::timeout, w, [this, wname, cname] {
+          if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::TimerFired);
+        });
+        ws.timers[cname] = t;
+        continue;
+      }
+      case ControlKind::Menu: {
+        auto* m = new QMenu(w);
+        m->setObjectName(QString::fromUtf8(c.name));
+        m->setAccessibleName(QString::fromUtf8(c.name));
+        for (int k = 0; k < c.itemCount; ++k) {
+          const image::MenuItemDesc& item = c.items[k];
+          if (!item.caption) {
+            m->addSeparator();
+            continue;
+          }
+          QAction* a = m->addAction(QString::fromUtf8(item.caption));
+          a->setCheckable(item.checkable);
+          const std::string iname = item.caption;
+          QObject::connect(a, &QAction::triggered, w, [this, wname, iname, a] {
+            // A check mark changes only when the program sets it, so the
+            // handler sees the mark as it was before the click.
+            if (a->isCheckable()) {
+              QSignalBlocker block(a);
+              a->setChecked(!a->isChecked());
+            }
+            if (WindowState* s = Find(wname)) Dispatch(*s, iname, Event::MenuItemChosen);
+          });
+          ws.menuItems[iname] = a;
+        }
+        ws.menus[cname] = m;
+        continue;
+      }
+      case ControlKind::ImageButton: {
+        auto* b = new ImageButton(QPixmap(QString::fromUtf8(c.image1 ? c.image1 : "")),
+                                  QPixmap(QString::fromUtf8(c.image2 ? c.image2 : "")), parent);
+        ConnectClicked(b, wname, cname);
+        made = b;
+        break;
+      }
+      case ControlKind::Calendar: {
+        auto* cal = new MemoCalendar(parent);
+        cal->onPicked = [this, wname, cname] {
+          if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::CalendarPicked);
+        };
+        cal->onDoubleClicked = [this, wname, cname] {
+          if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::CalendarDblClick);
+        };
+        cal->onPageChanged = [this, wname, cname] {
+          if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::CalendarPageChanged);
+        };
+        made = cal;
+        break;
+      }
+      case ControlKind::MemoEdit: {
+        auto* e = new QsciScintilla(parent);
+        e->setUtf8(true);
+        e->setWrapMode(QsciScintilla::WrapWord);
+        e->setMarginWidth(1, 0);
+        e->setEolMode(QsciScintilla::EolUnix);
+        e->setFrameShape(QFrame::NoFrame);
+        QObject::connect(e, &QsciScintilla::textChanged, w, [this, wname, cname] {
+          if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::TextChanged);
+        });
+        made = e;
+        break;
+      }
+      case ControlKind::CheckBox: {
+        auto* b = new QCheckBox(QString::fromUtf8(c.caption ? c.caption : ""), parent);
+        ConnectClicked(b, wname, cname);
+        made = b;
+        break;
+      }
+      case ControlKind::RadioButton: {
+        auto* b = new QRadioButton(QString::fromUtf8(c.caption ? c.caption : ""), parent);
+        ConnectClicked(b, wname, cname);
+        made = b;
+        break;
+      }
+      case ControlKind::GroupBox: {
+        made = new QGroupBox(QString::fromUtf8(c.caption ? c.caption : ""), parent);
+        break;
+      }
+    }
+    made->setObjectName(QString::fromUtf8(c.name));
+    made->setAccessibleName(QString::fromUtf8(c.caption ? c.caption : c.name));
+    // Text controls get at least the height their font needs, centred on the
+    // designed line, so nothing is clipped on a larger font.
+    int top = c.top, height = c.height;
+    if (qobject_cast<QCheckBox*>(made) || qobject_cast<QRadioButton*>(made)) {
+      const int need = made->sizeHint().height();
+      if (need > height) {
+        top -= (need - height) / 2;
+        height = need;
+      }
+    }
+    made->setGeometry(c.left, top, c.width, height);
+    made->setVisible(c.visible);
+    ws.controls[cname] = made;
+  }
+}
+
+void QtRuntime::ConnectClicked(QAbstractButton* b, const std::string& wname,
+                               const std::string& cname) {
+  // clicked() comes from the user only; programmatic changes stay silent.
+  QObject::connect(b, &QAbstractButton::clicked, b, [this, wname, cname] {
+    if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::Clicked);
+  });
+}
