@@ -1,5 +1,7 @@
 // Date-times are doubles counting days from 1899-12-30 00:00; the fraction is
-// the time of day (for negative values its magnitude is, as the format has it).
+// the time of day. Before 1899-12-30 the fraction still counts forward from
+// midnight (-1.25 is 1899-12-29 06:00), so stored values of older files read
+// the same.
 #pragma once
 
 #include <cstdint>

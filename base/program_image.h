@@ -52,7 +52,7 @@ struct ControlDesc {
 struct WindowDesc {
   const char* name = nullptr;
   const char* caption = nullptr;
-  int left = 0, top = 0, width = 0, height = 0;  // outer frame, as designed
+  int left = 0, top = 0, width = 0, height = 0;  // outer frame, in designer pixels
   const char* icon = nullptr;                    // resource name
   const ControlDesc* controls = nullptr;
   int controlCount = 0;

@@ -48,5 +48,6 @@ std::string CookieJarPath();
 // Adds, replaces or removes the host's cookies in the jar file. The file is
 // rewritten whole through a temporary file, under a lock, so that a second
 // running copy loses nothing. False when the jar cannot be written.
-bool StoreCookies(const std::string& jarPath, std::string_view host, std::string_view requestPath,
-                  const std::vector<CookiePair>& cookies, std::int64_t now);
+[[nodiscard]] bool StoreCookies(const std::string& jarPath, std::string_view host,
+                                std::string_view requestPath,
+                                const std::vector<CookiePair>& cookies, std::int64_t now);

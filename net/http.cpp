@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,28 @@ constexpr size_t kMaxHeaderBlock = size_t{1} << 20;
 constexpr size_t kMaxReserve = size_t{256} << 20;
 
 HttpLimits g_limits;
+
+// Owners of libcurl's handles, so no early return leaks one.
+struct EasyCleanup {
+  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct MultiCleanup {
+  void operator()(CURLM* h) const { curl_multi_cleanup(h); }
+};
+struct ListFree {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+struct UrlCleanup {
+  void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+struct TextFree {
+  void operator()(char* p) const { curl_free(p); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+using HeaderList = std::unique_ptr<curl_slist, ListFree>;
+using UrlHandle = std::unique_ptr<CURLU, UrlCleanup>;
+using CurlText = std::unique_ptr<char, TextFree>;
 
 bool ContainsIgnoringCase(std::string_view text, std::string_view what) {
   return text::FindIgnoringAsciiCase(text, what) != std::string_view::npos;
@@ -170,23 +193,23 @@ void StoreResponseCookies(const std::vector<HeaderBlock>& blocks) {
   for (const HeaderBlock& block : blocks) {
     const std::vector<CookiePair> cookies = ParseSetCookies(block.text);
     if (cookies.empty()) continue;
-    CURLU* u = curl_url();
+    const UrlHandle u(curl_url());
     char* scheme = nullptr;
     char* host = nullptr;
     char* path = nullptr;
-    if (curl_url_set(u, CURLUPART_URL, block.url.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-        curl_url_get(u, CURLUPART_PATH, &path, 0) == CURLUE_OK) {
+    const bool split = u &&
+                       curl_url_set(u.get(), CURLUPART_URL, block.url.c_str(), 0) == CURLUE_OK &&
+                       curl_url_get(u.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+                       curl_url_get(u.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+                       curl_url_get(u.get(), CURLUPART_PATH, &path, 0) == CURLUE_OK;
+    const CurlText ownedScheme(scheme), ownedHost(host), ownedPath(path);
+    if (split) {
       const std::string_view s(scheme);
+      // A jar that cannot be written loses only these cookies.
       if (s == "http" || s == "https") {
-        StoreCookies(jar, host, path, cookies, static_cast<std::int64_t>(std::time(nullptr)));
+        (void)StoreCookies(jar, host, path, cookies, static_cast<std::int64_t>(std::time(nullptr)));
       }
     }
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(path);
-    curl_url_cleanup(u);
   }
 }
 
@@ -200,27 +223,31 @@ struct Request {
 
 void Perform(const Request& request, const HttpLimits& limits, Transfer& t) {
   EnsureCurl();
-  CURL* easy = curl_easy_init();
+  const EasyHandle owner(curl_easy_init());
+  CURL* easy = owner.get();
   if (easy == nullptr) return;
   t.easy = easy;
   t.maxBody = limits.maxBodyBytes;
 
-  curl_slist* headers = nullptr;
+  HeaderList headerList;
+  const auto append = [&headerList](const char* line) {
+    headerList.reset(curl_slist_append(headerList.release(), line));
+  };
   for (const std::string_view line : text::SplitLines(request.headerText)) {
-    if (!line.empty()) headers = curl_slist_append(headers, std::string(line).c_str());
+    if (!line.empty()) append(std::string(line).c_str());
   }
   if (request.post) {
     // Neither a default content type for an empty POST nor a 100-continue
     // round trip for a large one.
-    headers = curl_slist_append(headers, "Content-Type:");
-    headers = curl_slist_append(headers, "Expect:");
+    append("Content-Type:");
+    append("Expect:");
   }
 
   curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(easy, CURLOPT_USERAGENT, kHttpUserAgent);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
   if (request.post) {
     curl_easy_setopt(easy, CURLOPT_POST, 1L);
     curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.postData->data());
@@ -254,7 +281,9 @@ void Perform(const Request& request, const HttpLimits& limits, Transfer& t) {
   const std::string jar = CookieJarPath();
   curl_easy_setopt(easy, CURLOPT_COOKIEFILE, jar.c_str());
 
-  CURLM* multi = curl_multi_init();
+  const MultiHandle multiOwner(curl_multi_init());
+  CURLM* multi = multiOwner.get();
+  if (multi == nullptr) return;
   curl_multi_add_handle(multi, easy);
   for (;;) {
     int running = 0;
@@ -269,9 +298,6 @@ void Perform(const Request& request, const HttpLimits& limits, Transfer& t) {
     curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
   }
   curl_multi_remove_handle(multi, easy);
-  curl_multi_cleanup(multi);
-  curl_easy_cleanup(easy);
-  curl_slist_free_all(headers);
   t.easy = nullptr;
 
   if (t.tooLarge || t.cancelled) t.body.clear();

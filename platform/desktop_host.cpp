@@ -9,36 +9,11 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/x11_connection.h"
+
 namespace {
 
-// A window may vanish between our queries; Xlib's default handler would end
-// the process for that.
-int IgnoreXError(Display*, XErrorEvent*) { return 0; }
-
-// One short-lived connection per call: pinning is rare, and a display that
-// goes away between calls costs nothing.
-class Connection {
- public:
-  Connection() : display_(XOpenDisplay(nullptr)) {
-    if (display_) previous_ = XSetErrorHandler(IgnoreXError);
-  }
-  ~Connection() {
-    if (!display_) return;
-    XSync(display_, False);
-    XSetErrorHandler(previous_);
-    XCloseDisplay(display_);
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  Display* get() const { return display_; }
-  Window root() const { return DefaultRootWindow(display_); }
-  Atom atom(const char* name) const { return XInternAtom(display_, name, False); }
-
- private:
-  Display* display_;
-  XErrorHandler previous_ = nullptr;
-};
+using x11::Connection;
 
 // A 32-bit property as a list of values (empty when missing or of another kind).
 std::vector<unsigned long> ReadLongs(Display* d, Window w, Atom property, Atom type) {

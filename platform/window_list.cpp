@@ -5,11 +5,12 @@
 
 #include <vector>
 
+#include "platform/x11_connection.h"
+
 namespace {
 
 // A window may vanish between the listing and the queries about it; Xlib's
 // default handler would end the process for that.
-int IgnoreXError(Display*, XErrorEvent*) { return 0; }
 
 std::vector<Window> ClientList(Display* display, Window root) {
   std::vector<Window> windows;
@@ -70,20 +71,18 @@ void EnumTopLevelWindows(TopLevelWindowVisitor visit) {
     bool visible;
   };
   std::vector<Found> found;
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) return;
-  auto* previous = XSetErrorHandler(IgnoreXError);
-  const Window root = DefaultRootWindow(display);
-  const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", True);
-  for (const Window window : ClientList(display, root)) {
-    XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, window, &attributes) == 0) continue;  // gone
-    found.push_back(
-        {window, WindowPid(display, window, pidAtom), attributes.map_state == IsViewable});
+  {
+    const x11::Connection c;
+    Display* display = c.get();
+    if (display == nullptr) return;
+    const Atom pidAtom = c.atom("_NET_WM_PID", true);
+    for (const Window window : ClientList(display, c.root())) {
+      XWindowAttributes attributes;
+      if (XGetWindowAttributes(display, window, &attributes) == 0) continue;  // gone
+      found.push_back(
+          {window, WindowPid(display, window, pidAtom), attributes.map_state == IsViewable});
+    }
   }
-  XSync(display, False);
-  XSetErrorHandler(previous);
-  XCloseDisplay(display);
   // The display is closed before the visitor runs, so it may do as it likes.
   for (const Found& f : found) visit(static_cast<std::uintptr_t>(f.window), f.pid, f.visible);
 }

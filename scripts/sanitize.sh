@@ -14,9 +14,10 @@ cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build"
 
 # Leaks are not checked: Qt and the loaded runtime library keep allocations
-# alive until exit by design. Every other report stops the process that hit
-# it. Reports go to files, so that one from a program a test starts (and whose
-# output the test does not show) is not missed.
+# alive until exit, which a leak check would report as lost. Every other
+# report stops the process that hit it. Reports go to files, so that one from
+# a program a test starts (and whose output the test does not show) is not
+# missed.
 reports="$build/sanitizer-reports"
 rm -rf "$reports"
 mkdir -p "$reports"

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "util/codepage.h"
 #include "runtime/ini_file.h"
 #include "tests/support/test_program.h"
+#include "util/codepage.h"
 
 namespace fs = std::filesystem;
 

@@ -181,6 +181,8 @@ def main():
         for prog in progs:
             prog.cleanup()
         desktop.close()
+    # Every check passed: the program must not have complained either.
+    harness.check_logs()
 
 
 if __name__ == "__main__":

@@ -200,6 +200,8 @@ def main():
         ], desktop, "tamsivo-trust")
     finally:
         desktop.close()
+    # Every check passed: the program must not have complained either.
+    harness.check_logs()
 
 
 if __name__ == "__main__":

@@ -180,6 +180,8 @@ def main():
     finally:
         prog.cleanup()
         desktop.close()
+    # Every check passed: the program must not have complained either.
+    harness.check_logs()
 
 
 if __name__ == "__main__":

@@ -50,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // read again unchanged when they hold nothing that breaks a line.
   std::vector<CookieEntry> jar = ParseCookieJar(block);
   std::erase_if(jar, [](const CookieEntry& e) {
-    return HasControl(e.domain) || HasControl(e.path) || HasControl(e.name) ||
-           HasControl(e.value);
+    return HasControl(e.domain) || HasControl(e.path) || HasControl(e.name) || HasControl(e.value);
   });
   const std::vector<CookieEntry> again = ParseCookieJar(FormatCookieJar(jar));
   FUZZ_CHECK(again.size() == jar.size(), "jar entries were lost on the way back");

@@ -58,10 +58,10 @@ inline bool IsUtf8(std::string_view s) {
 
 }  // namespace fuzz
 
-#define FUZZ_CHECK(cond, what)                                                    \
-  do {                                                                            \
-    if (!(cond)) {                                                                \
+#define FUZZ_CHECK(cond, what)                                                        \
+  do {                                                                                \
+    if (!(cond)) {                                                                    \
       std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, what); \
-      std::abort();                                                               \
-    }                                                                             \
+      std::abort();                                                                   \
+    }                                                                                 \
   } while (0)

@@ -3,8 +3,8 @@
 // either survives the trip through GBK or becomes "?".
 #include <string>
 
-#include "util/codepage.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "util/codepage.h"
 
 namespace {
 
