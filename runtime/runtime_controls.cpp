@@ -35,8 +35,9 @@ void QtRuntime::Move(std::string_view window, int left, int top, std::optional<i
   if (width || height) {
     const int extraW = w->frameGeometry().width() - w->width();
     const int extraH = w->frameGeometry().height() - w->height();
-    w->resize(width ? std::max(1, *width - extraW) : w->width(),
-              height ? std::max(1, *height - extraH) : w->height());
+    // The windows keep the size they are given: the user cannot drag it.
+    w->setFixedSize(width ? std::max(1, *width - extraW) : w->width(),
+                    height ? std::max(1, *height - extraH) : w->height());
   }
   w->move(left, top);
   // Until the window manager has framed a shown window Qt takes its frame

@@ -86,9 +86,20 @@ TEST(RecordModes, AnyOtherModeOpensOnlyTodayOnDoubleClick) {
 TEST(MemoEditor, ReturnToTodayDecidesWhereTheCalendarEnds) {
   {
     CalendarFixture f(2, 1);
+    // While the editor is open the calendar still shows the day being edited.
+    int dayWhileOpen = 0;
+    f.p.onModal = [&](const std::string& w) {
+      dayWhileOpen = f.p.runtime().CalendarDay(kMainWindow, "Calendar1");
+      f.p.runtime().CloseWindow(w);
+    };
     f.DoubleClick(kOther);
     rt::Runtime& r = f.p.runtime();
+    EXPECT_EQ(dayWhileOpen, 15);
     EXPECT_EQ(r.CalendarDay(kMainWindow, "Calendar1"), 7);
+  }
+  {
+    CalendarFixture f(2, 1);
+    f.DoubleClick(kOther);
     EXPECT_EQ(f.opened.size(), 1u);  // setting the value opened no second editor
   }
   {

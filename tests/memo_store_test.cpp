@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <thread>
 
 #include "base/datetime.h"
 #include "base/program.h"
@@ -170,6 +173,32 @@ TEST(MemoStore, ReasonsNameTheRealCause) {
     EXPECT_FALSE(HasLatinLetters(p.messages[0].text.substr(p.messages[0].text.find("原因"))))
         << p.messages[0].text;
   }
+}
+
+TEST(MemoStore, TwoSavesOfTheSameNewDayLeaveOneRecord) {
+  TestProgram p;
+  OpenMemoStore();
+  const double day = MakeDateTime(2025, 5, 5);
+  // Another copy (or program) is in the middle of saving the same new day.
+  std::atomic<bool> begun{false};
+  std::thread other([&] {
+    auto store = TableStore::Open(p.path(kMemoStoreFileName), nullptr);
+    std::string error;
+    ASSERT_TRUE(store->Begin(&error)) << error;
+    ASSERT_TRUE(store->Append({day, std::string("other")}, &error)) << error;
+    begun = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(store->Commit(&error)) << error;
+  });
+  while (!begun) std::this_thread::yield();
+  std::string error;
+  EXPECT_TRUE(SaveDayMemo(day, "mine", &error)) << error;
+  other.join();
+  EXPECT_EQ(Query(p.path(kMemoStoreFileName),
+                  "SELECT count(*) FROM records WHERE \"日期\" = " + std::to_string(day)),
+            std::vector<std::string>{"1"});
+  ASSERT_TRUE(FindDayMemo(day));
+  EXPECT_EQ(ReadMemoText(), "mine");
 }
 
 TEST(MemoStore, LockedStoreMakesSaveFail) {

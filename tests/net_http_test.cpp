@@ -239,6 +239,21 @@ TEST(Http, RedirectsAreFollowedOnlyToHttpAndOnlySoFar) {
   EXPECT_EQ(web.requests, 11);  // the first request and ten redirects
 }
 
+TEST(Http, TrailersOfAChunkedBodyStayOutOfTheHeaderBlock) {
+  TestProgram program;
+  RawServer server(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTrailer: X-Tail\r\n"
+      "Connection: close\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\nX-Tail: leaked\r\n\r\n",
+      false);
+  std::string headers;
+  const std::string body = 网页_访问(server.Url("/c"), std::nullopt, std::nullopt, std::nullopt,
+                                     std::nullopt, std::nullopt, &headers);
+  EXPECT_EQ(body, "hello world");
+  EXPECT_NE(headers.find("Trailer: X-Tail\r\n"), std::string::npos) << headers;
+  EXPECT_EQ(headers.find("leaked"), std::string::npos) << headers;
+  EXPECT_TRUE(headers.ends_with("\r\n\r\n")) << headers;
+}
+
 TEST(Http, SilentServerAndBadAddressesGiveEmptyResults) {
   TestProgram p;
   HttpLimits limits;

@@ -51,10 +51,22 @@ TEST(Placement, FollowsTheMainWindowInEachDockedMode) {
   EXPECT_EQ(Today().left, -50 + m.width);
   EXPECT_EQ(Today().top, -20);
 
-  // Offsets are the main window's size, not the today window's.
+  // Offsets are the main window's size, not the today window's, in every
+  // mode that offsets.
   Rt().Move(kTodayMemoWindow, 0, 0, 500, 400);
+  ASSERT_NE(Today().width, m.width);
+  ASSERT_NE(Today().height, m.height);
   DragMain(10, 10);
   EXPECT_EQ(Today().left, 10 + m.width);
+  SetMode("2");
+  DragMain(20, 500);
+  EXPECT_EQ(Today().top, 500 - m.height);
+  SetMode("3");
+  DragMain(20, 30);
+  EXPECT_EQ(Today().top, 30 + m.height);
+  SetMode("4");
+  DragMain(700, 30);
+  EXPECT_EQ(Today().left, 700 - m.width);
 }
 
 TEST(Placement, PlacedAtFirstActivationEvenWhereTheMainWindowAlreadyIs) {

@@ -62,6 +62,26 @@ void Put(const std::string& path, const std::string& bytes) {
 
 std::string G(const std::string& utf8) { return gbk::FromUtf8(utf8); }
 
+// The first-start file as GBK bytes, written out here rather than derived
+// from the program's own constant or converter.
+const std::string kDefaultFileBytes =
+    "[\xD6\xF7\xB4\xB0\xBF\xDA]\x0D\x0A"
+    "\xD7\xF3\xB1\xDF=117\x0D\x0A"
+    "\xB6\xA5\xB1\xDF=184\x0D\x0A"
+    "\xCD\xD0\xC5\xCC=0\x0D\x0A"
+    "\xD2\xFE\xB2\xD8=0\x0D\x0A"
+    "\xBF\xAA\xBB\xFA\xC6\xF4\xB6\xAF=0\x0D\x0A"
+    "\xBC\xC7\xC2\xBC\xBA\xF3\xBB\xD8\xB5\xBD\xBD\xF1\xCC\xEC=0\x0D\x0A"
+    "[\xBD\xF1\xCC\xEC\xB1\xB8\xCD\xFC\xC2\xBC\xB4\xB0\xBF\xDA]\x0D\x0A"
+    "\xC4\xA3\xCA\xBD=5\x0D\x0A"
+    "\xD7\xF3\xB1\xDF=0\x0D\x0A"
+    "\xB6\xA5\xB1\xDF=0\x0D\x0A"
+    "\xCD\xB8\xC3\xF7\xB6\xC8=180\x0D\x0A"
+    "\xCA\xF3\xB1\xEA\xB4\xA9\xCD\xB8=0\x0D\x0A"
+    "\xC7\xB6\xC8\xEB\xD7\xC0\xC3\xE6=0\x0D\x0A"
+    "\xD2\xFE\xB2\xD8=0\x0D\x0A"
+    "\xBC\xC7\xC2\xBC\xB7\xBD\xCA\xBD=2";
+
 }  // namespace
 
 // ---------------------------------------------------------------- GBK text
@@ -294,18 +314,21 @@ TEST(IniFile, AnyLineBreakSeparatesItemsAndWritesKeepTheFilesOwn) {
 
 // ---------------------------------------------------------------- program layer
 
-TEST(Settings, TheFirstFileHonoursTheUmask) {
+TEST(Settings, TheFirstFileArrivesWholeAndHonoursTheUmask) {
   TestProgram p;
+  DirectoryWatch watch(p.dir());
   const mode_t old = ::umask(077);
   EXPECT_TRUE(EnsureSettingsFile());
   ::umask(old);
+  // Made beside and renamed into place: a crash never leaves half of it.
+  EXPECT_TRUE(watch.ArrivedWhole("Start.ini"));
   struct stat st {};
   ASSERT_EQ(::stat(p.path("Start.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(Settings, FirstStartWritesTheDefaultFileOnce) {
-  const std::string expected = Gbk(DefaultSettingsText);
+  const std::string expected = kDefaultFileBytes;
   EXPECT_EQ(expected.size(), 172u);
 
   TestProgram p;
@@ -357,7 +380,7 @@ TEST(Settings, WritesAreSeenAndHandEditsAreReadAtOnce) {
   EXPECT_FALSE(ReadFlagSetting({kMainSection, "隐藏"}));
   EXPECT_NE(p.ReadFile("Start.ini").find(Gbk("\r\n隐藏=1\r\n记录方式=2")), std::string::npos);
   EXPECT_TRUE(WriteFlagSetting({kTodaySection, "隐藏"}, false));
-  EXPECT_EQ(p.ReadFile("Start.ini"), Gbk(DefaultSettingsText));
+  EXPECT_EQ(p.ReadFile("Start.ini"), kDefaultFileBytes);
 
   EXPECT_TRUE(WriteSetting({kMainSection, "左边"}, "-40"));
   EXPECT_EQ(ReadIntSetting({kMainSection, "左边"}), -40);

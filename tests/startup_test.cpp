@@ -71,6 +71,20 @@ TEST(Startup, HandEditedSettingsAreHonoured) {
   EXPECT_EQ(p.ReadFile("Start.ini").find(Gbk("透明度")), std::string::npos);
 }
 
+TEST(Startup, ReturnToTodayIsAFlagNotANumber) {
+  // 1.5 is not within 1e-7 of 1: off, although it would cut to 1.
+  for (const char* value : {"1.5", "2", "0.99"}) {
+    TestProgram p;
+    p.WriteFile("Start.ini", Gbk(std::string("[主窗口]\r\n记录后回到今天=") + value + "\r\n"));
+    p.Start();
+    EXPECT_EQ(ReturnToToday, 0) << value;
+  }
+  TestProgram p;
+  p.WriteFile("Start.ini", Gbk("[主窗口]\r\n记录后回到今天=1.00000001\r\n"));
+  p.Start();
+  EXPECT_EQ(ReturnToToday, 1);
+}
+
 TEST(Startup, EmptyRecordModeGivesZero) {
   TestProgram p;
   p.WriteFile("Start.ini", Gbk("[今天备忘录窗口]\r\n记录方式=\r\n"));

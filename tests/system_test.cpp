@@ -75,9 +75,12 @@ TEST(StartAtBoot, OnOnAgainOffOffAgain) {
   EXPECT_EQ(Line(text, "Path"), "<none>");
   EXPECT_EQ(ExecProgram(Line(text, "Exec")), p.path("system_test"));
 
-  // On again replaces a spoilt entry and leaves no temporary file behind.
+  // On again replaces a spoilt entry whole and leaves no temporary file
+  // behind.
   p.WriteFile("config/autostart/Tamsivo.desktop", "junk");
+  DirectoryWatch watch(p.path("config/autostart"));
   EXPECT_TRUE(SetStartAtBoot(true));
+  EXPECT_TRUE(watch.ArrivedWhole("Tamsivo.desktop"));
   EXPECT_EQ(Read(entry), text);
   EXPECT_EQ(std::distance(fs::directory_iterator(p.path("config/autostart")), {}), 1);
 

@@ -11,7 +11,7 @@ set -u
 
 probe=$1
 program=${2:-}
-for tool in Xvfb openbox xprop iconv; do
+for tool in Xvfb openbox xprop xwininfo wmctrl iconv; do
   command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
 done
 
@@ -125,6 +125,21 @@ send map || fail "map"
 eventually pinned "$main" || fail "mapped window not pinned: $(state "$main")"
 eventually pinned "$today" || fail "unmapped window not pinned once shown: $(state "$today")"
 eventually below_plain_above_desktop || fail "pinned windows not between desktop and other windows"
+
+# What the window manager made of the hints, not the hints themselves: on
+# another workspace the pinned windows stay on screen and an ordinary one
+# goes; back home, the state the manager writes from its own view still
+# says pinned.
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+not_viewable() { ! viewable "$1"; }
+wmctrl -s 1
+eventually not_viewable "$plain" || fail "the ordinary window stayed on another workspace"
+for w in "$main" "$today"; do
+  eventually viewable "$w" || fail "pinned window $w left with its workspace"
+done
+wmctrl -s 0
+eventually viewable "$plain" || fail "the ordinary window did not come back"
+for w in "$main" "$today"; do pinned "$w" || fail "window manager does not keep $w pinned"; done
 
 # The desktop's own window goes away and comes back.
 kill "$desk_pid"

@@ -1,6 +1,7 @@
 #include "tests/support/test_program.h"
 
 #include <linux/capability.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -190,4 +191,31 @@ ScopedEnv::~ScopedEnv() {
   } else {
     ::unsetenv(name_.c_str());
   }
+}
+
+DirectoryWatch::DirectoryWatch(const std::string& dir) {
+  fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd_ >= 0) ::inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO);
+}
+
+DirectoryWatch::~DirectoryWatch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool DirectoryWatch::ArrivedWhole(const std::string& name) {
+  bool moved = false, touched = false;
+  alignas(inotify_event) char buf[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd_, buf, sizeof buf);
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+      if (e->len > 0 && name == e->name) {
+        if (e->mask & IN_MOVED_TO) moved = true;
+        if (e->mask & (IN_CREATE | IN_MODIFY)) touched = true;
+      }
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  return moved && !touched;
 }

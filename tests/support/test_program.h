@@ -89,6 +89,22 @@ class ObeyFilePermissions {
   bool changed_ = false;
 };
 
+// What happened to the names in one directory (inotify), to tell a file
+// written in place from one that arrived whole by rename.
+class DirectoryWatch {
+ public:
+  explicit DirectoryWatch(const std::string& dir);
+  ~DirectoryWatch();
+  DirectoryWatch(const DirectoryWatch&) = delete;
+  DirectoryWatch& operator=(const DirectoryWatch&) = delete;
+  // True when `name` came only by a rename into place: never created or
+  // written under that name.
+  bool ArrivedWhole(const std::string& name);
+
+ private:
+  int fd_ = -1;
+};
+
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
  public:
