@@ -17,15 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Dir {
- public:
-  Dir() {
-    char tmpl[] = "/tmp/tamsivo-instance-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~Dir() { fs::remove_all(path); }
-  std::string path;
-};
+using Dir = ScratchDir;
 
 // Claims from another thread while this one runs its event loop, the way a
 // second process knocks while the first goes on.
@@ -52,27 +44,27 @@ TEST(SingleInstance, ASecondStartHandsOverToTheFirst) {
   int knocks = 0;
   rt::InstanceClaim result;
   auto first = SingleInstance::Claim(
-      dir.path, [&] { ++knocks; }, &result);
+      dir.path(), [&] { ++knocks; }, &result);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(result, rt::InstanceClaim::kClaimed);
 
-  EXPECT_EQ(ClaimElsewhere(dir.path, 5000), rt::InstanceClaim::kHandedOver);
+  EXPECT_EQ(ClaimElsewhere(dir.path(), 5000), rt::InstanceClaim::kHandedOver);
   EXPECT_EQ(knocks, 1);
 
   // The same directory by another name is the same directory.
-  ::symlink(dir.path.c_str(), (dir.path + "-link").c_str());
-  EXPECT_EQ(ClaimElsewhere(dir.path + "-link", 5000), rt::InstanceClaim::kHandedOver);
-  ::unlink((dir.path + "-link").c_str());
+  ::symlink(dir.path().c_str(), (dir.path() + "-link").c_str());
+  EXPECT_EQ(ClaimElsewhere(dir.path() + "-link", 5000), rt::InstanceClaim::kHandedOver);
+  ::unlink((dir.path() + "-link").c_str());
   EXPECT_EQ(knocks, 2);
 
   // A copy that does not answer (its loop is busy) is reported as such.
   rt::InstanceClaim blocked;
-  EXPECT_EQ(SingleInstance::Claim(dir.path, {}, &blocked, 300), nullptr);
+  EXPECT_EQ(SingleInstance::Claim(dir.path(), {}, &blocked, 300), nullptr);
   EXPECT_EQ(blocked, rt::InstanceClaim::kNoAnswer);
 
   // Gone with its holder: the next start holds the directory itself.
   first.reset();
-  auto again = SingleInstance::Claim(dir.path, {}, &result);
+  auto again = SingleInstance::Claim(dir.path(), {}, &result);
   EXPECT_NE(again, nullptr);
   EXPECT_EQ(result, rt::InstanceClaim::kClaimed);
 }
@@ -81,11 +73,11 @@ TEST(SingleInstance, OtherDirectoriesAreIndependent) {
   TestProgram p;
   Dir a, b;
   rt::InstanceClaim ra, rb;
-  auto first = SingleInstance::Claim(a.path, {}, &ra);
-  auto second = SingleInstance::Claim(b.path, {}, &rb);
+  auto first = SingleInstance::Claim(a.path(), {}, &ra);
+  auto second = SingleInstance::Claim(b.path(), {}, &rb);
   EXPECT_NE(first, nullptr);
   EXPECT_NE(second, nullptr);
-  EXPECT_NE(SingleInstance::SocketName(a.path), SingleInstance::SocketName(b.path));
+  EXPECT_NE(SingleInstance::SocketName(a.path()), SingleInstance::SocketName(b.path()));
 }
 
 TEST(SingleInstance, TheProgramNeverTouchesTheFilesOfARunningCopy) {

@@ -57,9 +57,17 @@ std::vector<fs::path> FilesIn(const fs::path& dir) {
   return out;
 }
 
-// Opens the editor on kDay; `whileOpen` runs with it up and must close it.
+// Opens the editor on kDay; `whileOpen` runs with it up and should close it.
+// One that fails half way leaves it open: the program is then ended, so the
+// test fails instead of waiting for ever.
 void EditWhile(TestProgram& p, std::function<void(rt::Runtime&)> whileOpen) {
-  p.onModal = [&p, whileOpen](const std::string&) { whileOpen(p.runtime()); };
+  p.onModal = [&p, whileOpen](const std::string& w) {
+    whileOpen(p.runtime());
+    if (p.runtime().IsLoaded(w)) {
+      ADD_FAILURE() << "the editor was left open";
+      p.runtime().EndProgram(0);
+    }
+  };
   p.runtime().SetCalendarValue(kMainWindow, "Calendar1", kDay);
   OpenMemoEditor();
   p.onModal = nullptr;

@@ -138,14 +138,7 @@ constexpr image::ProgramImage kImage = {
     .routeCount = 1,
 };
 
-void Pump(int ms = 0) {
-  QElapsedTimer t;
-  t.start();
-  do {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  } while (t.elapsed() < ms);
-}
+void Pump(int ms = 0) { PumpEvents(ms); }
 
 bool Logged(const std::string& what) {
   return std::find(g_log.begin(), g_log.end(), what) != g_log.end();

@@ -18,21 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Dir {
- public:
-  Dir() {
-    char tmpl[] = "/tmp/tamsivo-util-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~Dir() { fs::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-  std::string path;
-};
+using Dir = ScratchDir;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+std::string Slurp(const std::string& path) { return SlurpFile(path); }
 
 mode_t Mode(const std::string& path) {
   struct stat st {};
@@ -78,7 +66,7 @@ TEST(ReplaceFileAtomically, ModesLinksAndTheNoReplacePolicy) {
   // No temporary file is ever left behind, and a directory is refused.
   fs::create_directory(d / "dir");
   EXPECT_FALSE(fileio::ReplaceFileAtomically(d / "dir", "x", {}, &error));
-  for (const auto& e : fs::directory_iterator(d.path)) {
+  for (const auto& e : fs::directory_iterator(d.path())) {
     EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
   }
 }
@@ -86,10 +74,10 @@ TEST(ReplaceFileAtomically, ModesLinksAndTheNoReplacePolicy) {
 TEST(ReplaceFileAtomically, AReadOnlyDirectoryIsReportedInChinese) {
   Dir d;
   ObeyFilePermissions obey;
-  ASSERT_EQ(::chmod(d.path.c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(d.path().c_str(), 0555), 0);
   std::string error;
   EXPECT_FALSE(fileio::ReplaceFileAtomically(d / "x", "x", {}, &error));
-  ::chmod(d.path.c_str(), 0755);
+  ::chmod(d.path().c_str(), 0755);
   EXPECT_NE(error.find("没有访问权限"), std::string::npos) << error;
 }
 

@@ -5,12 +5,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <link.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -235,6 +238,23 @@ TEST_F(LoaderRun, ATruncatedRuntimeIsAFailureNotACrash) {
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, kErrorLine);
   }
+  // A library without section headers (as a stripped one may be) cut short
+  // inside its last segment: only its segments tell.
+  std::string bare = whole;
+  ElfW(Ehdr) header;
+  std::memcpy(&header, bare.data(), sizeof header);
+  size_t segmentsEnd = 0;
+  for (int i = 0; i < header.e_phnum; ++i) {
+    ElfW(Phdr) ph;
+    std::memcpy(&ph, bare.data() + header.e_phoff + i * sizeof ph, sizeof ph);
+    segmentsEnd = std::max<size_t>(segmentsEnd, ph.p_offset + ph.p_filesz);
+  }
+  header.e_shoff = 0;
+  header.e_shnum = 0;
+  header.e_shstrndx = 0;
+  std::memcpy(bare.data(), &header, sizeof header);
+  WriteAll(prog + "/tesmo.qrr", bare.substr(0, segmentsEnd - 16));
+  EXPECT_EQ(Run(prog + "/tamsivo").status, 255);
   // Text in the runtime's place, and a library built for another machine.
   std::string foreign = whole;
   foreign[18] = static_cast<char>(0xB7);  // e_machine: AArch64

@@ -51,20 +51,26 @@ class WebServer {
   std::thread thread_;
 };
 
+// A listening socket on 127.0.0.1 at a port the system picks.
+inline int ListenOnLoopback(int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(fd, 4);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
 // A bare socket server: records the request bytes exactly as they came and
 // sends a canned answer, or says nothing at all.
 class RawServer {
  public:
-  RawServer(std::string answer, bool silent) : answer_(std::move(answer)), silent_(silent) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 4);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+  RawServer(std::string answer, bool silent)
+      : answer_(std::move(answer)), silent_(silent), fd_(ListenOnLoopback(&port_)) {
     thread_ = std::thread([this] { Run(); });
   }
   ~RawServer() {
@@ -115,8 +121,8 @@ class RawServer {
 
   std::string answer_;
   bool silent_;
+  int port_ = 0;  // before fd_: the listening socket sets it
   int fd_ = -1;
-  int port_ = 0;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::string request_;
@@ -160,16 +166,7 @@ class TimeZone {
 // never slow enough for a stall limit.
 class TrickleServer {
  public:
-  TrickleServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 4);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+  TrickleServer() : fd_(ListenOnLoopback(&port_)) {
     thread_ = std::thread([this] { Run(); });
   }
   ~TrickleServer() {
@@ -196,8 +193,8 @@ class TrickleServer {
       close(conn);
     }
   }
+  int port_ = 0;  // before fd_: the listening socket sets it
   int fd_ = -1;
-  int port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -16,32 +16,16 @@
 #include "base/datetime.h"
 #include "base/runtime.h"
 #include "memo/memo_store.h"
+#include "tests/support/test_program.h"
 
 namespace store_test {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/tamsivo-store-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+using TempDir = ScratchDir;
 
- private:
-  std::string path_;
-};
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+inline std::string ReadBytes(const std::string& path) { return SlurpFile(path); }
+inline void WriteBytes(const std::string& path, const std::string& bytes) { PutFile(path, bytes); }
 
 // Every byte value, NUL included, then pseudo-random bytes up to `size`.
 inline std::string AllBytes(size_t size) {

@@ -128,7 +128,7 @@ void TestProgram::Stop() {
   Pump();
 }
 
-void TestProgram::Pump(int ms) {
+void PumpEvents(int ms) {
   QElapsedTimer t;
   t.start();
   do {
@@ -137,16 +137,12 @@ void TestProgram::Pump(int ms) {
   } while (t.elapsed() < ms);
 }
 
-std::string TestProgram::ReadFile(const std::string& name) const {
-  std::ifstream in(path(name), std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+void TestProgram::Pump(int ms) { PumpEvents(ms); }
+
+std::string TestProgram::ReadFile(const std::string& name) const { return SlurpFile(path(name)); }
 
 void TestProgram::WriteFile(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
-  out << bytes;
+  PutFile(path(name), bytes);
 }
 
 std::string Gbk(const std::string& utf8) { return gbk::FromUtf8(utf8); }
@@ -218,4 +214,26 @@ bool DirectoryWatch::ArrivedWhole(const std::string& name) {
     }
   }
   return moved && !touched;
+}
+
+ScratchDir::ScratchDir(const char* prefix) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / prefix).string() + "-XXXXXX";
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string SlurpFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void PutFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }

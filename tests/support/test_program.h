@@ -66,6 +66,9 @@ class TestProgram {
   bool ownsDir_ = true;
 };
 
+// Delivers queued events (deferred deletes included) for at least `ms`.
+void PumpEvents(int ms = 0);
+
 // A QApplication on Qt's offscreen platform (unless QT_QPA_PLATFORM says
 // otherwise), made once for the test process.
 void EnsureTestApplication();
@@ -88,6 +91,24 @@ class ObeyFilePermissions {
   unsigned saved_[2] = {0, 0};
   bool changed_ = false;
 };
+
+// A directory of its own under /tmp for one test, removed with everything in
+// it.
+class ScratchDir {
+ public:
+  explicit ScratchDir(const char* prefix = "tamsivo-test");
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string SlurpFile(const std::string& path);
+void PutFile(const std::string& path, const std::string& bytes);
 
 // What happened to the names in one directory (inotify), to tell a file
 // written in place from one that arrived whole by rename.
