@@ -9,32 +9,12 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 
-def close_window(desktop, wid):
-    desktop.run("wmctrl", "-i", "-c", hex(int(wid)))
-
-
 def write_memo(desktop, main_wid, x, y, text):
-    desktop.xdo("windowactivate", "--sync", main_wid, check=False)
-    time.sleep(0.3)
-    desktop.click(x, y, double=True)
-    editor = desktop.find_window("^[0-9]+年[0-9]+月[0-9]+日 备忘录$", 10)
+    editor = harness.open_editor(desktop, main_wid, (x, y))
     caption = desktop.xdo("getwindowname", editor)
-    ex, ey, ew, eh = desktop.geometry(editor)
-    desktop.click(ex + ew // 2, ey + eh // 2)
-    # xdotool types characters outside the keymap by remapping a key on the
-    # fly, which can drop one on a busy machine: read back and retype.
-    for _ in range(4):
-        desktop.xdo("key", "ctrl+a")
-        desktop.xdo("type", "--delay", "60", text)
-        time.sleep(0.3)
-        desktop.xdo("key", "ctrl+a")
-        desktop.xdo("key", "ctrl+c")
-        time.sleep(0.2)
-        if desktop.clipboard() == text:
-            break
-    desktop.xdo("key", "End")
-    close_window(desktop, editor)
-    harness.wait_for(lambda: desktop.gone("^[0-9]+年[0-9]+月[0-9]+日 备忘录$"), 10, "editor to close")
+    harness.type_text(desktop, editor, text)
+    harness.close_window(desktop, editor)
+    harness.wait_for(lambda: desktop.gone(harness.EDITOR), 10, "editor to close")
     return caption
 
 
