@@ -10,6 +10,7 @@
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
+#include "memo/memo_store.h"
 #include "memo/today_memo.h"
 #include "net/time_correction.h"
 #include "today/options.h"
@@ -200,6 +201,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kMainWindow, nullptr, Event::AskedToClose, OnMainWindowClose},
     {kMainWindow, nullptr, Event::TrayNotification, OnTrayNotification},
     {kMainWindow, nullptr, Event::StartedAgain, OnStartedAgain},
+    {kMainWindow, nullptr, Event::StoreChecked, OnStoreChecked},
     {kMainWindow, ctl::kMidnightTimer, Event::TimerFired, OnMidnightTimer},
     {kMainWindow, ctl::kDateWatchTimer, Event::TimerFired, OnDateWatchTimer},
     {kMainWindow, ctl::kMenuButton, Event::Clicked, OnMenuButtonClicked},

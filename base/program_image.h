@@ -14,7 +14,7 @@ namespace image {
 // Bumped whenever the layout of anything in this header changes; the runtime
 // refuses an image it does not understand instead of misreading it.
 inline constexpr std::uint32_t kImageMagic = 0x544D5347;  // "GSMT"
-inline constexpr std::uint32_t kImageVersion = 5;
+inline constexpr std::uint32_t kImageVersion = 6;
 
 enum class ControlKind : std::uint8_t {
   Timer,
@@ -75,6 +75,7 @@ enum class Event : std::uint8_t {
   CalendarDblClick,
   CalendarPageChanged,  // the month shown changed (by the user or the program)
   TextChanged,          // the user changed an edit box's text
+  StoreChecked,         // (window event) a store's whole-file check has its verdict
 };
 
 // Tray notification codes (EventArgs::code).

@@ -16,7 +16,7 @@ namespace rt {
 
 // Bumped whenever this interface changes; a program image names the version
 // it was built against and a runtime of another version refuses it.
-inline constexpr std::uint32_t kInterfaceVersion = 5;
+inline constexpr std::uint32_t kInterfaceVersion = 6;
 
 // Windows message-box style flags and results, as the program's texts use them.
 inline constexpr unsigned MB_OK = 0x0;
@@ -57,6 +57,13 @@ using StoreId = int;  // 0 is "no store"
 
 struct Geometry {
   int left, top, width, height;
+};
+
+// A store's whole-file check, which runs after the store has opened.
+enum class StoreCheck {
+  kPending,
+  kPassed,
+  kFailed,  // the store is never written to
 };
 
 enum class InstanceClaim {
@@ -156,9 +163,12 @@ class Runtime {
   virtual bool StoreCreate(const std::string& pathWithoutExt, const std::vector<FieldDesc>& fields,
                            std::string* error) = 0;
   // Opens a store; 0 on failure with the reason. Never alters a file it
-  // cannot read as a store.
+  // cannot read as a store. The check of the whole file goes on after it
+  // has opened: writes wait for its verdict, and StoreChecked is raised on
+  // the loaded windows when it is in.
   [[nodiscard]] virtual StoreId StoreOpen(const std::string& pathWithoutExt,
                                           std::string* error) = 0;
+  virtual StoreCheck StoreCheckState(StoreId store, std::string* reason) = 0;
   virtual bool StoreFirst(StoreId store) = 0;
   // Moves forward from the current record (inclusive) to the first match.
   virtual bool StoreFind(StoreId store, const ClampedEquals& cond) = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/datetime.h"
 #include "memo/memo_store.h"
@@ -108,5 +109,19 @@ BENCHMARK(BM_SaveDayMemo)
     ->Repetitions(9)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMicrosecond);
+
+// The calendar's marks: one month page after another (a week on either
+// side, as the page shows), over the whole store.
+void BM_MarkMonth(benchmark::State& state) {
+  Program();
+  int month = 0;
+  for (auto _ : state) {
+    const double first = MakeDateTime(1900 + month / 12 * 2, month % 12 + 1, 1);
+    std::vector<double> days = DaysWithMemo(first - 7, first + 45);
+    benchmark::DoNotOptimize(days);
+    month = (month + 1) % 100;
+  }
+}
+BENCHMARK(BM_MarkMonth)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -62,6 +62,21 @@ void OpenMemoStore() {
       rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
 }
 
+void OnStoreChecked(image::EventArgs&) {
+  if (g_store == 0) return;
+  std::string reason;
+  if (Rt().StoreCheckState(g_store, &reason) != rt::StoreCheck::kFailed) return;
+  // Found damaged after it opened: from now on it is treated as one that did
+  // not open, and nothing is ever written to it.
+  g_store = 0;
+  g_openError = reason;
+  Rt().MessageBox("备忘录数据库文件已损坏：\r\n" + DataFile(kMemoStoreFileName) + "\r\n原因：" +
+                      reason +
+                      "\r\n\r\n该文件未作任何改动。本次运行中备忘录无法保存；"
+                      "编辑过的文字可以存入恢复文件。",
+                  rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
+}
+
 bool ReopenMemoStore() {
   if (g_store != 0) return true;
   return OpenStore(&g_openError);

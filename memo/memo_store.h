@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/program_image.h"
+
 inline constexpr const char* kMemoStoreBaseName = "事件数据";
 inline constexpr const char* kMemoStoreFileName = "事件数据.edb";
 
@@ -13,6 +15,9 @@ void OpenMemoStore();
 // Tries once more, without a message, when the store is not open.
 bool ReopenMemoStore();
 bool MemoStoreOpen();
+// The store's whole-file check has its verdict: a damaged store is reported
+// once and never written to.
+void OnStoreChecked(image::EventArgs&);
 bool FindDayMemo(double day);
 std::string ReadMemoText();
 // true when the text is durably stored (or nothing needed storing); on false,

@@ -12,8 +12,9 @@ void RefreshTodayMemo() {
   const bool found = FindDayMemo(TodayDate);
   Rt().SetEditReadOnly(kTodayMemoWindow, kBox, false);
   Rt().SetEditText(kTodayMemoWindow, kBox, found ? ReadMemoText() : std::string());
-  const int length = Rt().EditTextLength(kTodayMemoWindow, kBox);
-  if (Rt().GetEditText(kTodayMemoWindow, kBox, length).empty())
+  // Read back as its length alone: an empty box is a length of 0, and a big
+  // memo is not copied once more to find that out.
+  if (Rt().EditTextLength(kTodayMemoWindow, kBox) == 0)
     Rt().SetEditText(kTodayMemoWindow, kBox, NoMemoText);
   Rt().SetEditReadOnly(kTodayMemoWindow, kBox, true);
 }

@@ -23,6 +23,8 @@ QtRuntime::QtRuntime(const image::ProgramImage& img, RuntimeOptions options)
 }
 
 QtRuntime::~QtRuntime() {
+  // Stops the stores' checks while the context their verdicts go to lives.
+  stores_.clear();
   instance_.reset();
   for (auto& [name, ws] : windows_) {
     if (ws->widget) delete ws->widget.data();
@@ -159,15 +161,8 @@ rt::InstanceClaim QtRuntime::ClaimSingleInstance(const std::string& directory) {
   if (instance_) return rt::InstanceClaim::kClaimed;
   rt::InstanceClaim result = rt::InstanceClaim::kNoAnswer;
   instance_ = SingleInstance::Claim(
-      directory,
-      [this] {
-        std::vector<std::string> names;
-        for (auto& [name, ws] : windows_) names.push_back(name);
-        for (const std::string& name : names) {
-          if (WindowState* ws = Find(name)) Dispatch(*ws, "", Event::StartedAgain);
-        }
-      },
-      &result, options_.instanceAnswerMs);
+      directory, [this] { DispatchToAll(Event::StartedAgain); }, &result,
+      options_.instanceAnswerMs);
   return result;
 }
 
@@ -273,5 +268,14 @@ void QtRuntime::Destroy(WindowState& ws) {
   if (it != windows_.end()) {
     graveyard_.push_back(std::move(it->second));
     windows_.erase(it);
+  }
+}
+
+void QtRuntime::DispatchToAll(Event e) {
+  std::vector<std::pair<int, std::string>> loaded;
+  for (auto& [name, ws] : windows_) loaded.emplace_back(ws->order, name);
+  std::sort(loaded.begin(), loaded.end());
+  for (const auto& [order, name] : loaded) {
+    if (WindowState* ws = Find(name)) Dispatch(*ws, "", e);
   }
 }

@@ -117,6 +117,7 @@ class QtRuntime final : public rt::Runtime {
   bool StoreCreate(const std::string& pathWithoutExt, const std::vector<rt::FieldDesc>& fields,
                    std::string* error) override;
   rt::StoreId StoreOpen(const std::string& pathWithoutExt, std::string* error) override;
+  rt::StoreCheck StoreCheckState(rt::StoreId store, std::string* reason) override;
   bool StoreFirst(rt::StoreId store) override;
   bool StoreFind(rt::StoreId store, const rt::ClampedEquals& cond) override;
   rt::Value StoreRead(rt::StoreId store, std::string_view field) override;
@@ -151,6 +152,8 @@ class QtRuntime final : public rt::Runtime {
   QsciScintilla* Edit(std::string_view window, std::string_view box);
   TableStore* Store(rt::StoreId id);
   void Dispatch(WindowState& ws, std::string_view control, Event e);
+  // A window event for every loaded window, in the order they were loaded.
+  void DispatchToAll(Event e);
   void Dispatch(WindowState& ws, std::string_view control, Event e, image::EventArgs& args);
   void NotifyMoved(WindowState& ws);
   void FirstActivation(WindowState& ws);
@@ -178,4 +181,6 @@ class QtRuntime final : public rt::Runtime {
   int loadCounter_ = 0;
   int creating_ = 0;
   std::unique_ptr<SingleInstance> instance_;
+  // Context of calls queued from other threads; dropped with the runtime.
+  QObject verdicts_;
 };

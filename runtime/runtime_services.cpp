@@ -2,6 +2,8 @@
 // the clock and message boxes.
 #include <sys/stat.h>
 
+#include <QPointer>
+
 #include "runtime/clock.h"
 #include "runtime/ini_file.h"
 #include "runtime/message_box.h"
@@ -25,11 +27,29 @@ bool QtRuntime::StoreCreate(const std::string& pathWithoutExt,
 }
 
 rt::StoreId QtRuntime::StoreOpen(const std::string& pathWithoutExt, std::string* error) {
-  std::unique_ptr<TableStore> s = TableStore::Open(pathWithoutExt + ".edb", error);
+  const rt::StoreId id = storeCounter_ + 1;
+  // The verdict comes on the check's thread; the windows hear of it on
+  // theirs, and not at all once the runtime is gone.
+  QPointer<QObject> context = &verdicts_;
+  std::unique_ptr<TableStore> s = TableStore::Open(
+      pathWithoutExt + ".edb", error, TableStore::Checking::kInBackground, [this, context] {
+        if (!context) return;
+        QMetaObject::invokeMethod(
+            context, [this] { DispatchToAll(Event::StoreChecked); }, Qt::QueuedConnection);
+      });
   if (!s) return 0;
-  const rt::StoreId id = ++storeCounter_;
+  storeCounter_ = id;
   stores_[id] = std::move(s);
   return id;
+}
+
+rt::StoreCheck QtRuntime::StoreCheckState(rt::StoreId store, std::string* reason) {
+  TableStore* s = Store(store);
+  if (!s) {
+    if (reason) *reason = "没有打开这个数据文件";
+    return rt::StoreCheck::kFailed;
+  }
+  return s->Check(reason);
 }
 
 bool QtRuntime::StoreFirst(rt::StoreId store) {

@@ -147,8 +147,6 @@ bool CheckHeader(const std::string& file, std::string* error) {
   return true;
 }
 
-bool CheckReadOnlyOnce(const std::string& file, std::string* error, int* code);
-
 // A save cut off by a crash or a kill leaves a hot journal that only a
 // writer may roll back; rolling it back restores the last whole state.
 bool RollBackHotJournal(const std::string& file) {
@@ -158,67 +156,68 @@ bool RollBackHotJournal(const std::string& file) {
          sqlite3_exec(db.get(), "PRAGMA schema_version", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool CheckReadOnly(const std::string& file, std::string* error) {
-  int code = 0;
-  if (CheckReadOnlyOnce(file, error, &code)) return true;
-  if (code != SQLITE_READONLY_ROLLBACK || !RollBackHotJournal(file)) return false;
-  return CheckReadOnlyOnce(file, error, &code);
-}
-
-bool CheckReadOnlyOnce(const std::string& file, std::string* error, int* code) {
+// The format version and the table layout: cheap, read from the first pages.
+bool CheckStructure(sqlite3* db, std::string* error, int* code) {
   int rc = 0;
-  const Db owner = Open(file, SQLITE_OPEN_READONLY, &rc);
-  sqlite3* db = owner.get();
-  if (rc != SQLITE_OK) {
+  Statement version = Prepare(db, "PRAGMA user_version", &rc);
+  if (rc == SQLITE_OK) rc = sqlite3_step(version.get());
+  if (rc == SQLITE_ROW && sqlite3_column_int(version.get(), 0) > kFormatVersion) {
+    SetError(error, "数据文件由较新的版本创建，无法使用");
+    return false;
+  }
+  if (rc != SQLITE_ROW) {
+    *code = rc;
     SetError(error, Describe(db, rc));
     return false;
   }
-  bool ok = false;
-  Statement check = Prepare(db, "PRAGMA quick_check", &rc);
-  sqlite3_stmt* s = check.get();
-  if (rc == SQLITE_OK) rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) {
-    const unsigned char* first = sqlite3_column_text(s, 0);
-    if (first && std::strcmp(reinterpret_cast<const char*>(first), "ok") == 0) {
-      ok = true;
-    } else {
-      // The check lists the problems in English, one a row: counted for the
-      // user, written out for whoever repairs the file.
-      int problems = 0;
-      do {
-        const unsigned char* line = sqlite3_column_text(s, 0);
-        std::fprintf(stderr, "tamsivo: %s: %s\n", file.c_str(),
-                     line ? reinterpret_cast<const char*>(line) : "");
-        ++problems;
-      } while (sqlite3_step(s) == SQLITE_ROW);
-      SetError(error, "数据库文件已损坏（完整性检查发现 " + std::to_string(problems) +
-                          (problems >= 100 ? " 处以上" : " 处") + "问题）");
-    }
-  } else {
-    *code = rc;
-    SetError(error, Describe(db, rc));
-  }
-  check.reset();
+  std::vector<Field> fields;
+  return ReadLayout(db, &fields, error);
+}
 
-  if (ok) {
-    Statement version = Prepare(db, "PRAGMA user_version", &rc);
-    if (rc == SQLITE_OK) rc = sqlite3_step(version.get());
-    if (rc == SQLITE_ROW && sqlite3_column_int(version.get(), 0) > kFormatVersion) {
-      SetError(error, "数据文件由较新的版本创建，无法使用");
-      ok = false;
-    } else if (rc != SQLITE_ROW) {
-      SetError(error, Describe(db, rc));
-      ok = false;
+// Runs `check` on a read-only connection, rolling back an interrupted save
+// first when there is one.
+template <typename Check>
+bool ReadOnly(const std::string& file, std::string* error, Check check) {
+  for (int attempt = 0;; ++attempt) {
+    int rc = 0;
+    const Db owner = Open(file, SQLITE_OPEN_READONLY, &rc);
+    if (rc != SQLITE_OK) {
+      SetError(error, Describe(owner.get(), rc));
+      return false;
     }
+    int code = 0;
+    if (check(owner.get(), &code)) return true;
+    if (attempt > 0 || code != SQLITE_READONLY_ROLLBACK || !RollBackHotJournal(file)) return false;
   }
-  if (ok) {
-    std::vector<Field> fields;
-    ok = ReadLayout(db, &fields, error);
-  }
-  return ok;
 }
 
 }  // namespace
+
+bool CheckIntegrity(sqlite3* db, const std::string& file, std::string* error, int* code) {
+  int rc = 0;
+  Statement check = Prepare(db, "PRAGMA quick_check", &rc);
+  sqlite3_stmt* s = check.get();
+  if (rc == SQLITE_OK) rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW) {
+    *code = rc;
+    SetError(error, (rc & 0xff) == SQLITE_INTERRUPT ? "检查被中断" : Describe(db, rc));
+    return false;
+  }
+  const unsigned char* first = sqlite3_column_text(s, 0);
+  if (first && std::strcmp(reinterpret_cast<const char*>(first), "ok") == 0) return true;
+  // The check lists the problems in English, one a row: counted for the
+  // user, written out for whoever repairs the file.
+  int problems = 0;
+  do {
+    const unsigned char* line = sqlite3_column_text(s, 0);
+    std::fprintf(stderr, "tamsivo: %s: %s\n", file.c_str(),
+                 line ? reinterpret_cast<const char*>(line) : "");
+    ++problems;
+  } while (sqlite3_step(s) == SQLITE_ROW);
+  SetError(error, "数据库文件已损坏（完整性检查发现 " + std::to_string(problems) +
+                      (problems >= 100 ? " 处以上" : " 处") + "问题）");
+  return false;
+}
 
 bool CreateStoreFile(const std::string& file, const std::vector<rt::FieldDesc>& fields,
                      std::string* error) {
@@ -247,6 +246,21 @@ StoreFileCheck::~StoreFileCheck() {
   }
 }
 
+bool StoreFileCheck::PassesStructure(std::string* error) {
+  return CheckHeader(file_, error) && ReadOnly(file_, error, [&](sqlite3* db, int* code) {
+           return CheckStructure(db, error, code);
+         });
+}
+
 bool StoreFileCheck::Passes(std::string* error) {
-  return CheckHeader(file_, error) && CheckReadOnly(file_, error);
+  return CheckHeader(file_, error) && ReadOnly(file_, error, [&](sqlite3* db, int* code) {
+           return CheckIntegrity(db, file_, error, code) && CheckStructure(db, error, code);
+         });
+}
+
+bool StoreFileCheck::WriteAheadLog() const {
+  // Byte 18 of the header is 2 in a file that uses a write-ahead log.
+  const fileio::FileDescriptor fd = fileio::OpenFile(file_, O_RDONLY);
+  unsigned char version = 0;
+  return fd.valid() && ::pread(fd.get(), &version, 1, 18) == 1 && version == 2;
 }

@@ -7,6 +7,12 @@
 
 #include "base/runtime.h"
 
+struct sqlite3;
+
+// PRAGMA quick_check on `db` (the file `file`); false with the reason, and
+// SQLite's code in `code` when the check could not run.
+bool CheckIntegrity(sqlite3* db, const std::string& file, std::string* error, int* code);
+
 // Creates the store file with the fields in one atomic step; refuses (and
 // touches nothing) when a file with content is there.
 [[nodiscard]] bool CreateStoreFile(const std::string& file,
@@ -24,7 +30,13 @@ class StoreFileCheck {
   StoreFileCheck(const StoreFileCheck&) = delete;
   StoreFileCheck& operator=(const StoreFileCheck&) = delete;
 
+  // Everything, the whole file's integrity included.
   [[nodiscard]] bool Passes(std::string* error);
+  // All but the integrity check, which reads the whole file: the header, the
+  // format version and the layout.
+  [[nodiscard]] bool PassesStructure(std::string* error);
+  // The file uses a write-ahead log (stores of earlier builds).
+  bool WriteAheadLog() const;
   // The store was opened: its side files are its own now.
   void Keep() { keep_ = true; }
 

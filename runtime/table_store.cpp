@@ -8,6 +8,7 @@
 
 #include "base/datetime.h"
 #include "runtime/sqlite_util.h"
+#include "runtime/store_check.h"
 #include "runtime/table_file.h"
 
 using namespace sqlite;
@@ -52,6 +53,9 @@ bool ValueFits(const Field& f, const rt::Value& v, std::string* error) {
 }  // namespace
 
 struct TableStore::Impl {
+  // Declared first so it goes last: the check thread is stopped before the
+  // connection closes.
+  std::unique_ptr<BackgroundCheck> check;
   Db owner;
   sqlite3* db = nullptr;
   std::vector<Field> fields;
@@ -85,6 +89,15 @@ struct TableStore::Impl {
 
   bool InTransaction() const { return !sqlite3_get_autocommit(db); }
 
+  // Nothing is written before the whole-file check has passed.
+  bool Writable(std::string* error) {
+    if (!check) return true;
+    std::string reason;
+    if (check->Await(&reason) == rt::StoreCheck::kPassed) return true;
+    SetError(error, reason);
+    return false;
+  }
+
   // Runs one write, in its own transaction unless the caller opened one.
   template <typename Body>
   bool WriteTransaction(std::string* error, Body body) {
@@ -111,9 +124,13 @@ bool TableStore::Create(const std::string& file, const std::vector<rt::FieldDesc
   return CreateStoreFile(file, fields, error);
 }
 
-std::unique_ptr<TableStore> TableStore::Open(const std::string& file, std::string* error) {
+std::unique_ptr<TableStore> TableStore::Open(const std::string& file, std::string* error,
+                                             Checking checking, std::function<void()> onVerdict) {
   StoreFileCheck check(file);
-  if (!check.Passes(error)) return nullptr;
+  // A file of an earlier build is converted when it opens, which writes: it
+  // is checked whole first.
+  const bool later = checking == Checking::kInBackground && !check.WriteAheadLog();
+  if (!(later ? check.PassesStructure(error) : check.Passes(error))) return nullptr;
 
   std::unique_ptr<TableStore> store(new TableStore);
   store->impl_ = std::make_unique<Impl>();
@@ -137,7 +154,14 @@ std::unique_ptr<TableStore> TableStore::Open(const std::string& file, std::strin
   if (!ReadLayout(im.db, &im.fields, error)) return nullptr;
   store->First();
   check.Keep();
+  // Leaves the start its disk for a moment; a write that comes first hurries it.
+  if (later) im.check = std::make_unique<BackgroundCheck>(file, std::move(onVerdict), 300);
   return store;
+}
+
+rt::StoreCheck TableStore::Check(std::string* reason) {
+  if (!impl_->check) return rt::StoreCheck::kPassed;
+  return impl_->check->Peek(reason);
 }
 
 TableStore::~TableStore() = default;
@@ -215,7 +239,7 @@ bool TableStore::Write(std::string_view field, const rt::Value& value, std::stri
     SetError(error, "没有当前记录");
     return false;
   }
-  if (!ValueFits(*f, value, error)) return false;
+  if (!ValueFits(*f, value, error) || !im.Writable(error)) return false;
   return im.WriteTransaction(error, [&] {
     sqlite3_stmt* s =
         im.Prepare("UPDATE records SET " + Quote(f->name) + " = ?1 WHERE id = ?2", error);
@@ -244,6 +268,7 @@ bool TableStore::Append(const std::vector<rt::Value>& values, std::string* error
   }
   for (size_t i = 0; i < values.size(); ++i)
     if (!ValueFits(im.fields[i], values[i], error)) return false;
+  if (!im.Writable(error)) return false;
   std::string sql = "INSERT INTO records(", params;
   for (size_t i = 0; i < im.fields.size(); ++i) {
     sql += (i ? ", " : "") + Quote(im.fields[i].name);
@@ -270,6 +295,7 @@ bool TableStore::Append(const std::vector<rt::Value>& values, std::string* error
 
 bool TableStore::Begin(std::string* error) {
   Impl& im = *impl_;
+  if (!im.Writable(error)) return false;
   if (im.InTransaction()) {
     SetError(error, "事务已经开始");
     return false;

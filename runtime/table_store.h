@@ -2,6 +2,7 @@
 // forward find with an indexed clamped-equality condition.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,10 +18,17 @@ class TableStore {
   // non-empty file is already there.
   static bool Create(const std::string& file, const std::vector<rt::FieldDesc>& fields,
                      std::string* error);
-  // Opens an existing store after checking the header, quick_check and the
-  // table layout; never rewrites a file that fails them, and leaves no
-  // journal or WAL files of its own beside it.
-  static std::unique_ptr<TableStore> Open(const std::string& file, std::string* error);
+  // Opens an existing store after checking the header, the format version
+  // and the table layout, and the whole file's integrity either first or
+  // (kInBackground) on a thread of its own, whose verdict `onVerdict` (run
+  // on that thread) announces and every write waits for. Never writes to a
+  // file that fails a check, and leaves no journal or WAL files of its own
+  // beside one it refused.
+  enum class Checking { kFirst, kInBackground };
+  static std::unique_ptr<TableStore> Open(const std::string& file, std::string* error,
+                                          Checking checking = Checking::kFirst,
+                                          std::function<void()> onVerdict = {});
+  rt::StoreCheck Check(std::string* reason);
   ~TableStore();
 
   bool First();

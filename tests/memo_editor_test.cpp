@@ -201,9 +201,12 @@ TEST(EditorDeadEnds, ReadOnlyDirectoryNamesTheDirectoryAndRecoversElsewhere) {
 
 TEST(EditorDeadEnds, RetryAfterTheLockIsGoneSaves) {
   TestProgram p;
+  // Short waits for the lock, for the store and for its check alike.
   TableStore::SetBusyTimeoutMs(50);
+  struct Restore {
+    ~Restore() { TableStore::SetBusyTimeoutMs(5000); }
+  } restore;
   p.Start();
-  TableStore::SetBusyTimeoutMs(5000);
   auto lock = std::make_shared<WriteLock>(p.path("事件数据.edb"));
   ASSERT_TRUE(lock->ok);
   int asked = 0;

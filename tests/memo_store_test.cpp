@@ -201,6 +201,35 @@ TEST(MemoStore, TwoSavesOfTheSameNewDayLeaveOneRecord) {
   EXPECT_EQ(ReadMemoText(), "mine");
 }
 
+TEST(MemoStore, DamageFoundAfterTheStartIsReportedAndNothingIsWritten) {
+  TestProgram p;
+  {
+    OpenMemoStore();
+    for (int i = 0; i < 60; ++i)
+      ASSERT_TRUE(SaveDayMemo(MakeDateTime(2020, 1, 1) + i, AllBytes(3000)));
+  }
+  p.Restart();  // a clean store: no message
+  ASSERT_TRUE(p.messages.empty());
+  p.Stop();
+  std::string bytes = p.ReadFile(kMemoStoreFileName);
+  std::mt19937 gen(5);
+  for (size_t i = bytes.size() / 2; i < bytes.size() - 4096; ++i)
+    bytes[i] = static_cast<char>(gen());
+  p.WriteFile(kMemoStoreFileName, bytes);
+  p.Restart();
+  // The windows came up without waiting for the check; its verdict follows.
+  for (int i = 0; i < 200 && p.messages.empty(); ++i) p.Pump(20);
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_NE(p.messages[0].text.find("备忘录数据库文件已损坏"), std::string::npos)
+      << p.messages[0].text;
+  EXPECT_FALSE(MemoStoreOpen());
+  std::string error;
+  EXPECT_FALSE(SaveDayMemo(MakeDateTime(2026, 1, 1), "new", &error));
+  EXPECT_NE(error.find("损坏"), std::string::npos) << error;
+  p.Stop();
+  EXPECT_EQ(p.ReadFile(kMemoStoreFileName), bytes);
+}
+
 TEST(MemoStore, LockedStoreMakesSaveFail) {
   TestProgram p;
   TableStore::SetBusyTimeoutMs(200);

@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "tests/support/store_test_util.h"
 
 using namespace store_test;
@@ -95,6 +99,60 @@ TEST(TableStore, OpenLeavesForeignFilesUntouched) {
   TableStore::Open(dir / "corrupt.edb", &error);
   EXPECT_TRUE(error.starts_with("数据库文件已损坏（完整性检查发现 ")) << error;
   EXPECT_TRUE(error.ends_with("处问题）")) << error;
+}
+
+// A store whose first pages are whole but whose records are damaged further
+// in: only the check of the whole file finds it.
+std::string DamagedDeepInside(const TempDir& dir, const std::string& name) {
+  const std::string file = dir / name;
+  EXPECT_TRUE(TableStore::Create(file, kFields, nullptr));
+  {
+    auto s = TableStore::Open(file, nullptr);
+    for (int i = 0; i < 60; ++i) EXPECT_TRUE(s->Append({double(i), AllBytes(3000)}, nullptr));
+  }
+  std::string bytes = ReadBytes(file);
+  std::mt19937 gen(11);
+  for (size_t i = bytes.size() / 2; i < bytes.size() - 4096; ++i)
+    bytes[i] = static_cast<char>(gen());
+  WriteBytes(file, bytes);
+  return bytes;
+}
+
+TEST(TableStore, TheWholeFileIsCheckedBehindTheStartAndWritesWaitForIt) {
+  TempDir dir;
+  // Damaged: it opens (the start does not wait), the verdict says so, and
+  // every write is refused with that reason.
+  const std::string bytes = DamagedDeepInside(dir, "damaged.edb");
+  std::atomic<int> verdicts{0};
+  std::string error;
+  auto store = TableStore::Open(dir / "damaged.edb", &error, TableStore::Checking::kInBackground,
+                                [&] { ++verdicts; });
+  ASSERT_NE(store, nullptr) << error;
+  EXPECT_FALSE(store->Append({1000.0, std::string("x")}, &error));
+  EXPECT_TRUE(error.starts_with("数据库文件已损坏（完整性检查发现 ")) << error;
+  EXPECT_EQ(store->Check(&error), rt::StoreCheck::kFailed);
+  EXPECT_FALSE(store->Begin(&error));
+  store.reset();
+  EXPECT_EQ(verdicts, 1);
+  EXPECT_EQ(ReadBytes(dir / "damaged.edb"), bytes);
+  // Checked first, it does not open at all.
+  EXPECT_EQ(TableStore::Open(dir / "damaged.edb", &error), nullptr);
+
+  // Whole: the verdict passes on its own and writes go through.
+  ASSERT_TRUE(TableStore::Create(dir / "whole.edb", kFields, nullptr));
+  verdicts = 0;
+  store = TableStore::Open(dir / "whole.edb", &error, TableStore::Checking::kInBackground,
+                           [&] { ++verdicts; });
+  ASSERT_NE(store, nullptr) << error;
+  while (store->Check(nullptr) == rt::StoreCheck::kPending) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(store->Check(nullptr), rt::StoreCheck::kPassed);
+  EXPECT_EQ(verdicts, 1);
+  EXPECT_TRUE(store->Append({1.0, std::string("fine")}, &error)) << error;
+  // Closing while a check still runs interrupts it.
+  auto closing = TableStore::Open(dir / "whole.edb", &error, TableStore::Checking::kInBackground);
+  closing.reset();
 }
 
 TEST(TableStore, RefusedStoresKeepNoSideFiles) {
