@@ -194,6 +194,9 @@ def main():
     ap.add_argument("--stores", default="0", help="comma-separated store sizes in memos")
     ap.add_argument("--big-today", type=int, default=0,
                     help="also run with a today memo of this many MB (with an empty store)")
+    ap.add_argument("--preload", action="append", default=[],
+                    help="also run with an empty store and this library preloaded, to "
+                         "measure what linking it would cost (may be given more than once)")
     ap.add_argument("--wm", action="store_true", help="run openbox on the display")
     ap.add_argument("--nice", type=int, default=0, help="niceness (negative needs root)")
     ap.add_argument("--json", help="also write the figures to this file")
@@ -221,6 +224,10 @@ def main():
         subjects = [tamsivo_subject(build, root, "memos-%d" % n, env, wrap) for n in sizes]
         if args.big_today:
             subjects.append(tamsivo_subject(build, root, "today-%dMB" % args.big_today, env, wrap))
+        for lib in args.preload:
+            s = tamsivo_subject(build, root, "+" + os.path.basename(lib).split(".so")[0], env, wrap)
+            s.env["LD_PRELOAD"] = lib
+            subjects.append(s)
         log = open(os.path.join(root, "programs.log"), "ab")
         # One unmeasured run each: tamsivo makes its settings and store.
         for s in [floor] + subjects:

@@ -5,16 +5,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
-#include <opencc/Config.hpp>
-#include <opencc/Converter.hpp>
 #include <optional>
 #include <unordered_map>
 
+#include "util/chinese_variants.h"
 #include "util/codepage.h"
-
-#ifndef TAMSIVO_OPENCC_DIR
-#define TAMSIVO_OPENCC_DIR ""
-#endif
 
 namespace {
 
@@ -66,42 +61,6 @@ std::string WideToCodePage(std::string_view wide, int codePage) {
   return codepage::FromUtf8(*utf8, charset->c_str(), "?").value_or("");
 }
 
-// Traditional-to-simplified mapping of single characters (UTF-8 in and out)
-// from the character table alone: no phrase segmentation, first candidate.
-class CharacterMap {
- public:
-  CharacterMap() {
-    static const char* kConfig = R"({
-      "name": "Traditional to simplified characters",
-      "segmentation": {"type": "mmseg", "dict": {"type": "ocd2", "file": "TSCharacters.ocd2"}},
-      "conversion_chain": [{"dict": {"type": "ocd2", "file": "TSCharacters.ocd2"}}]
-    })";
-    try {
-      opencc::Config config;
-      converter_ = config.NewFromString(kConfig, TAMSIVO_OPENCC_DIR);
-    } catch (...) {
-      converter_.reset();  // no table: characters stay as they are
-    }
-  }
-
-  std::string Map(const std::string& utf8) const {
-    if (!converter_) return utf8;
-    try {
-      return converter_->Convert(utf8);
-    } catch (...) {
-      return utf8;
-    }
-  }
-
- private:
-  opencc::ConverterPtr converter_;
-};
-
-const CharacterMap& Characters() {
-  static const CharacterMap map;
-  return map;
-}
-
 // The simplified form of one GBK double-byte character, or the character
 // itself when it has none that GBK holds in two bytes.
 uint16_t SimplifyGbkChar(uint16_t gbk) {
@@ -112,7 +71,7 @@ uint16_t SimplifyGbkChar(uint16_t gbk) {
   const auto fail = [](std::string_view rest) { return Bad{"", rest.size()}; };
   const std::optional<std::string> utf8 = codepage::Convert("UTF-8", "CP936", {bytes, 2}, fail);
   if (utf8 && !utf8->empty()) {
-    const std::string mapped = Characters().Map(*utf8);
+    const std::string mapped = chinese::ToSimplifiedCharacters(*utf8);
     if (mapped != *utf8) {
       const std::optional<std::string> back = codepage::Convert("CP936", "UTF-8", mapped, fail);
       if (back && back->size() == 2) {

@@ -14,6 +14,12 @@
 
 namespace {
 
+// Lazy binding, as a program linked to its libraries gets: binding every
+// symbol of every library at once cost the start a few milliseconds. The
+// runtime library itself is linked with "-z now", so a runtime whose own
+// imports are missing still fails to load, and the loader says so.
+constexpr int kLoadFlags = RTLD_LAZY | RTLD_LOCAL;
+
 bool ReadAt(int fd, void* buf, size_t size, off_t offset) {
   size_t done = 0;
   while (done < size) {
@@ -86,14 +92,14 @@ void* LoadModule(const std::string& pathOrName) {
       struct stat st;
       if (stat(local.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
         if (!IsLoadableLibrary(local)) return nullptr;
-        return dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
+        return dlopen(local.c_str(), kLoadFlags);
       }
     }
-    return dlopen(pathOrName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return dlopen(pathOrName.c_str(), kLoadFlags);
   }
   // A damaged file must give a failure, not a fault while it is mapped.
   if (!IsLoadableLibrary(pathOrName)) return nullptr;
-  return dlopen(pathOrName.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return dlopen(pathOrName.c_str(), kLoadFlags);
 }
 
 void* ModuleEntry(void* module, const char* name) {

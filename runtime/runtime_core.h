@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QEventLoop>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -181,6 +182,7 @@ class QtRuntime final : public rt::Runtime {
   int loadCounter_ = 0;
   int creating_ = 0;
   std::unique_ptr<SingleInstance> instance_;
+  std::map<std::string, QIcon, std::less<>> icons_;  // window icons by image name
   // Context of calls queued from other threads; dropped with the runtime.
   QObject verdicts_;
 };

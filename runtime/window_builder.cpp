@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QRadioButton>
 
+#include "runtime/builtin_images.h"
 #include "runtime/runtime_core.h"
 
 using image::ControlKind;
@@ -24,7 +25,12 @@ void QtRuntime::Build(WindowState& ws) {
   } else {
     w->setAccessibleName(QString::fromUtf8(d.name));
   }
-  if (d.icon) w->setWindowIcon(QIcon(QString::fromUtf8(d.icon)));
+  if (d.icon) {
+    // One icon for every window that names it.
+    auto it = icons_.find(std::string_view(d.icon));
+    if (it == icons_.end()) it = icons_.emplace(d.icon, QIcon(ImageNamed(d.icon))).first;
+    w->setWindowIcon(it->second);
+  }
   w->setFixedSize(d.width - kFrameExtraWidth, d.height - kFrameExtraHeight);
   w->move(d.left, d.top);
 
@@ -74,8 +80,8 @@ void QtRuntime::Build(WindowState& ws) {
         continue;
       }
       case ControlKind::ImageButton: {
-        auto* b = new ImageButton(QPixmap(QString::fromUtf8(c.image1 ? c.image1 : "")),
-                                  QPixmap(QString::fromUtf8(c.image2 ? c.image2 : "")), parent);
+        auto* b = new ImageButton(ImageNamed(c.image1 ? c.image1 : ""),
+                                  ImageNamed(c.image2 ? c.image2 : ""), parent);
         ConnectClicked(b, wname, cname);
         made = b;
         break;
