@@ -51,7 +51,7 @@ void ProgramStart() {
   Rt().SetEndOfProgramRoutine(EndOfProgramCleanup);
 
   std::string error;
-  if (!DecideFileLocations(&error)) {
+  if (!DecideFileLocations(Rt().ProgramDirectory(), &error)) {
     Rt().MessageBox("Tamsivo 无法启动：" + error + "。", rt::MB_OK | rt::MB_ICONERROR,
                     std::string("Tamsivo"));
     Rt().EndProgram(1);

@@ -1,5 +1,11 @@
 #include "base/program.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/xdg_dirs.h"
+#include "util/file_io.h"
+
 namespace {
 rt::Runtime* g_runtime = nullptr;
 }
@@ -20,14 +26,34 @@ std::string g_settingsDirectory;
 std::string g_dataDirectory;
 }  // namespace
 
-bool DecideFileLocations(std::string* error) {
-  const std::string programDirectory = Rt().ProgramDirectory();
+bool DecideFileLocations(const std::string& programDirectory, std::string* error) {
   if (programDirectory.empty() || programDirectory[0] != '/') {
     if (error) *error = "无法确定程序所在的目录";
     return false;
   }
-  g_settingsDirectory = programDirectory;
-  g_dataDirectory = programDirectory;
+  // The rights the program will write with (effective ones, not the real
+  // user's that access() asks about).
+  const bool writable = ::faccessat(AT_FDCWD, programDirectory.c_str(), W_OK, AT_EACCESS) == 0;
+  const bool installed =
+      ::access(JoinPath(programDirectory, kInstalledMarkerName).c_str(), F_OK) == 0;
+  const bool holdsFiles = fileio::IsRegularFile(JoinPath(programDirectory, kMemoStoreFileName)) ||
+                          fileio::IsRegularFile(JoinPath(programDirectory, kSettingsFileName));
+  if (writable && (!installed || holdsFiles)) {
+    g_settingsDirectory = g_dataDirectory = programDirectory;
+    return true;
+  }
+  const std::string config = XdgConfigHome(), data = XdgDataHome();
+  if (config.empty() || data.empty()) {
+    if (error) *error = "程序目录“" + programDirectory + "”不可写，又找不到用户的主目录";
+    return false;
+  }
+  const std::string settings = JoinPath(config, "tamsivo"), store = JoinPath(data, "tamsivo");
+  if (!fileio::MakeDirectories(settings, 0700, error) ||
+      !fileio::MakeDirectories(store, 0700, error)) {
+    return false;
+  }
+  g_settingsDirectory = settings;
+  g_dataDirectory = store;
   return true;
 }
 

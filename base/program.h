@@ -27,10 +27,20 @@ extern std::vector<WindowRecord> CollectionList;
 extern std::vector<std::string> PositionButtons;
 extern std::vector<std::string> RecordModeButtons;
 
-// Where the settings file and the memo store (with its drafts and recovery
-// files) live: decided once at start, here and nowhere else. false with the
-// reason when there is no sound place (never "/" or the working directory).
-[[nodiscard]] bool DecideFileLocations(std::string* error);
+inline constexpr const char* kSettingsFileName = "Start.ini";
+inline constexpr const char* kMemoStoreFileName = "事件数据.edb";
+// Installed beside the executable of an installed copy (a package, `cmake
+// --install`): its settings and memos live in the user's home, never there.
+inline constexpr const char* kInstalledMarkerName = "tamsivo.installed";
+
+// Where the settings file and the memo store (with its drafts, recovery files
+// and backups) live: decided once at start, here and nowhere else. A copy
+// whose directory is writable and not marked installed keeps them beside
+// the executable; otherwise $XDG_CONFIG_HOME/tamsivo and
+// $XDG_DATA_HOME/tamsivo (made 0700). An installed copy that already holds
+// a store in its writable directory (from before the marker) keeps it there.
+// false with the reason when there is no sound place.
+[[nodiscard]] bool DecideFileLocations(const std::string& programDirectory, std::string* error);
 const std::string& SettingsDirectory();
 const std::string& DataDirectory();
 // A directory joined with a file name; empty while the directory is.

@@ -46,9 +46,7 @@ std::string FreeName(const std::string& dir, double day, double now) {
 }
 
 bool MakeFolder(const std::string& dir, std::string* error) {
-  const std::string parent = fileio::DirectoryOf(dir);
-  if (!fileio::IsDirectory(parent) && !fileio::MakeDirectory(parent, 0700, error)) return false;
-  return fileio::MakeDirectory(dir, 0700, error);
+  return fileio::MakeDirectories(dir, 0700, error);
 }
 
 void Collect(const std::string& dir, bool recovery, std::vector<LeftoverText>& out) {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "base/program.h"
 #include "base/program_image.h"
 
 inline constexpr const char* kMemoStoreBaseName = "事件数据";
-inline constexpr const char* kMemoStoreFileName = "事件数据.edb";
 
 // Creates the store when the file is missing, then opens it. A file that
 // cannot be opened is left exactly as it is and the user is told once.

@@ -64,15 +64,6 @@ bool SameCookie(const CookieEntry& a, const CookieEntry& b) {
 
 bool Expired(const CookieEntry& e, std::int64_t now) { return e.expires != 0 && e.expires <= now; }
 
-bool MakeDirectories(const std::string& dir) {
-  for (size_t at = 1; at <= dir.size(); ++at) {
-    if (at < dir.size() && dir[at] != '/') continue;
-    const std::string part = dir.substr(0, at);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<CookiePair> ParseSetCookies(std::string_view block) {
@@ -220,7 +211,8 @@ bool StoreCookies(const std::string& jarPath, std::string_view host, std::string
   if (jarPath.empty() || cookies.empty()) return false;
   const size_t slash = jarPath.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : jarPath.substr(0, slash);
-  if (slash != std::string::npos && !dir.empty() && !MakeDirectories(dir)) return false;
+  if (slash != std::string::npos && !dir.empty() && !fileio::MakeDirectories(dir, 0700, nullptr))
+    return false;
 
   // One writer at a time across running copies (of other data directories).
   const fileio::FileDescriptor lock = fileio::OpenFile(jarPath + ".lock", O_RDWR | O_CREAT, 0600);

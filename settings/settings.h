@@ -5,9 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/program.h"
 #include "settings/items.h"
-
-inline constexpr const char* kSettingsFileName = "Start.ini";
 
 // Written byte for byte (after conversion to GBK) on a first start.
 extern const char* const DefaultSettingsText;

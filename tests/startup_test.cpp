@@ -10,6 +10,7 @@
 #include "memo/memo_store.h"
 #include "settings/settings.h"
 #include "tests/support/test_program.h"
+#include "util/file_io.h"
 
 namespace {
 
@@ -159,4 +160,93 @@ TEST(Shutdown, TodayWindowCloseBoxHidesItInsteadOfDestroyingIt) {
   EXPECT_FALSE(p.runtime().IsVisible(kTodayMemoWindow));
   EXPECT_EQ(ReadSetting(kTodaySection, "隐藏"), "1");
   EXPECT_TRUE(p.runtime().MenuChecked(kMainWindow, "今天备忘录 隐藏"));
+}
+
+// Where the settings and the memos go, for each kind of copy.
+namespace {
+
+struct Homes {
+  ScratchDir scratch{"tamsivo-homes"};
+  ScopedEnv config{"XDG_CONFIG_HOME", scratch / "cfg"};
+  ScopedEnv data{"XDG_DATA_HOME", scratch / "share"};
+  std::string Settings() const { return scratch / "cfg/tamsivo"; }
+  std::string Data() const { return scratch / "share/tamsivo"; }
+};
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+}  // namespace
+
+TEST(FileLocations, APortableCopyKeepsEverythingBesideTheProgram) {
+  Homes homes;
+  ScratchDir program;
+  ASSERT_TRUE(DecideFileLocations(program.path(), nullptr));
+  EXPECT_EQ(SettingsDirectory(), program.path());
+  EXPECT_EQ(DataDirectory(), program.path());
+  EXPECT_EQ(ModeOf(homes.Data()), 0u) << "nothing made in the home";
+}
+
+TEST(FileLocations, AnInstalledCopyKeepsItsFilesInTheHome) {
+  Homes homes;
+  TestProgram p;
+  p.WriteFile(kInstalledMarkerName, "installed\n");
+  p.Start();
+  EXPECT_EQ(SettingsDirectory(), homes.Settings());
+  EXPECT_EQ(DataDirectory(), homes.Data());
+  EXPECT_EQ(ModeOf(homes.Settings()), 0700u);
+  EXPECT_EQ(ModeOf(homes.Data()), 0700u);
+  EXPECT_EQ(ModeOf(homes.scratch / "share"), 0700u) << "directories it made are private";
+  EXPECT_TRUE(fileio::IsRegularFile(homes.Settings() + "/Start.ini"));
+  EXPECT_TRUE(fileio::IsRegularFile(homes.Data() + "/事件数据.edb"));
+  EXPECT_TRUE(MemoStoreOpen());
+  EXPECT_EQ(fileio::ListDirectory(p.dir()), std::vector<std::string>{kInstalledMarkerName})
+      << "nothing written beside an installed program";
+}
+
+TEST(FileLocations, AProgramDirectoryTheUserCannotWriteSendsFilesHome) {
+  Homes homes;
+  ScratchDir program;
+  ASSERT_EQ(::chmod(program.path().c_str(), 0555), 0);
+  {
+    ObeyFilePermissions asAUser;
+    ASSERT_TRUE(DecideFileLocations(program.path(), nullptr));
+  }
+  ::chmod(program.path().c_str(), 0755);
+  EXPECT_EQ(SettingsDirectory(), homes.Settings());
+  EXPECT_EQ(DataDirectory(), homes.Data());
+}
+
+TEST(FileLocations, AnInstalledCopyThatAlreadyHoldsMemosKeepsThem) {
+  Homes homes;
+  ScratchDir program;
+  PutFile(program / kInstalledMarkerName, "installed\n");
+  PutFile(program / kMemoStoreFileName, "");
+  ASSERT_TRUE(DecideFileLocations(program.path(), nullptr));
+  EXPECT_EQ(DataDirectory(), program.path());
+  EXPECT_EQ(SettingsDirectory(), program.path());
+}
+
+TEST(FileLocations, HomeDefaultsAndBadValues) {
+  ScratchDir home;
+  ScopedEnv h("HOME", home.path());
+  ScopedEnv config("XDG_CONFIG_HOME", "");
+  // A relative value is not a base directory and falls back to the default.
+  ScopedEnv data("XDG_DATA_HOME", "relative/share");
+  ScratchDir program;
+  PutFile(program / kInstalledMarkerName, "installed\n");
+  ASSERT_TRUE(DecideFileLocations(program.path(), nullptr));
+  EXPECT_EQ(SettingsDirectory(), home / ".config/tamsivo");
+  EXPECT_EQ(DataDirectory(), home / ".local/share/tamsivo");
+
+  // A file where the directory should be: refused with its name, not "/".
+  ScratchDir other;
+  PutFile(other / "share", "in the way");
+  ScopedEnv blocked("XDG_DATA_HOME", other / "share");
+  std::string error;
+  EXPECT_FALSE(DecideFileLocations(program.path(), &error));
+  EXPECT_NE(error.find(other / "share"), std::string::npos) << error;
+  EXPECT_FALSE(DecideFileLocations("relative/dir", &error));
 }

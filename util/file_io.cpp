@@ -147,6 +147,14 @@ bool MakeDirectory(const std::string& path, mode_t mode, std::string* error) {
   return false;
 }
 
+bool MakeDirectories(const std::string& path, mode_t mode, std::string* error) {
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at < path.size() && path[at] != '/') continue;
+    if (!MakeDirectory(path.substr(0, at), mode, error)) return false;
+  }
+  return true;
+}
+
 std::vector<std::string> ListDirectory(const std::string& directory) {
   std::vector<std::string> names;
   DIR* d = ::opendir(directory.c_str());

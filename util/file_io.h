@@ -69,6 +69,9 @@ bool SyncDirectory(const std::string& directory);
 
 // Creates `path` as a directory with `mode` unless one is there.
 bool MakeDirectory(const std::string& path, mode_t mode, std::string* error);
+// MakeDirectory for `path` and every missing directory above it, each with
+// `mode` (an absolute path).
+bool MakeDirectories(const std::string& path, mode_t mode, std::string* error);
 
 // Names in a directory (no "." or ".."); empty when it cannot be read.
 std::vector<std::string> ListDirectory(const std::string& directory);
