@@ -133,6 +133,7 @@ constexpr ControlDesc kOptionsControls[] = {
     CheckBox(ctl::kPinBox, "钉在桌面", 8, 22, 80, ctl::kStateGroup),
     CheckBox(ctl::kStartAtBootBox, "开机启动本程序", 184, 22, 120, ctl::kStateGroup),
     CheckBox(ctl::kReturnToTodayBox, "记录备忘录后回到今天", 8, 44, 176, ctl::kStateGroup),
+    CheckBox(ctl::kShowLunarBox, "显示农历和节日", 184, 44, 180, ctl::kStateGroup),
     // Created hidden and never shown: click-through is only remembered.
     CheckBox(ctl::kClickThroughBox, "鼠标穿透(程序载入托盘图标操作，鼠标点击程序将无效。)", 8, 79,
              357, ctl::kStateGroup, false),
@@ -235,6 +236,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kOptionsWindow, ctl::kStartAtBootBox, Event::Clicked, OnStartAtBootBox},
     {kOptionsWindow, ctl::kTrayBox, Event::Clicked, OnTrayBox},
     {kOptionsWindow, ctl::kReturnToTodayBox, Event::Clicked, OnReturnToTodayBox},
+    {kOptionsWindow, ctl::kShowLunarBox, Event::Clicked, OnShowLunarBox},
     {kOptionsWindow, ctl::kPositionButtons[0], Event::Clicked, OnPositionButton},
     {kOptionsWindow, ctl::kRecordModeButtons[0], Event::Clicked, OnRecordModeButton},
 };

@@ -92,6 +92,7 @@ void MainWindowCreated() {
   OpenMemoStore();
   (void)EnsureSettingsFile();
 
+  ApplyCalendarLayout();
   Rt().LoadWindow(kTodayMemoWindow, kMainWindow, false);
   RefreshToday();
   RegisterCalendarControl(kCalendarControlFile);

@@ -7,6 +7,7 @@ inline constexpr const char* kMainWindow = "MainWindow";
 inline constexpr const char* kMemoEditWindow = "MemoEditWindow";
 inline constexpr const char* kTodayMemoWindow = "TodayMemoWindow";
 inline constexpr const char* kOptionsWindow = "OptionsWindow";
+inline constexpr const char* kSearchWindow = "SearchWindow";
 
 namespace ctl {
 
@@ -27,6 +28,7 @@ inline constexpr const char* kClickThroughBox = "选择框2";
 inline constexpr const char* kStartAtBootBox = "选择框3";
 inline constexpr const char* kTrayBox = "选择框4";
 inline constexpr const char* kReturnToTodayBox = "选择框5";
+inline constexpr const char* kShowLunarBox = "选择框6";
 inline constexpr const char* kStateGroup = "分组框2";
 inline constexpr const char* kTrayGroup = "分组框3";
 inline constexpr const char* kPositionGroup = "分组框1";
@@ -35,6 +37,11 @@ inline constexpr const char* kRecordModeGroup = "分组框4";
 inline constexpr const char* kPositionButtons[] = {"单选框1", "单选框2", "单选框3", "单选框4",
                                                    "单选框5"};
 inline constexpr const char* kRecordModeButtons[] = {"单选框_记录方式1", "单选框_记录方式2"};
+
+// SearchWindow.
+inline constexpr const char* kSearchBox = "查找框";
+inline constexpr const char* kResultList = "结果列表";
+inline constexpr const char* kSearchStatus = "查找状态";
 
 }  // namespace ctl
 
@@ -51,5 +58,17 @@ inline constexpr const char* kOptions = "选项";
 inline constexpr const char* kNewVersion = "查看新版本";
 inline constexpr const char* kAbout = "关于本程序";
 inline constexpr const char* kQuit = "退出";
+inline constexpr const char* kFind = "查找备忘录…";
+inline constexpr const char* kExport = "导出备忘录…";
 
 }  // namespace menu
+
+// Keyboard shortcuts' names (several keys may share one).
+namespace shortcut {
+
+inline constexpr const char* kFind = "查找";
+inline constexpr const char* kOpenMenu = "打开菜单";
+inline constexpr const char* kCloseEditor = "关闭编辑";
+inline constexpr const char* kCloseWindow = "关闭窗口";
+
+}  // namespace shortcut

@@ -14,7 +14,7 @@ namespace image {
 // Bumped whenever the layout of anything in this header changes; the runtime
 // refuses an image it does not understand instead of misreading it.
 inline constexpr std::uint32_t kImageMagic = 0x544D5347;  // "GSMT"
-inline constexpr std::uint32_t kImageVersion = 6;
+inline constexpr std::uint32_t kImageVersion = 7;
 
 enum class ControlKind : std::uint8_t {
   Timer,
@@ -25,6 +25,9 @@ enum class ControlKind : std::uint8_t {
   CheckBox,
   RadioButton,
   GroupBox,
+  LineEdit,  // one line of text; its caption is its text
+  ListBox,   // a list of one-line items, set by the program
+  Label,     // a line of text; its caption is its text
 };
 
 struct MenuItemDesc {
@@ -49,6 +52,13 @@ struct ControlDesc {
   const char* accessibleDescription = nullptr;
 };
 
+// A key combination of a window ("Ctrl+F", "Shift+F10", "Menu", "Escape");
+// it raises ShortcutUsed with the shortcut's name as the control.
+struct ShortcutDesc {
+  const char* keys = nullptr;
+  const char* name = nullptr;
+};
+
 struct WindowDesc {
   const char* name = nullptr;
   const char* caption = nullptr;
@@ -56,6 +66,8 @@ struct WindowDesc {
   const char* icon = nullptr;                    // resource name
   const ControlDesc* controls = nullptr;
   int controlCount = 0;
+  const ShortcutDesc* shortcuts = nullptr;
+  int shortcutCount = 0;
 };
 
 enum class Event : std::uint8_t {
@@ -75,6 +87,8 @@ enum class Event : std::uint8_t {
   CalendarDblClick,
   CalendarPageChanged,  // the month shown changed (by the user or the program)
   TextChanged,          // the user changed an edit box's text
+  ItemActivated,        // Enter or a double click on a list item (EventArgs::code = its index)
+  ShortcutUsed,         // control = the shortcut's name
   StoreChecked,         // (window event) a store's whole-file check has its verdict
 };
 
@@ -85,7 +99,7 @@ inline constexpr int kTrayContextClick = 3;  // the right button
 inline constexpr int kTrayMiddleClick = 4;
 
 struct EventArgs {
-  int code = 0;         // tray action code; 0 elsewhere
+  int code = 0;         // tray action code, list item index; 0 elsewhere
   bool cancel = false;  // AskedToClose: set to keep the window open
 };
 

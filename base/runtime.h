@@ -16,7 +16,7 @@ namespace rt {
 
 // Bumped whenever this interface changes; a program image names the version
 // it was built against and a runtime of another version refuses it.
-inline constexpr std::uint32_t kInterfaceVersion = 6;
+inline constexpr std::uint32_t kInterfaceVersion = 7;
 
 // Windows message-box style flags and results, as the program's texts use them.
 inline constexpr unsigned MB_OK = 0x0;
@@ -54,6 +54,29 @@ struct ClampedEquals {
 };
 
 using StoreId = int;  // 0 is "no store"
+
+// What a calendar cell shows and says besides its day number.
+struct CalendarDayText {
+  double day = 0;
+  std::string line;      // under the day number when lines are shown
+  bool special = false;  // the line names a festival or a solar term
+  std::string mark;      // "休", "班" or empty: drawn in the cell's corner
+  std::string tooltip;
+};
+
+// The first bytes of a day's text.
+struct DayText {
+  double day = 0;
+  std::string start;
+};
+
+// A list box line; the characters [markStart, markStart + markLength) are
+// drawn marked.
+struct ListItem {
+  std::string text;
+  int markStart = 0;
+  int markLength = 0;
+};
 
 struct Geometry {
   int left, top, width, height;
@@ -103,6 +126,10 @@ class Runtime {
   virtual void Move(std::string_view window, int left, int top,
                     std::optional<int> width = std::nullopt,
                     std::optional<int> height = std::nullopt) = 0;
+  // A control's new size; its place stays.
+  virtual void ResizeControl(std::string_view window, std::string_view control, int width,
+                             int height) = 0;
+  virtual void FocusControl(std::string_view window, std::string_view control) = 0;
   virtual bool IsVisible(std::string_view window) = 0;
   virtual void SetVisible(std::string_view window, bool visible) = 0;
   virtual std::string Caption(std::string_view window, std::string_view control = {}) = 0;
@@ -141,6 +168,17 @@ class Runtime {
   // Days (whole date-times) drawn marked; replaces the previous set.
   virtual void SetCalendarMarkedDays(std::string_view window, std::string_view cal,
                                      const std::vector<double>& days) = 0;
+  // The cells' texts (replaces the previous set; days left out have none).
+  // With `showLines` each cell draws its line and mark under the number;
+  // the tooltip and what a screen reader hears come with either.
+  virtual void SetCalendarDayTexts(std::string_view window, std::string_view cal,
+                                   const std::vector<CalendarDayText>& days, bool showLines) = 0;
+
+  // --- list boxes
+  virtual void SetListItems(std::string_view window, std::string_view list,
+                            const std::vector<ListItem>& items) = 0;
+  // The current item's index, -1 when there is none.
+  virtual int ListCurrentIndex(std::string_view window, std::string_view list) = 0;
 
   // --- memo edit boxes (UTF-8 bytes)
   virtual void SetEditText(std::string_view window, std::string_view box,
@@ -180,10 +218,11 @@ class Runtime {
   virtual bool StoreBegin(StoreId store, std::string* error) = 0;
   virtual bool StoreCommit(StoreId store, std::string* error) = 0;
   virtual void StoreRollback(StoreId store) = 0;
-  // Days in [from, to] (inclusive, clamped field) whose text field is not empty.
-  virtual std::vector<double> StoreDaysWithText(StoreId store, std::string_view dayField,
-                                                std::string_view textField, double from,
-                                                double to) = 0;
+  // Days in [from, to] (inclusive, clamped field) whose text field is not
+  // empty, each with the first `startBytes` bytes of its text, by day.
+  virtual std::vector<DayText> StoreDayTexts(StoreId store, std::string_view dayField,
+                                             std::string_view textField, double from, double to,
+                                             int startBytes) = 0;
 
   // --- files and text bytes
   virtual bool FileExists(const std::string& path) = 0;
@@ -199,6 +238,11 @@ class Runtime {
   // Sets the system clock to an instant (seconds since 1970 UTC); false with
   // the reason when the system refused.
   [[nodiscard]] virtual bool SetSystemClock(std::int64_t unixSeconds, std::string* reason) = 0;
+
+  // --- the desktop's save-file dialog: the chosen path, empty when
+  // cancelled. `filters` like "Markdown (*.md);;纯文本 (*.txt)".
+  virtual std::string AskSaveFileName(std::string_view owner, std::string_view title,
+                                      const std::string& suggested, std::string_view filters) = 0;
 
   // --- message box; returns the pressed button id (IDOK ...), 0 on failure
   virtual int MessageBox(std::string_view text, unsigned flags,

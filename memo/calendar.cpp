@@ -1,11 +1,16 @@
 // Picking a day on the calendar and the day refresh.
 #include "memo/calendar.h"
 
+#include <cstdio>
+#include <memory>
+
 #include "base/datetime.h"
 #include "base/program.h"
+#include "memo/calendar_days.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "memo/today_memo.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -20,6 +25,36 @@ constexpr int kDateWatchMs = 60 * 1000;
 bool SameDay(double a, double b) { return ClampDate(a) == ClampDate(b); }
 
 bool IsToday(const std::optional<double>& day) { return day && SameDay(*day, TodayDate); }
+
+// The calendar as designed, and what it grows by to give each cell a second
+// line; MainWindow grows by as much.
+constexpr int kCalendarWidth = 302, kCalendarHeight = 182;
+constexpr int kLinesExtraWidth = 90, kLinesExtraHeight = 96;
+// Enough of a memo for its first line in a tooltip.
+constexpr int kMemoStartBytes = 160;
+
+// The 休/班 files, read on demand, for the directories of this run.
+lunar::HolidayCalendar& Holidays() {
+  static std::unique_ptr<lunar::HolidayCalendar> holidays;
+  static std::vector<std::filesystem::path> dirs;
+  std::vector<std::filesystem::path> now =
+      HolidayDirectories(DataDirectory(), Rt().ProgramDirectory());
+  if (!holidays || now != dirs) {
+    dirs = std::move(now);
+    holidays = std::make_unique<lunar::HolidayCalendar>(dirs);
+  }
+  return *holidays;
+}
+
+void ReportHolidayProblems(const lunar::HolidayCalendar& holidays) {
+  static size_t reported = 0;
+  const auto& problems = holidays.Problems();
+  for (; reported < problems.size(); ++reported) {
+    const lunar::HolidayProblem& p = problems[reported];
+    std::fprintf(stderr, "tamsivo: %s:%d: %s（这个文件没有采用）\n", p.file.c_str(), p.line,
+                 p.reason.c_str());
+  }
+}
 
 }  // namespace
 
@@ -74,7 +109,27 @@ void MarkMemoDays() {
   const double first = MakeDateTime(year, month, 1);
   const double from = first - 7;
   const double to = first + 31 + 14;
-  Rt().SetCalendarMarkedDays(kMainWindow, kCalendar, DaysWithMemo(from, to));
+  const std::vector<rt::DayText> memos = MemoStarts(from, to, kMemoStartBytes);
+  std::vector<double> days;
+  days.reserve(memos.size());
+  for (const rt::DayText& m : memos) days.push_back(m.day);
+  Rt().SetCalendarMarkedDays(kMainWindow, kCalendar, days);
+  lunar::HolidayCalendar& holidays = Holidays();
+  Rt().SetCalendarDayTexts(kMainWindow, kCalendar, CalendarPageTexts(year, month, holidays, memos),
+                           ReadFlagSetting(item::kShowLunar));
+  ReportHolidayProblems(holidays);
+}
+
+void ApplyCalendarLayout() {
+  const bool lines = ReadFlagSetting(item::kShowLunar);
+  const int width = kCalendarWidth + (lines ? kLinesExtraWidth : 0);
+  const int height = kCalendarHeight + (lines ? kLinesExtraHeight : 0);
+  const rt::Geometry cal = Rt().GetGeometry(kMainWindow, kCalendar);
+  if (cal.width == width && cal.height == height) return;
+  const rt::Geometry w = Rt().GetGeometry(kMainWindow);
+  Rt().ResizeControl(kMainWindow, kCalendar, width, height);
+  Rt().Move(kMainWindow, w.left, w.top, w.width + width - cal.width,
+            w.height + height - cal.height);
 }
 
 void OnCalendarPageChanged(image::EventArgs&) { MarkMemoDays(); }

@@ -10,7 +10,11 @@ std::optional<double> ReadCalendarDay();
 void RefreshToday();
 // Milliseconds from `now` to just after the coming midnight.
 int MidnightInterval(double now);
+// The page's memo marks, lunar texts, 休/班 marks and tooltips.
 void MarkMemoDays();
+// The calendar's size for the 显示农历 setting (MainWindow grows with it);
+// the caller places the today window again.
+void ApplyCalendarLayout();
 // RefreshToday when the date has changed since TodayDate was taken (after a
 // suspend across midnight or a change of the clock).
 void CheckDateChange();

@@ -121,7 +121,13 @@ bool SaveDayMemo(double day, const std::string& text, std::string* error) {
   return ok;
 }
 
-std::vector<double> DaysWithMemo(double from, double to) {
+std::vector<rt::DayText> MemoStarts(double from, double to, int startBytes) {
   if (g_store == 0) return {};
-  return Rt().StoreDaysWithText(g_store, kDayField, kTextField, from, to);
+  return Rt().StoreDayTexts(g_store, kDayField, kTextField, from, to, startBytes);
+}
+
+std::vector<double> DaysWithMemo(double from, double to) {
+  std::vector<double> days;
+  for (const rt::DayText& d : MemoStarts(from, to, 0)) days.push_back(d.day);
+  return days;
 }

@@ -26,3 +26,5 @@ bool SaveDayMemo(double day, const std::string& text, std::string* error = nullp
 double ClampDate(double value);
 // Days in [from, to] with a non-empty memo (for marking the calendar).
 std::vector<double> DaysWithMemo(double from, double to);
+// The same days with the first `startBytes` bytes of each memo.
+std::vector<rt::DayText> MemoStarts(double from, double to, int startBytes);

@@ -1,6 +1,8 @@
 // The runtime's one exported entry: the loader asks it for the start routine.
 #include <QApplication>
 #include <QLocale>
+#include <cstdio>
+#include <string>
 
 #include "base/program_image.h"
 #include "base/start_protocol.h"
@@ -17,6 +19,10 @@ int StartProgram(const void* programImage) {
     return start::kRefused;
   }
   ChooseQtPlatform();
+  if (std::string reason; !DisplayReachable(&reason)) {
+    std::fprintf(stderr, "tamsivo：%s。\n", reason.c_str());
+    return 1;
+  }
   static int argc = 1;
   static char name[] = "tamsivo";
   static char* argv[] = {name, nullptr};

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -43,6 +44,29 @@ void ChooseQtPlatform() {
   if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) return;
   if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
     qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+bool DisplayReachable(std::string* reason) {
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  const QByteArray display = qgetenv("DISPLAY"), wayland = qgetenv("WAYLAND_DISPLAY");
+  // Other platforms (offscreen, vnc ...) are the user's explicit choice.
+  if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland")) {
+    return true;
+  }
+  if (platform.startsWith("wayland") || (platform.isEmpty() && display.isEmpty())) {
+    if (!wayland.isEmpty()) return true;
+    *reason = "没有可用的图形显示（DISPLAY 和 WAYLAND_DISPLAY 都未设置），无法打开窗口";
+    return false;
+  }
+  if (display.isEmpty()) {
+    *reason = "没有可用的图形显示（未设置 DISPLAY），无法打开窗口";
+    return false;
+  }
+  xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+  const bool ok = xcb_connection_has_error(c) == 0;
+  xcb_disconnect(c);
+  if (!ok) *reason = "无法连接到图形显示“" + display.toStdString() + "”";
+  return ok;
 }
 
 void InstallTerminationHandlers(rt::Runtime& runtime) {

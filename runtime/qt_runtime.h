@@ -21,6 +21,8 @@ struct RuntimeOptions {
   std::function<int(std::string_view text, unsigned flags, const std::string& title)> messageBox;
   // Called once a modal window is up and its loop runs.
   std::function<void(const std::string& window)> onModal;
+  // The save-file dialog's answer; empty: the real dialog.
+  std::function<std::string(std::string_view title, const std::string& suggested)> saveFileName;
   // Whether a tray host exists; empty: ask the desktop.
   std::function<bool()> trayAvailable;
   // How long a second start waits for the running copy to answer.
@@ -34,6 +36,9 @@ std::unique_ptr<rt::Runtime> MakeQtRuntime(const image::ProgramImage& image,
 // Picks the xcb platform when an X display is reachable on a Wayland session,
 // so window placement keeps working; respects a QT_QPA_PLATFORM the user set.
 void ChooseQtPlatform();
+// Whether the window system Qt is about to use can be reached; Qt itself
+// aborts the process when it cannot. false with a one-line reason.
+bool DisplayReachable(std::string* reason);
 
 // Ends the program like the close box does on SIGTERM and SIGINT.
 void InstallTerminationHandlers(rt::Runtime& runtime);

@@ -6,9 +6,12 @@
 #include <QCheckBox>
 #include <QCursor>
 #include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
 #include <QWindow>
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/qt_runtime.h"
@@ -81,6 +84,8 @@ std::string QtRuntime::Caption(std::string_view window, std::string_view control
   QWidget* c = Control(*ws, control);
   if (auto* b = qobject_cast<QAbstractButton*>(c)) return b->text().toStdString();
   if (auto* g = qobject_cast<QGroupBox*>(c)) return g->title().toStdString();
+  if (auto* e = qobject_cast<QLineEdit*>(c)) return e->text().toStdString();
+  if (auto* l = qobject_cast<QLabel*>(c)) return l->text().toStdString();
   return {};
 }
 
@@ -96,6 +101,9 @@ void QtRuntime::SetCaption(std::string_view window, std::string_view text,
   QWidget* c = Control(*ws, control);
   if (auto* b = qobject_cast<QAbstractButton*>(c)) b->setText(Q(text));
   if (auto* g = qobject_cast<QGroupBox*>(c)) g->setTitle(Q(text));
+  // A text box's or a label's text is its content, not its name.
+  if (auto* e = qobject_cast<QLineEdit*>(c)) return e->setText(Q(text));
+  if (auto* l = qobject_cast<QLabel*>(c)) return l->setText(Q(text));
   if (c) c->setAccessibleName(Q(text));
 }
 
@@ -237,6 +245,60 @@ void QtRuntime::SetCalendarMarkedDays(std::string_view window, std::string_view 
   QList<QDate> dates;
   for (double d : days) dates.push_back(DayToQDate(d));
   c->SetMarkedDays(dates);
+}
+
+void QtRuntime::SetCalendarDayTexts(std::string_view window, std::string_view cal,
+                                    const std::vector<rt::CalendarDayText>& days, bool showLines) {
+  MemoCalendar* c = Calendar(window, cal);
+  if (!c) return;
+  QHash<QDate, MemoCalendar::DayText> texts;
+  texts.reserve(static_cast<qsizetype>(days.size()));
+  for (const rt::CalendarDayText& d : days) {
+    texts.insert(DayToQDate(d.day),
+                 {QString::fromStdString(d.line), d.special, QString::fromStdString(d.mark),
+                  QString::fromStdString(d.tooltip)});
+  }
+  c->SetDayTexts(std::move(texts), showLines);
+}
+
+void QtRuntime::SetListItems(std::string_view window, std::string_view list,
+                             const std::vector<rt::ListItem>& items) {
+  WindowState* ws = Find(window);
+  auto* l = ws ? qobject_cast<QListWidget*>(Control(*ws, list)) : nullptr;
+  if (!l) return;
+  l->setUpdatesEnabled(false);
+  l->clear();
+  for (const rt::ListItem& item : items) {
+    // The mark comes in characters; Qt counts UTF-16 units.
+    const std::u32string chars = QString::fromStdString(item.text).toStdU32String();
+    const auto units = [&chars](int from, int count) {
+      from = std::clamp(from, 0, static_cast<int>(chars.size()));
+      count = std::clamp(count, 0, static_cast<int>(chars.size()) - from);
+      return static_cast<int>(QString::fromStdU32String(chars.substr(from, count)).size());
+    };
+    auto* row = new QListWidgetItem(QString::fromStdString(item.text), l);
+    row->setData(Qt::UserRole, units(0, item.markStart));
+    row->setData(Qt::UserRole + 1, units(item.markStart, item.markLength));
+  }
+  if (l->count() > 0) l->setCurrentRow(0);
+  l->setUpdatesEnabled(true);
+}
+
+int QtRuntime::ListCurrentIndex(std::string_view window, std::string_view list) {
+  WindowState* ws = Find(window);
+  auto* l = ws ? qobject_cast<QListWidget*>(Control(*ws, list)) : nullptr;
+  return l ? l->currentRow() : -1;
+}
+
+void QtRuntime::ResizeControl(std::string_view window, std::string_view control, int width,
+                              int height) {
+  WindowState* ws = Find(window);
+  if (QWidget* c = ws ? Control(*ws, control) : nullptr) c->resize(width, height);
+}
+
+void QtRuntime::FocusControl(std::string_view window, std::string_view control) {
+  WindowState* ws = Find(window);
+  if (QWidget* c = ws ? Control(*ws, control) : nullptr) c->setFocus(Qt::OtherFocusReason);
 }
 
 void QtRuntime::SetEditText(std::string_view window, std::string_view box,

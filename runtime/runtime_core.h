@@ -103,6 +103,14 @@ class QtRuntime final : public rt::Runtime {
                           int& month) override;
   void SetCalendarMarkedDays(std::string_view window, std::string_view cal,
                              const std::vector<double>& days) override;
+  void SetCalendarDayTexts(std::string_view window, std::string_view cal,
+                           const std::vector<rt::CalendarDayText>& days, bool showLines) override;
+  void SetListItems(std::string_view window, std::string_view list,
+                    const std::vector<rt::ListItem>& items) override;
+  int ListCurrentIndex(std::string_view window, std::string_view list) override;
+  void ResizeControl(std::string_view window, std::string_view control, int width,
+                     int height) override;
+  void FocusControl(std::string_view window, std::string_view control) override;
   void SetEditText(std::string_view window, std::string_view box,
                    const std::string& bytes) override;
   int EditTextLength(std::string_view window, std::string_view box) override;
@@ -129,9 +137,11 @@ class QtRuntime final : public rt::Runtime {
   bool StoreBegin(rt::StoreId store, std::string* error) override;
   bool StoreCommit(rt::StoreId store, std::string* error) override;
   void StoreRollback(rt::StoreId store) override;
-  std::vector<double> StoreDaysWithText(rt::StoreId store, std::string_view dayField,
-                                        std::string_view textField, double from,
-                                        double to) override;
+  std::vector<rt::DayText> StoreDayTexts(rt::StoreId store, std::string_view dayField,
+                                         std::string_view textField, double from, double to,
+                                         int startBytes) override;
+  std::string AskSaveFileName(std::string_view owner, std::string_view title,
+                              const std::string& suggested, std::string_view filters) override;
   bool FileExists(const std::string& path) override;
   std::string TextToGbkBytes(std::string_view utf8) override;
   bool WriteFileBytes(const std::string& path, const std::string& bytes,

@@ -2,6 +2,7 @@
 // the clock and message boxes.
 #include <sys/stat.h>
 
+#include <QFileDialog>
 #include <QPointer>
 
 #include "runtime/clock.h"
@@ -97,11 +98,11 @@ void QtRuntime::StoreRollback(rt::StoreId store) {
   if (TableStore* s = Store(store)) s->Rollback();
 }
 
-std::vector<double> QtRuntime::StoreDaysWithText(rt::StoreId store, std::string_view dayField,
-                                                 std::string_view textField, double from,
-                                                 double to) {
+std::vector<rt::DayText> QtRuntime::StoreDayTexts(rt::StoreId store, std::string_view dayField,
+                                                  std::string_view textField, double from,
+                                                  double to, int startBytes) {
   TableStore* s = Store(store);
-  return s ? s->DaysWithText(dayField, textField, from, to) : std::vector<double>{};
+  return s ? s->DayTexts(dayField, textField, from, to, startBytes) : std::vector<rt::DayText>{};
 }
 
 bool QtRuntime::FileExists(const std::string& path) {
@@ -139,6 +140,19 @@ int QtRuntime::MessageBox(std::string_view text, unsigned flags,
     }
   }
   return ShowMessageBox(parent, caption, text, flags, &boxes_);
+}
+
+std::string QtRuntime::AskSaveFileName(std::string_view owner, std::string_view title,
+                                       const std::string& suggested, std::string_view filters) {
+  if (options_.saveFileName) return options_.saveFileName(title, suggested);
+  if (ending_) return {};
+  WindowState* ws = Find(owner);
+  // Qt's own dialog: the same look and language on every desktop, and no
+  // portal round trip that can hang without a desktop session.
+  const QString path = QFileDialog::getSaveFileName(ws ? ws->widget.data() : nullptr, Q(title),
+                                                    QString::fromStdString(suggested), Q(filters),
+                                                    nullptr, QFileDialog::DontUseNativeDialog);
+  return path.toStdString();
 }
 
 bool QtRuntime::NoStore(std::string* error) {

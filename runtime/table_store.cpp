@@ -319,23 +319,31 @@ void TableStore::Rollback() {
   if (im.InTransaction()) sqlite3_exec(im.db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-std::vector<double> TableStore::DaysWithText(std::string_view dayField, std::string_view textField,
-                                             double from, double to) {
+std::vector<rt::DayText> TableStore::DayTexts(std::string_view dayField, std::string_view textField,
+                                              double from, double to, int startBytes) {
   Impl& im = *impl_;
-  std::vector<double> days;
+  std::vector<rt::DayText> days;
   const Field* day = im.FindField(dayField);
   const Field* text = im.FindField(textField);
   if (!day || !text || day->kind != rt::kDateTimeField) return days;
   std::string clamp = ClampExpr(day->name, kMinDate, kMaxDate);
   // A day counts by its first record, the one a lookup finds (SQLite takes
   // the bare column of the min(id) row).
-  sqlite3_stmt* s = im.Prepare("SELECT d FROM (SELECT " + clamp + " AS d, " + Quote(text->name) +
-                               " AS t, min(id) FROM records WHERE " + clamp +
+  // The text is a blob, so substr counts bytes.
+  sqlite3_stmt* s = im.Prepare("SELECT d, substr(t, 1, ?3) FROM (SELECT " + clamp + " AS d, " +
+                               Quote(text->name) + " AS t, min(id) FROM records WHERE " + clamp +
                                " BETWEEN ?1 AND ?2 GROUP BY d) WHERE length(t) > 0 ORDER BY d");
   if (!s) return days;
   StmtUse use{s};
   sqlite3_bind_double(s, 1, from);
   sqlite3_bind_double(s, 2, to);
-  while (sqlite3_step(s) == SQLITE_ROW) days.push_back(sqlite3_column_double(s, 0));
+  sqlite3_bind_int(s, 3, std::max(0, startBytes));
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    rt::DayText& d = days.emplace_back();
+    d.day = sqlite3_column_double(s, 0);
+    if (const void* p = sqlite3_column_blob(s, 1)) {
+      d.start.assign(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(s, 1)));
+    }
+  }
   return days;
 }

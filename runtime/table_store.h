@@ -39,8 +39,8 @@ class TableStore {
   bool Begin(std::string* error);
   bool Commit(std::string* error);
   void Rollback();
-  std::vector<double> DaysWithText(std::string_view dayField, std::string_view textField,
-                                   double from, double to);
+  std::vector<rt::DayText> DayTexts(std::string_view dayField, std::string_view textField,
+                                    double from, double to, int startBytes);
 
   // How long a write waits for another connection's write lock (5000 ms by
   // default); applies to stores opened afterwards. Tests shorten it.

@@ -3,6 +3,8 @@
 
 #include <QAbstractButton>
 #include <QCalendarWidget>
+#include <QHash>
+#include <QListWidget>
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
@@ -41,19 +43,51 @@ class ImageButton : public QAbstractButton {
   bool hover_ = false;
 };
 
+// A list whose items may have a run of characters drawn marked (Qt::UserRole:
+// its start, Qt::UserRole + 1: its length, in UTF-16 units).
+class MarkedList : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit MarkedList(QWidget* parent);
+};
+
 // Month calendar telling the user's picks apart from the program's own
 // changes of the selected day.
 class MemoCalendar : public QCalendarWidget {
   Q_OBJECT
  public:
+  // What a cell shows and says besides its number.
+  struct DayText {
+    QString line;  // under the number, when lines are shown
+    bool special = false;
+    QString mark;  // 休, 班
+    QString tooltip;
+  };
+
   explicit MemoCalendar(QWidget* parent);
   void SetDayQuietly(const QDate& day);
   void SetMarkedDays(const QList<QDate>& days);
+  void SetDayTexts(QHash<QDate, DayText> texts, bool showLines);
+  const DayText* TextOf(const QDate& day) const;
+  bool ShowsLines() const { return showLines_; }
+  // The day a cell of the month grid shows (row and column of the view's
+  // model, header row included); invalid for a header cell.
+  QDate DateAtCell(int row, int column) const;
+  // What a screen reader hears for a day: its number, then what the cell
+  // draws under it.
+  QString CellName(const QDate& day) const;
   std::function<void()> onPicked;
   std::function<void()> onDoubleClicked;
   std::function<void()> onPageChanged;
 
+ protected:
+  void paintCell(QPainter* painter, const QRect& rect, QDate date) const override;
+
  private:
+  void ApplyFormats(const QList<QDate>& days);
+
   bool quiet_ = false;
   QList<QDate> marked_;
+  QHash<QDate, DayText> texts_;
+  bool showLines_ = false;
 };

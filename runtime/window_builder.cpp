@@ -5,8 +5,12 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QShortcut>
 
 #include "runtime/builtin_images.h"
 #include "runtime/runtime_core.h"
@@ -129,9 +133,48 @@ void QtRuntime::Build(WindowState& ws) {
         made = new QGroupBox(QString::fromUtf8(c.caption ? c.caption : ""), parent);
         break;
       }
+      case ControlKind::LineEdit: {
+        auto* e = new QLineEdit(QString::fromUtf8(c.caption ? c.caption : ""), parent);
+        e->setClearButtonEnabled(true);
+        QObject::connect(e, &QLineEdit::textEdited, w, [this, wname, cname] {
+          if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::TextChanged);
+        });
+        // Enter in the box: "take what is chosen" (code -1, no item).
+        QObject::connect(e, &QLineEdit::returnPressed, w, [this, wname, cname] {
+          image::EventArgs args;
+          args.code = -1;
+          if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::ItemActivated, args);
+        });
+        made = e;
+        break;
+      }
+      case ControlKind::ListBox: {
+        auto* l = new MarkedList(parent);
+        QObject::connect(l, &QListWidget::itemActivated, w,
+                         [this, wname, cname, l](QListWidgetItem* item) {
+                           image::EventArgs args;
+                           args.code = l->row(item);
+                           if (WindowState* s = Find(wname))
+                             Dispatch(*s, cname, Event::ItemActivated, args);
+                         });
+        made = l;
+        break;
+      }
+      case ControlKind::Label: {
+        auto* l = new QLabel(QString::fromUtf8(c.caption ? c.caption : ""), parent);
+        l->setTextFormat(Qt::PlainText);
+        made = l;
+        break;
+      }
     }
     made->setObjectName(QString::fromUtf8(c.name));
-    made->setAccessibleName(QString::fromUtf8(c.caption ? c.caption : c.name));
+    made->setAccessibleName(QString::fromUtf8(c.accessibleName ? c.accessibleName
+                                              : c.caption      ? c.caption
+                                                               : c.name));
+    if (c.accessibleDescription) {
+      made->setAccessibleDescription(QString::fromUtf8(c.accessibleDescription));
+      made->setToolTip(QString::fromUtf8(c.accessibleDescription));
+    }
     // Text controls get at least the height their font needs, centred on the
     // designed line, so nothing is clipped on a larger font.
     int top = c.top, height = c.height;
@@ -145,6 +188,16 @@ void QtRuntime::Build(WindowState& ws) {
     made->setGeometry(c.left, top, c.width, height);
     made->setVisible(c.visible);
     ws.controls[cname] = made;
+  }
+
+  for (int i = 0; i < d.shortcutCount; ++i) {
+    const image::ShortcutDesc& s = d.shortcuts[i];
+    auto* shortcut = new QShortcut(QKeySequence(QString::fromUtf8(s.keys)), w);
+    shortcut->setContext(Qt::WindowShortcut);
+    const std::string wname = d.name, sname = s.name;
+    QObject::connect(shortcut, &QShortcut::activated, w, [this, wname, sname] {
+      if (WindowState* st = Find(wname)) Dispatch(*st, sname, Event::ShortcutUsed);
+    });
   }
 }
 

@@ -20,6 +20,8 @@ inline constexpr SettingItem kTray{kMainSection, "托盘"};
 inline constexpr SettingItem kMainHidden{kMainSection, "隐藏"};
 inline constexpr SettingItem kStartAtBoot{kMainSection, "开机启动"};
 inline constexpr SettingItem kReturnToToday{kMainSection, "记录后回到今天"};
+// Missing means off: the calendar looks as it did before the option existed.
+inline constexpr SettingItem kShowLunar{kMainSection, "显示农历"};
 
 // TodayMemoWindow and memo entry.
 inline constexpr SettingItem kPlacementMode{kTodaySection, "模式"};

@@ -288,12 +288,21 @@ TEST(TableStore, CursorFindAndAppendOrder) {
   EXPECT_EQ(Text(store->Read("事情")), "r0");
   EXPECT_FALSE(store->Find({"没有", kMinDate, kMaxDate, 100}));
 
-  EXPECT_EQ(store->DaysWithText("日期", "事情", 100, 500), (std::vector<double>{100, 300, 500}));
+  const auto daysOf = [&store](double from, double to) {
+    std::vector<double> out;
+    for (const rt::DayText& d : store->DayTexts("日期", "事情", from, to, 0)) out.push_back(d.day);
+    return out;
+  };
+  EXPECT_EQ(daysOf(100, 500), (std::vector<double>{100, 300, 500}));
   ASSERT_TRUE(store->Append({700.0, std::string()}, &error));
   ASSERT_TRUE(store->Append({800.0, rt::Value{}}, &error));
   ASSERT_TRUE(store->Append({900.0, std::string(" ")}, &error));
-  EXPECT_EQ(store->DaysWithText("日期", "事情", 600, kMaxDate),
-            (std::vector<double>{900, kMaxDate}));
+  EXPECT_EQ(daysOf(600, kMaxDate), (std::vector<double>{900, kMaxDate}));
+  // The starts are bytes of the first record of each day.
+  const std::vector<rt::DayText> starts = store->DayTexts("日期", "事情", 100, 500, 2);
+  ASSERT_EQ(starts.size(), 3u);
+  EXPECT_EQ(starts[0].start, "r1");
+  EXPECT_EQ(store->DayTexts("日期", "事情", 900, 900, 8)[0].start, " ");
 }
 
 TEST(TableStore, ValuesRoundTripAndPersist) {

@@ -6,6 +6,7 @@
 
 #include "base/program.h"
 #include "base/textnum.h"
+#include "memo/calendar.h"
 #include "settings/settings.h"
 #include "system/start_at_boot.h"
 #include "today/placement.h"
@@ -50,6 +51,7 @@ void LoadOptionsWindow(image::EventArgs&) {
   ShowFlag(ctl::kStartAtBootBox, item::kStartAtBoot);
   ShowFlag(ctl::kTrayBox, item::kTray);
   ShowFlag(ctl::kReturnToTodayBox, item::kReturnToToday);
+  ShowFlag(ctl::kShowLunarBox, item::kShowLunar);
 }
 
 // The options write at once and are not reported when the file cannot be
@@ -92,6 +94,13 @@ void OnStartAtBootBox(image::EventArgs&) {
 void OnTrayBox(image::EventArgs&) {
   (void)WriteFlagSetting(item::kTray, Checked(ctl::kTrayBox));
   ApplyTrayIcon();
+}
+
+void OnShowLunarBox(image::EventArgs&) {
+  (void)WriteFlagSetting(item::kShowLunar, Checked(ctl::kShowLunarBox));
+  ApplyCalendarLayout();
+  MarkMemoDays();
+  PlaceTodayWindow();
 }
 
 void OnReturnToTodayBox(image::EventArgs&) {

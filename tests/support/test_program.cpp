@@ -103,7 +103,8 @@ void TestProgram::MakeRuntime() {
   SetRuntime(runtime_);
   // Tests call the program's routines without the entry: decide here what
   // the entry decides first.
-  if (!DecideFileLocations(Rt().ProgramDirectory(), nullptr)) throw std::runtime_error("no program directory");
+  if (!DecideFileLocations(Rt().ProgramDirectory(), nullptr))
+    throw std::runtime_error("no program directory");
 }
 
 void TestProgram::Restart() {

@@ -1,0 +1,107 @@
+#include "app/command_line.h"
+
+#include <cstdio>
+
+#ifndef TAMSIVO_VERSION
+#define TAMSIVO_VERSION "0"
+#endif
+
+namespace cmdline {
+namespace {
+
+constexpr const char* kUsage =
+    "用法：tamsivo [--help] [--version] [--export 文件] [--restore 备份文件]\n";
+
+constexpr const char* kHelp =
+    "Tamsivo：一天一条备忘录的月历，今天的备忘录常在眼前。\n"
+    "\n"
+    "不带选项时打开日历窗口和今天备忘录窗口。\n"
+    "\n"
+    "  --export 文件        把全部备忘录按日期先后导出到文件，格式由扩展名决定：\n"
+    "                       .md（Markdown）、.txt（纯文本）、.csv（表格）、.ics（日历）；\n"
+    "                       不需要图形界面\n"
+    "  --restore 备份文件   在程序没有运行时，用这个备份替换备忘录数据文件；\n"
+    "                       原来的数据文件改名保留，不会删除\n"
+    "  --help               显示这段说明后退出\n"
+    "  --version            显示版本后退出\n"
+    "\n"
+    "退出状态：0 成功，1 失败，2 命令行有误。\n";
+
+struct Option {
+  const char* name;
+  Action action;
+  bool takesFile;
+};
+constexpr Option kOptions[] = {{"--help", Action::kHelp, false},
+                               {"--version", Action::kVersion, false},
+                               {"--export", Action::kExport, true},
+                               {"--restore", Action::kRestore, true}};
+
+Request UsageError(std::string error) {
+  Request r;
+  r.action = Action::kUsageError;
+  r.error = std::move(error);
+  return r;
+}
+
+}  // namespace
+
+Request Parse(const std::vector<std::string>& arguments) {
+  Request request;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    Action action = Action::kRunWindows;
+    std::string value;
+    bool takesFile = false;
+    for (const auto& [name, kind, file] : kOptions) {
+      const std::string option = name;
+      if (a == option || (file && a.starts_with(option + "="))) {
+        action = kind;
+        takesFile = file;
+        if (a.size() > option.size()) value = a.substr(option.size() + 1);
+      }
+    }
+    if (action == Action::kRunWindows) {
+      return UsageError(a.starts_with("-") ? "无法识别的选项“" + a + "”" : "多余的参数“" + a + "”");
+    }
+    if (takesFile && a.find('=') == std::string::npos) {
+      if (i + 1 == arguments.size()) return UsageError("选项“" + a + "”后面要跟一个文件名");
+      value = arguments[++i];
+    }
+    if (takesFile && value.empty()) return UsageError("选项“" + a + "”的文件名是空的");
+    // Help and version win over anything else; two file actions are one too many.
+    if (request.action == Action::kHelp || request.action == Action::kVersion) continue;
+    if (action == Action::kHelp || action == Action::kVersion ||
+        request.action == Action::kRunWindows) {
+      request.action = action;
+      request.file = value;
+      continue;
+    }
+    return UsageError("--export 和 --restore 一次只能用一个");
+  }
+  return request;
+}
+
+int Run(const Request& request) {
+  switch (request.action) {
+    case Action::kHelp:
+      std::fputs(kHelp, stdout);
+      std::fputs(kUsage, stdout);
+      return 0;
+    case Action::kVersion:
+      std::printf("tamsivo %s\n", TAMSIVO_VERSION);
+      return 0;
+    case Action::kUsageError:
+      std::fprintf(stderr, "tamsivo：%s。\n%s请用 tamsivo --help 查看说明。\n",
+                   request.error.c_str(), kUsage);
+      return 2;
+    case Action::kExport:
+    case Action::kRestore:
+    case Action::kRunWindows:
+      break;
+  }
+  std::fputs("tamsivo：这个选项还没有实现。\n", stderr);
+  return 1;
+}
+
+}  // namespace cmdline

@@ -1,0 +1,158 @@
+#include "lunar/holidays.h"
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace lunar {
+namespace {
+
+constexpr std::string_view kOff = "休";
+constexpr std::string_view kWork = "班";
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr int kLongestRange = 31;  // no notice gives a longer break
+
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (IsSpace(s.front()) || s.front() == '\r')) s.remove_prefix(1);
+  while (!s.empty() && (IsSpace(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+// Splits off the first whitespace-separated token.
+std::string_view NextToken(std::string_view& rest) {
+  size_t end = 0;
+  while (end < rest.size() && !IsSpace(rest[end])) ++end;
+  const std::string_view token = rest.substr(0, end);
+  rest = Trim(rest.substr(end));
+  return token;
+}
+
+bool LooksLikeDate(std::string_view s) {
+  return s.size() == 10 && s[4] == '-' && s[7] == '-' &&
+         std::isdigit(static_cast<unsigned char>(s[0]));
+}
+
+std::optional<CivilDate> ParseDate(std::string_view s) {
+  if (!LooksLikeDate(s)) return std::nullopt;
+  int fields[3] = {0, 0, 0};
+  const size_t starts[3] = {0, 5, 8}, lengths[3] = {4, 2, 2};
+  for (int i = 0; i < 3; ++i) {
+    for (char c : s.substr(starts[i], lengths[i])) {
+      if (c < '0' || c > '9') return std::nullopt;
+      fields[i] = fields[i] * 10 + (c - '0');
+    }
+  }
+  const CivilDate date{fields[0], fields[1], fields[2]};
+  if (!IsValid(date)) return std::nullopt;
+  return date;
+}
+
+std::string Text(CivilDate d) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
+  return buf;
+}
+
+// Parses one non-comment line into `days`; returns the reason it is
+// malformed, or an empty string.
+std::string ParseLine(std::string_view line, int year, std::map<int, HolidayMark>& days) {
+  std::string_view rest = line;
+  const std::string_view mark = NextToken(rest);
+  if (mark != kOff && mark != kWork)
+    return "expected 休 or 班 at the start of the line, found \"" + std::string(mark) + "\"";
+  const std::string_view firstText = NextToken(rest);
+  const auto first = ParseDate(firstText);
+  if (!first) return "\"" + std::string(firstText) + "\" is not a date (YYYY-MM-DD)";
+  CivilDate last = *first;
+  std::string_view peek = rest;
+  if (LooksLikeDate(NextToken(peek))) {
+    const std::string_view lastText = NextToken(rest);
+    const auto parsed = ParseDate(lastText);
+    if (!parsed) return "\"" + std::string(lastText) + "\" is not a date (YYYY-MM-DD)";
+    last = *parsed;
+  }
+  const std::string_view name = NextToken(rest);
+  if (name.empty()) return "the holiday's name is missing";
+  if (!rest.empty()) return "unexpected \"" + std::string(rest) + "\" after the name";
+  if (last < *first) return "the range ends before it starts";
+  const int from = DayNumber(*first), to = DayNumber(last);
+  if (to - from >= kLongestRange) return "a range longer than 31 days";
+  for (const CivilDate d : {*first, last}) {
+    if (d.year != year && !(d.year == year - 1 && d.month == 12))
+      return Text(d) + " lies outside " + std::to_string(year) + " (and the December before it)";
+  }
+  const HolidayMark value{mark == kOff ? HolidayKind::kOff : HolidayKind::kWork, std::string(name)};
+  for (int day = from; day <= to; ++day) {
+    if (!days.emplace(day, value).second) return Text(FromDayNumber(day)) + " is listed twice";
+  }
+  return {};
+}
+
+}  // namespace
+
+HolidaySchedule ParseHolidays(std::string_view text, int year) {
+  HolidaySchedule schedule;
+  if (text.substr(0, kBom.size()) == kBom) text.remove_prefix(kBom.size());
+  for (int number = 1; !text.empty(); ++number) {
+    const size_t end = text.find('\n');
+    const std::string_view line = Trim(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    if (line.empty() || line.front() == '#') continue;
+    std::string reason = ParseLine(line, year, schedule.days);
+    if (!reason.empty()) schedule.problems.push_back({{}, number, std::move(reason)});
+  }
+  if (!schedule.ok()) schedule.days.clear();
+  return schedule;
+}
+
+HolidayCalendar::HolidayCalendar(std::vector<std::filesystem::path> dirs)
+    : dirs_(std::move(dirs)) {}
+
+const HolidayCalendar::Year& HolidayCalendar::Load(int year) {
+  if (auto it = years_.find(year); it != years_.end()) return it->second;
+  Year& result = years_[year];
+  for (const auto& dir : dirs_) {
+    const auto path = dir / (std::to_string(year) + ".txt");
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) continue;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+      problems_.push_back({path.string(), 0, "cannot be read"});
+      continue;
+    }
+    HolidaySchedule schedule = ParseHolidays(text.str(), year);
+    if (!schedule.ok()) {
+      for (auto& p : schedule.problems) problems_.push_back({path.string(), p.line, p.reason});
+      continue;
+    }
+    result = {true, path, std::move(schedule.days)};
+    break;
+  }
+  return result;
+}
+
+const HolidayMark* HolidayCalendar::Find(CivilDate date) {
+  const int number = DayNumber(date);
+  for (int year : {date.year, date.year + 1}) {
+    if (year != date.year && date.month != 12) break;
+    const Year& y = Load(year);
+    if (auto it = y.days.find(number); it != y.days.end()) return &it->second;
+  }
+  return nullptr;
+}
+
+bool HolidayCalendar::HasData(int year) { return Load(year).hasData; }
+
+std::filesystem::path HolidayCalendar::SourceOf(int year) { return Load(year).source; }
+
+void HolidayCalendar::Reload() {
+  years_.clear();
+  problems_.clear();
+}
+
+}  // namespace lunar

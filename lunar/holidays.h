@@ -1,0 +1,81 @@
+// Public holidays and adjusted working days (休/班) from plain text files.
+//
+// One UTF-8 file per year, named <year>.txt:
+//
+//   # 国务院办公厅关于2026年部分节假日安排的通知 (国办发明电〔2025〕7号, 2025-11-04)
+//   休 2026-01-01 2026-01-03 元旦
+//   班 2026-01-04 元旦
+//
+// A line is a mark (休 or 班), a first day, an optional last day (inclusive)
+// and the holiday's name, separated by spaces or tabs; the name has none. Blank lines and lines
+// starting with # are ignored; CR LF endings and a leading byte-order mark are accepted. Days
+// belong to the file's year, or to the December before it (a notice may move a working day there).
+// Any malformed line rejects the whole file: a half-read schedule would show wrong days off.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lunar/civil_date.h"
+
+namespace lunar {
+
+enum class HolidayKind { kOff, kWork };  // 休, 班
+
+struct HolidayMark {
+  HolidayKind kind;
+  std::string name;
+  friend bool operator==(const HolidayMark&, const HolidayMark&) = default;
+};
+
+struct HolidayProblem {
+  std::string file;  // empty for text parsed directly
+  int line = 0;      // 1-based; 0 for a problem with the file as a whole
+  std::string reason;
+};
+
+struct HolidaySchedule {
+  std::map<int, HolidayMark> days;       // by DayNumber
+  std::vector<HolidayProblem> problems;  // non-empty: the text was rejected
+
+  bool ok() const { return problems.empty(); }
+};
+
+// Parses the text of `year`'s file.
+HolidaySchedule ParseHolidays(std::string_view text, int year);
+
+// 休/班 data read on demand from <dir>/<year>.txt, taking each year from the
+// first directory that holds a valid file for it (the user's data directory
+// before the installed one). A rejected file is reported in Problems() and
+// the next directory is tried.
+class HolidayCalendar {
+ public:
+  explicit HolidayCalendar(std::vector<std::filesystem::path> dirs);
+
+  // The mark for a day, or nullptr.
+  const HolidayMark* Find(CivilDate date);
+  bool HasData(int year);
+  // The file a year's data came from; empty when the year has none.
+  std::filesystem::path SourceOf(int year);
+  const std::vector<HolidayProblem>& Problems() const { return problems_; }
+  // Forgets what was read, so edited files are read again.
+  void Reload();
+
+ private:
+  struct Year {
+    bool hasData = false;
+    std::filesystem::path source;
+    std::map<int, HolidayMark> days;
+  };
+  const Year& Load(int year);
+
+  std::vector<std::filesystem::path> dirs_;
+  std::map<int, Year> years_;
+  std::vector<HolidayProblem> problems_;
+};
+
+}  // namespace lunar
