@@ -1,0 +1,205 @@
+#include "archive/export.h"
+
+#include <libical/ical.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <ctime>
+#include <string_view>
+
+#include "archive/fold.h"
+#include "archive/memo_db.h"
+#include "archive/staged_file.h"
+#include "util/file_io.h"
+#include "util/text.h"
+
+namespace archive {
+namespace {
+
+enum class Format { kMarkdown, kText, kCsv, kCalendar };
+
+bool FormatOf(const std::string& target, Format* format) {
+  const std::string name = fileio::FileNameOf(target);
+  const std::size_t dot = name.rfind('.');
+  const std::string ext = dot == std::string::npos ? "" : text::AsciiLowerCopy(name.substr(dot));
+  if (ext == ".md") {
+    *format = Format::kMarkdown;
+  } else if (ext == ".txt") {
+    *format = Format::kText;
+  } else if (ext == ".csv") {
+    *format = Format::kCsv;
+  } else if (ext == ".ics") {
+    *format = Format::kCalendar;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// One memo per call, in order; nothing is kept between memos but the
+// calendar's frame.
+class Writer {
+ public:
+  Writer(Format format, StagedFile* out) : format_(format), out_(out) {}
+
+  void Begin();
+  void Memo(double day, std::string_view memo);
+  void End() { out_->Write(footer_); }
+
+ private:
+  void Csv(double day, std::string_view memo);
+  void Calendar(double day, std::string_view memo);
+
+  const Format format_;
+  StagedFile* const out_;
+  bool first_ = true;
+  std::string footer_;
+  icaltimetype stamp_{};
+};
+
+void Writer::Begin() {
+  if (format_ == Format::kCsv) {
+    out_->Write("\xEF\xBB\xBF日期,备忘录\r\n");
+  } else if (format_ == Format::kCalendar) {
+    // The calendar's own lines come from libical too: rendered empty, and
+    // the events streamed in between its head and its END line.
+    icalcomponent* calendar = icalcomponent_new_vcalendar();
+    icalcomponent_add_property(calendar, icalproperty_new_prodid("-//Tamsivo//备忘录//ZH"));
+    icalcomponent_add_property(calendar, icalproperty_new_version("2.0"));
+    char* rendered = icalcomponent_as_ical_string_r(calendar);
+    const std::string whole = rendered ? rendered : "";
+    icalmemory_free_buffer(rendered);
+    icalcomponent_free(calendar);
+    const std::size_t end = whole.rfind("END:VCALENDAR");
+    out_->Write(whole.substr(0, end));
+    footer_ = end == std::string::npos ? "" : whole.substr(end);
+    stamp_ = icaltime_from_timet_with_zone(std::time(nullptr), 0, icaltimezone_get_utc_timezone());
+  }
+}
+
+void Writer::Memo(double day, std::string_view memo) {
+  switch (format_) {
+    case Format::kMarkdown:
+    case Format::kText:
+      out_->Write(first_ ? "" : "\n");
+      out_->Write(format_ == Format::kMarkdown ? "## " + ChineseDate(day) + "\n\n"
+                                               : ChineseDate(day) + "\n");
+      out_->Write(memo);
+      if (memo.empty() || memo.back() != '\n') out_->Write("\n");
+      break;
+    case Format::kCsv:
+      Csv(day, memo);
+      break;
+    case Format::kCalendar:
+      Calendar(day, memo);
+      break;
+  }
+  first_ = false;
+}
+
+void Writer::Csv(double day, std::string_view memo) {
+  out_->Write(IsoDate(day) + ",");
+  if (memo.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out_->Write(memo);
+  } else {
+    std::string quoted = "\"";
+    for (char c : memo) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    out_->Write(quoted + "\"");
+  }
+  out_->Write("\r\n");
+}
+
+// iCalendar text is UTF-8 with LF breaks and no other controls.
+std::string CalendarText(std::string_view memo) {
+  std::string out;
+  out.reserve(memo.size());
+  char32_t cp = 0;
+  for (std::size_t pos = 0; pos < memo.size();) {
+    const std::size_t size = CharacterAt(memo, pos, &cp);
+    if (cp == '\r') {
+      out += '\n';
+      if (pos + 1 < memo.size() && memo[pos + 1] == '\n') ++pos;
+    } else if (cp >= 0x20 || cp == '\n' || cp == '\t') {
+      AppendUtf8(&out, cp);
+    }
+    pos += size;
+  }
+  return out;
+}
+
+icaltimetype DateOf(double day) {
+  const CivilDay c = ToCivil(day);
+  icaltimetype t = icaltime_null_date();
+  t.year = c.year;
+  t.month = c.month;
+  t.day = c.day;
+  return t;
+}
+
+void Writer::Calendar(double day, std::string_view memo) {
+  const std::string description = CalendarText(memo);
+  std::string summary;
+  for (std::string_view line : text::SplitLines(description)) {
+    summary = std::string(text::Trim(line));
+    if (!summary.empty()) break;
+  }
+  const std::string date = IsoDate(day);
+  const std::string uid = date.substr(0, 4) + date.substr(5, 2) + date.substr(8, 2) + "@tamsivo";
+  icalcomponent* event = icalcomponent_new_vevent();
+  icalcomponent_add_property(event, icalproperty_new_uid(uid.c_str()));
+  icalcomponent_add_property(event, icalproperty_new_dtstamp(stamp_));
+  icalcomponent_add_property(event, icalproperty_new_dtstart(DateOf(day)));
+  icalcomponent_add_property(event, icalproperty_new_dtend(DateOf(std::trunc(day) + 1)));
+  icalcomponent_add_property(event, icalproperty_new_summary(summary.c_str()));
+  icalcomponent_add_property(event, icalproperty_new_description(description.c_str()));
+  char* rendered = icalcomponent_as_ical_string_r(event);
+  icalcomponent_free(event);
+  if (rendered) out_->Write(rendered);
+  icalmemory_free_buffer(rendered);
+}
+
+}  // namespace
+
+bool ExportMemos(const std::string& storeFile, const std::string& target, int* count,
+                 std::string* error) {
+  if (count) *count = 0;
+  Format format{};
+  if (!FormatOf(target, &format)) {
+    *error =
+        "不支持这种文件类型。可以导出为：.md（Markdown）、.txt（纯文本）、.csv（表格）、"
+        ".ics（日历）";
+    return false;
+  }
+  const Db db = OpenDb(storeFile, true, error);
+  if (!db || !Exec(db.get(), "BEGIN", error)) return false;
+  // The memo a day shows is its first record's, as the program's day
+  // lookup finds it.
+  Statement memos = Prepare(db.get(),
+                            "SELECT d, t FROM (SELECT " + std::string(kDayExpr) +
+                                R"( AS d, "事情" AS t, min(id) FROM records WHERE d IS NOT NULL )"
+                                "GROUP BY d) WHERE length(t) > 0 ORDER BY d",
+                            error);
+  if (!memos) return false;
+  StagedFile out;
+  if (!out.Open(target, 0666 & ~fileio::CurrentUmask(), error)) return false;
+  Writer writer(format, &out);
+  writer.Begin();
+  int written = 0, rc;
+  while ((rc = sqlite3_step(memos.get())) == SQLITE_ROW) {
+    const void* bytes = sqlite3_column_blob(memos.get(), 1);
+    const std::string_view memo(static_cast<const char*>(bytes),
+                                sqlite3_column_bytes(memos.get(), 1));
+    writer.Memo(sqlite3_column_double(memos.get(), 0), memo);
+    ++written;
+  }
+  if (rc != SQLITE_DONE) {
+    *error = "无法读取备忘录：" + Reason(db.get(), rc);
+    return false;
+  }
+  writer.End();
+  if (!out.Commit(error)) return false;
+  if (count) *count = written;
+  return true;
+}
+
+}  // namespace archive

@@ -1,0 +1,23 @@
+// Every memo with text, oldest day first, written to one file in the format
+// its extension names (any letter case):
+//   .md   a "## 2026年12月7日" heading per day, then the text as it is
+//   .txt  the day on a line, the text, a blank line between days
+//   .csv  RFC 4180 with a UTF-8 byte order mark (spreadsheet programs take a
+//         file without one for the system's code page); header 日期,备忘录,
+//         days as 2026-12-07
+//   .ics  iCalendar: one all-day event per day, the first line of the memo
+//         as its summary and the whole text as its description
+#pragma once
+
+#include <string>
+
+namespace archive {
+
+// Reads the store through a read-only connection of its own in one read
+// transaction, so the file is one state of the store even while the
+// program saves, and writes the file under a temporary name renamed into
+// place when whole. `count` gets the number of memos written.
+bool ExportMemos(const std::string& storeFile, const std::string& target, int* count,
+                 std::string* error);
+
+}  // namespace archive

@@ -1,0 +1,540 @@
+#include "archive/search.h"
+
+#include <sqlite3.h>
+#include <string.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <set>
+#include <unordered_set>
+
+#include "archive/fold.h"
+#include "archive/memo_db.h"
+#include "util/text.h"
+
+namespace archive {
+namespace {
+
+// The index: search_folded holds the folded text of the memo each day shows
+// (the record a day lookup finds, with text), search_index its trigrams
+// (external content, no positions: a match is confirmed on the folded text,
+// which keeps the index small), search_folded_days the day of each indexed
+// id without reading its text, search_pending the ids the triggers saw
+// change. The triggers need nothing but plain SQL, so the program's own
+// connection runs them unchanged.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE search_state(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE search_pending(id INTEGER PRIMARY KEY);
+CREATE TABLE search_folded(id INTEGER PRIMARY KEY, day REAL NOT NULL, folded TEXT NOT NULL);
+CREATE INDEX search_folded_days ON search_folded(id, day);
+CREATE VIRTUAL TABLE search_index USING fts5(folded, content='search_folded',
+  content_rowid='id', tokenize='trigram case_sensitive 1', detail=none, columnsize=0);
+CREATE TRIGGER search_records_insert AFTER INSERT ON records BEGIN
+  INSERT OR IGNORE INTO search_pending(id) VALUES(NEW.id);
+END;
+CREATE TRIGGER search_records_update AFTER UPDATE ON records BEGIN
+  INSERT OR IGNORE INTO search_pending(id) VALUES(OLD.id);
+  INSERT OR IGNORE INTO search_pending(id) VALUES(NEW.id);
+END;
+CREATE TRIGGER search_records_delete AFTER DELETE ON records BEGIN
+  INSERT OR IGNORE INTO search_pending(id) VALUES(OLD.id);
+END;
+INSERT INTO search_pending(id) SELECT id FROM records;
+)sql";
+
+constexpr const char* kDrop = R"sql(
+DROP TRIGGER IF EXISTS search_records_insert;
+DROP TRIGGER IF EXISTS search_records_update;
+DROP TRIGGER IF EXISTS search_records_delete;
+DROP TABLE IF EXISTS search_index;
+DROP INDEX IF EXISTS search_folded_days;
+DROP TABLE IF EXISTS search_folded;
+DROP TABLE IF EXISTS search_pending;
+DROP TABLE IF EXISTS search_state;
+)sql";
+
+// Objects a whole index has; one missing (a trigger dropped by hand, a
+// half-copied file) means changes may have gone unseen.
+constexpr const char* kObjects[] = {
+    "search_state", "search_pending",        "search_folded",         "search_folded_days",
+    "search_index", "search_records_insert", "search_records_update", "search_records_delete"};
+
+// A write transaction of the index gives the program's saves a turn after
+// about this long.
+constexpr auto kBatchTime = std::chrono::milliseconds(100);
+
+// Characters of context before the match in an excerpt, and its length.
+constexpr std::size_t kExcerptBefore = 12;
+constexpr std::size_t kExcerptChars = 40;
+
+std::string Column(sqlite3_stmt* s, int i) {
+  const void* p = sqlite3_column_blob(s, i);
+  return p ? std::string(static_cast<const char*>(p), sqlite3_column_bytes(s, i)) : std::string();
+}
+
+void BindText(sqlite3_stmt* s, int i, std::string_view text) {
+  sqlite3_bind_text64(s, i, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+// The FTS query for a folded query of three characters or more: every
+// third trigram and the last, each quoted so nothing in it is an operator.
+// It finds candidates; the folded text confirms them.
+std::string TrigramQuery(std::string_view folded) {
+  std::vector<std::size_t> starts;
+  char32_t cp = 0;
+  for (std::size_t pos = 0; pos < folded.size(); pos += CharacterAt(folded, pos, &cp)) {
+    starts.push_back(pos);
+  }
+  starts.push_back(folded.size());
+  const std::size_t chars = starts.size() - 1;
+  std::string query;
+  auto add = [&](std::size_t first) {
+    std::string_view gram = folded.substr(starts[first], starts[first + 3] - starts[first]);
+    query += query.empty() ? "\"" : " AND \"";
+    for (char c : gram) query += c == '"' ? std::string("\"\"") : std::string(1, c);
+    query += '"';
+  };
+  for (std::size_t i = 0; i + 3 <= chars; i += 3) add(i);
+  if (chars % 3 != 0) add(chars - 3);
+  return query;
+}
+
+// One line of the original text around character `at`, with the match of
+// `length` characters placed within it.
+void MakeExcerpt(std::string_view original, std::size_t at, std::size_t length, SearchHit* hit) {
+  const std::size_t total = CountCharacters(original);
+  std::size_t first = at > kExcerptBefore ? at - kExcerptBefore : 0;
+  const std::size_t last = std::min(total, std::max(first + kExcerptChars, at + 1));
+  if (last - first < kExcerptChars) first = last > kExcerptChars ? last - kExcerptChars : 0;
+  std::string out = first > 0 ? "…" : "";
+  std::size_t outChars = first > 0 ? 1 : 0;
+  std::size_t pos = ByteOffsetOfCharacter(original, first);
+  int start = -1, end = -1;
+  char32_t cp = 0;
+  for (std::size_t index = first; index < last; ++index) {
+    if (index == at) start = static_cast<int>(outChars);
+    if (index == at + length) end = static_cast<int>(outChars);
+    pos += CharacterAt(original, pos, &cp);
+    // Line breaks and tabs become spaces, one for one, so the excerpt is a
+    // line and positions stay simple.
+    AppendUtf8(&out, cp < 0x20 || cp == 0x7f ? U' ' : cp);
+    ++outChars;
+  }
+  if (end < 0) end = static_cast<int>(outChars);
+  if (last < total) out += "…";
+  hit->excerpt = std::move(out);
+  hit->matchStart = start < 0 ? 0 : start;
+  hit->matchLength = start < 0 ? 0 : end - start;
+}
+
+// search_contains(text, part): a plain byte search, much faster than
+// instr() on text that does not hold the part. Folded text is well-formed
+// UTF-8, so a byte match is a character match.
+void ContainsFunction(sqlite3_context* context, int, sqlite3_value** args) {
+  const void* text = sqlite3_value_blob(args[0]);
+  const void* part = sqlite3_value_blob(args[1]);
+  const int partBytes = sqlite3_value_bytes(args[1]);
+  sqlite3_result_int(context,
+                     text && part && ::memmem(text, sqlite3_value_bytes(args[0]), part, partBytes));
+}
+
+}  // namespace
+
+struct MemoSearch::Impl {
+  Db owner;
+  sqlite3* db = nullptr;
+  bool checked = false;  // structure and counts looked at on this connection
+
+  bool InTransaction() const { return !sqlite3_get_autocommit(db); }
+  void Rollback() {
+    if (InTransaction()) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+
+  // Whether every object is there and folded the way this build folds.
+  bool IndexUsable(bool* usable, std::string* error) {
+    Statement s = Prepare(
+        db, "SELECT name FROM sqlite_master WHERE name LIKE 'search\\_%' ESCAPE '\\'", error);
+    if (!s) return false;
+    std::set<std::string> names;
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) names.insert(Column(s.get(), 0));
+    if (rc != SQLITE_DONE) {
+      *error = Reason(db, rc);
+      return false;
+    }
+    *usable = true;
+    for (const char* name : kObjects) *usable = *usable && names.count(name) > 0;
+    if (!*usable) return true;
+    Statement state = Prepare(db, "SELECT value FROM search_state WHERE key = 'fold'", error);
+    if (!state) return false;
+    rc = sqlite3_step(state.get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      *error = Reason(db, rc);
+      return false;
+    }
+    *usable = rc == SQLITE_ROW && Column(state.get(), 0) == FoldSignature();
+    return true;
+  }
+
+  // Drops whatever index there is and starts a new one: every record is
+  // pending, and Drain folds them in batches.
+  bool Rebuild(std::string* error) {
+    std::fprintf(stderr, "tamsivo: building the search index\n");
+    if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
+    bool ok = Exec(db, kDrop, error) && Exec(db, kSchema, error);
+    if (ok) {
+      Statement s = Prepare(db, "INSERT INTO search_state(key, value) VALUES('fold', ?1)", error);
+      ok = s != nullptr;
+      if (ok) {
+        BindText(s.get(), 1, FoldSignature());
+        const int rc = sqlite3_step(s.get());
+        if (rc != SQLITE_DONE) {
+          *error = Reason(db, rc);
+          ok = false;
+        }
+      }
+    }
+    if (ok) ok = Exec(db, "COMMIT", error);
+    if (!ok) Rollback();
+    return ok;
+  }
+
+  // Runs a query that gives one row and hands the row to `read`.
+  template <typename Read>
+  bool OneRow(std::string_view sql, std::string* error, Read read) {
+    Statement s = Prepare(db, sql, error);
+    if (!s) return false;
+    const int rc = sqlite3_step(s.get());
+    if (rc != SQLITE_ROW) {
+      *error = Reason(db, rc);
+      return false;
+    }
+    read(s.get());
+    return true;
+  }
+
+  // Whether the triggers noted changes the index has not taken in yet.
+  bool Pending(bool* any, std::string* error) {
+    return OneRow("SELECT EXISTS(SELECT 1 FROM search_pending)", error,
+                  [&](sqlite3_stmt* s) { *any = sqlite3_column_int(s, 0) != 0; });
+  }
+
+  // Folds pending records into the index, one short transaction at a time;
+  // takes no write lock when there is nothing to do.
+  bool Drain(std::string* error) {
+    for (bool more = true; more;) {
+      bool any = false;
+      if (!Pending(&any, error)) return false;
+      if (!any) return true;
+      if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
+      if (!DrainBatch(&more, error) || !Exec(db, "COMMIT", error)) {
+        Rollback();
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool Step(sqlite3_stmt* s, std::string* error) {
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc == SQLITE_DONE || rc == SQLITE_ROW) return true;
+    *error = Reason(db, rc);
+    return false;
+  }
+
+  bool DrainBatch(bool* more, std::string* error) {
+    const auto until = std::chrono::steady_clock::now() + kBatchTime;
+    Statement pending = Prepare(db, "SELECT id FROM search_pending ORDER BY id LIMIT 256", error);
+    Statement oldDay = Prepare(db, "SELECT day FROM search_folded WHERE id = ?1", error);
+    Statement newDay =
+        Prepare(db, "SELECT " + std::string(kDayExpr) + " FROM records WHERE id = ?1", error);
+    Statement sameDay = Prepare(
+        db, "SELECT id FROM records WHERE " + std::string(kDayExpr) + " = ?1 ORDER BY id", error);
+    Statement indexed = Prepare(db, "SELECT folded FROM search_folded WHERE id = ?1", error);
+    Statement unindex = Prepare(
+        db, "INSERT INTO search_index(search_index, rowid, folded) VALUES('delete', ?1, ?2)",
+        error);
+    Statement forget = Prepare(db, "DELETE FROM search_folded WHERE id = ?1", error);
+    Statement add =
+        Prepare(db, "INSERT INTO search_folded(id, day, folded) VALUES(?1, ?2, ?3)", error);
+    Statement addIndex =
+        Prepare(db, "INSERT INTO search_index(rowid, folded) VALUES(?1, ?2)", error);
+    Statement text = Prepare(db, R"(SELECT "事情" FROM records WHERE id = ?1)", error);
+    Statement done = Prepare(db, "DELETE FROM search_pending WHERE id = ?1", error);
+    if (!pending || !oldDay || !newDay || !sameDay || !indexed || !unindex || !forget || !add ||
+        !addIndex || !text || !done) {
+      return false;
+    }
+    *more = true;
+    while (*more && std::chrono::steady_clock::now() < until) {
+      std::vector<sqlite3_int64> ids;
+      int rc;
+      while ((rc = sqlite3_step(pending.get())) == SQLITE_ROW) {
+        ids.push_back(sqlite3_column_int64(pending.get(), 0));
+      }
+      sqlite3_reset(pending.get());
+      if (rc != SQLITE_DONE) {
+        *error = Reason(db, rc);
+        return false;
+      }
+      *more = !ids.empty();
+      // A change can move which record a day shows: every day an id was
+      // indexed under or now belongs to is worked out again whole.
+      std::set<double> days;
+      for (sqlite3_int64 id : ids) {
+        for (sqlite3_stmt* s : {oldDay.get(), newDay.get()}) {
+          sqlite3_bind_int64(s, 1, id);
+          if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) != SQLITE_NULL) {
+            days.insert(sqlite3_column_double(s, 0));
+          }
+          sqlite3_reset(s);
+        }
+      }
+      std::unordered_set<sqlite3_int64> stale(ids.begin(), ids.end());
+      std::vector<std::pair<double, sqlite3_int64>> shown;
+      for (double day : days) {
+        sqlite3_bind_double(sameDay.get(), 1, day);
+        bool first = true;
+        while ((rc = sqlite3_step(sameDay.get())) == SQLITE_ROW) {
+          const sqlite3_int64 id = sqlite3_column_int64(sameDay.get(), 0);
+          stale.insert(id);
+          // The first record of a day is the one a day lookup finds.
+          if (first) shown.emplace_back(day, id);
+          first = false;
+        }
+        sqlite3_reset(sameDay.get());
+        if (rc != SQLITE_DONE) {
+          *error = Reason(db, rc);
+          return false;
+        }
+      }
+      for (sqlite3_int64 id : stale) {
+        sqlite3_bind_int64(indexed.get(), 1, id);
+        if (sqlite3_step(indexed.get()) == SQLITE_ROW) {
+          const std::string old = Column(indexed.get(), 0);
+          sqlite3_reset(indexed.get());
+          sqlite3_bind_int64(unindex.get(), 1, id);
+          BindText(unindex.get(), 2, old);
+          sqlite3_bind_int64(forget.get(), 1, id);
+          if (!Step(unindex.get(), error) || !Step(forget.get(), error)) return false;
+        }
+        sqlite3_reset(indexed.get());
+      }
+      for (const auto& [day, id] : shown) {
+        sqlite3_bind_int64(text.get(), 1, id);
+        std::string memo;
+        if (sqlite3_step(text.get()) == SQLITE_ROW) memo = Column(text.get(), 0);
+        sqlite3_reset(text.get());
+        if (memo.empty()) continue;
+        const std::string folded = FoldForSearch(memo);
+        sqlite3_bind_int64(add.get(), 1, id);
+        sqlite3_bind_double(add.get(), 2, day);
+        BindText(add.get(), 3, folded);
+        sqlite3_bind_int64(addIndex.get(), 1, id);
+        BindText(addIndex.get(), 2, folded);
+        if (!Step(add.get(), error) || !Step(addIndex.get(), error)) return false;
+      }
+      for (sqlite3_int64 id : ids) {
+        sqlite3_bind_int64(done.get(), 1, id);
+        if (!Step(done.get(), error)) return false;
+      }
+    }
+    return true;
+  }
+
+  // The index holds one row per day that shows a memo with text, no more,
+  // no fewer (cheap: the store's day index and the index's own table).
+  bool CountsAgree(bool* agree, std::string* error) {
+    return OneRow("SELECT (SELECT count(*) FROM search_folded), (SELECT count(*) FROM (SELECT " +
+                      std::string(kDayExpr) +
+                      R"( AS d, "事情" AS t, min(id) FROM records WHERE d IS NOT NULL GROUP BY d) )"
+                      "WHERE length(t) > 0)",
+                  error, [&](sqlite3_stmt* s) {
+                    *agree = sqlite3_column_int64(s, 0) == sqlite3_column_int64(s, 1);
+                  });
+  }
+
+  bool Update(std::string* error) {
+    if (!checked) {
+      bool usable = false;
+      if (!IndexUsable(&usable, error) || (!usable && !Rebuild(error))) return false;
+    }
+    if (!Drain(error)) return false;
+    if (!checked) {
+      bool agree = false;
+      if (!CountsAgree(&agree, error)) return false;
+      if (!agree) {
+        std::fprintf(stderr, "tamsivo: search index does not match the store\n");
+        if (!Rebuild(error) || !Drain(error)) return false;
+      }
+      checked = true;
+    }
+    return true;
+  }
+
+  // Matching (day, id) pairs, in the read transaction the caller holds.
+  bool Match(const std::string& folded, std::vector<std::pair<double, sqlite3_int64>>* found,
+             std::string* error) {
+    const std::size_t chars = CountCharacters(folded);
+    // One trigram is the whole query: the index alone decides.
+    const char* sql =
+        chars < 3    ? "SELECT day, id FROM search_folded WHERE search_contains(folded, ?2)"
+        : chars == 3 ? "SELECT f.day, f.id FROM search_index JOIN search_folded f INDEXED BY "
+                       "search_folded_days ON f.id = search_index.rowid WHERE search_index MATCH ?1"
+                     : "SELECT f.day, f.id FROM search_index JOIN search_folded f ON f.id = "
+                       "search_index.rowid WHERE search_index MATCH ?1 AND "
+                       "search_contains(f.folded, ?2)";
+    Statement s = Prepare(db, sql, error);
+    if (!s) return false;
+    if (chars >= 3) BindText(s.get(), 1, TrigramQuery(folded));
+    if (chars != 3) BindText(s.get(), 2, folded);
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+      found->emplace_back(sqlite3_column_double(s.get(), 0), sqlite3_column_int64(s.get(), 1));
+    }
+    if (rc != SQLITE_DONE) {
+      *error = Reason(db, rc);
+      return false;
+    }
+    return true;
+  }
+
+  bool Excerpts(const std::string& folded, const std::vector<std::pair<double, sqlite3_int64>>& top,
+                std::vector<SearchHit>* hits, std::string* error) {
+    Statement s =
+        Prepare(db,
+                R"(SELECT f.folded, r."事情" FROM search_folded f JOIN records r ON r.id = f.id )"
+                "WHERE f.id = ?1",
+                error);
+    if (!s) return false;
+    const std::size_t queryChars = CountCharacters(folded);
+    for (const auto& [day, id] : top) {
+      sqlite3_bind_int64(s.get(), 1, id);
+      const int rc = sqlite3_step(s.get());
+      if (rc != SQLITE_ROW) {
+        *error = Reason(db, rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
+        return false;
+      }
+      const std::string indexedText = Column(s.get(), 0);
+      const std::string original = Column(s.get(), 1);
+      sqlite3_reset(s.get());
+      SearchHit hit;
+      hit.day = day;
+      const CivilDay civil = ToCivil(day);
+      hit.year = civil.year;
+      hit.month = civil.month;
+      hit.dayOfMonth = civil.day;
+      const std::size_t at = indexedText.find(folded);
+      // Folding keeps every character in its place, so the match's place in
+      // the folded text is its place in the original.
+      if (at != std::string::npos && CountCharacters(indexedText) == CountCharacters(original)) {
+        MakeExcerpt(original, CountCharacters(std::string_view(indexedText).substr(0, at)),
+                    queryChars, &hit);
+      } else {
+        MakeExcerpt(original, 0, 0, &hit);
+        hit.matchLength = 0;
+      }
+      hits->push_back(std::move(hit));
+    }
+    return true;
+  }
+
+  bool Search(std::string_view query, SearchResult* result, std::string* error, int limit) {
+    *result = SearchResult{};
+    // Blanks around the query are taken as typing, not as part of it.
+    const std::string folded(text::Trim(FoldForSearch(query)));
+    if (folded.empty()) return true;
+    bool rebuilt = false;
+    for (int attempt = 0;; ++attempt) {
+      if (!Update(error)) return false;
+      if (!Exec(db, "BEGIN", error)) return false;
+      // Saves that came in since the update are folded in first, so the
+      // answer is the store as it is now.
+      bool behind = false;
+      if (!Pending(&behind, error)) {
+        Rollback();
+        return false;
+      }
+      if (behind && attempt < 3) {
+        Rollback();
+        continue;
+      }
+      std::vector<std::pair<double, sqlite3_int64>> found;
+      const bool ok = Match(folded, &found, error);
+      if (ok) {
+        const auto newer = [](const auto& a, const auto& b) {
+          return a.first != b.first ? a.first > b.first : a.second < b.second;
+        };
+        result->total = static_cast<int>(found.size());
+        const std::size_t keep =
+            std::min(found.size(), static_cast<std::size_t>(std::max(limit, 0)));
+        std::partial_sort(found.begin(), found.begin() + keep, found.end(), newer);
+        found.resize(keep);
+      }
+      const bool excerpts = ok && Excerpts(folded, found, &result->hits, error);
+      const int code = sqlite3_extended_errcode(db);
+      Rollback();
+      if (excerpts) return true;
+      // A damaged index is rebuilt from the records once; anything else is
+      // reported.
+      if (rebuilt || (code & 0xff) != SQLITE_CORRUPT) return false;
+      *result = SearchResult{};
+      rebuilt = true;
+      if (!Rebuild(error)) return false;
+      error->clear();
+    }
+  }
+};
+
+bool DropSearchIndex(sqlite3* db, std::string* error) { return Exec(db, kDrop, error); }
+
+MemoSearch::MemoSearch(sqlite3* db) : impl_(std::make_unique<Impl>()) {
+  impl_->owner.reset(db);
+  impl_->db = db;
+}
+
+MemoSearch::~MemoSearch() {
+  if (impl_) impl_->Rollback();
+}
+
+std::unique_ptr<MemoSearch> MemoSearch::Open(const std::string& storeFile, std::string* error) {
+  Db db = OpenDb(storeFile, false, error);
+  if (!db) return nullptr;
+  // Full syncs, as the program's own connection; reads straight from the
+  // page cache.
+  (void)Exec(db.get(), "PRAGMA synchronous = FULL; PRAGMA mmap_size = 268435456", nullptr);
+  sqlite3_create_function(db.get(), "search_contains", 2,
+                          SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                          ContainsFunction, nullptr, nullptr);
+  Statement s = Prepare(db.get(),
+                        "SELECT count(*) FROM pragma_table_info('records') WHERE name IN "
+                        "('id', '日期', '事情')",
+                        error);
+  if (!s) return nullptr;
+  const int rc = sqlite3_step(s.get());
+  if (rc != SQLITE_ROW) {
+    *error = Reason(db.get(), rc);
+    return nullptr;
+  }
+  if (sqlite3_column_int(s.get(), 0) != 3) {
+    *error = "不是本程序的数据文件（记录表不符）";
+    return nullptr;
+  }
+  s.reset();
+  return std::unique_ptr<MemoSearch>(new MemoSearch(db.release()));
+}
+
+bool MemoSearch::Search(std::string_view query, SearchResult* result, std::string* error,
+                        int limit) {
+  std::string ignored;
+  return impl_->Search(query, result, error ? error : &ignored, limit);
+}
+
+bool MemoSearch::Update(std::string* error) {
+  std::string ignored;
+  return impl_->Update(error ? error : &ignored);
+}
+
+}  // namespace archive
