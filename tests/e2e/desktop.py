@@ -56,8 +56,17 @@ class Desktop:
                                   stderr=subprocess.DEVNULL)
             self.procs.append(ob)
             need("xprop")
-            wait_for(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK",
-                                                     check=False).stdout, 10, "openbox")
+            try:
+                wait_for(lambda: "window id" in self.run(
+                    "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check=False).stdout,
+                    10, "openbox")
+            except BaseException as e:
+                # No caller holds this object yet to close it.
+                ended = ob.poll()
+                self.close()
+                if ended is not None:
+                    raise AssertionError("openbox ended with status %d" % ended) from e
+                raise
 
     def run(self, *args, check=True):
         return subprocess.run(list(args), env=self.env, capture_output=True, text=True,
