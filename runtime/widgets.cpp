@@ -1,5 +1,7 @@
 #include "runtime/widgets.h"
 
+#include "runtime/calendar_accessible.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPainter>
@@ -55,6 +57,7 @@ void ImageButton::leaveEvent(QEvent* e) {
 }
 
 MemoCalendar::MemoCalendar(QWidget* parent) : QCalendarWidget(parent) {
+  InstallCalendarAccessibility();
   setLocale(QLocale(QLocale::Chinese, QLocale::China));
   setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
   // The days a date-time can hold; a year typed below 100 would otherwise be
