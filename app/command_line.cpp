@@ -2,6 +2,12 @@
 
 #include <cstdio>
 
+#include "archive/export.h"
+#include "archive/restore.h"
+#include "base/datetime.h"
+#include "base/program.h"
+#include "util/file_io.h"
+
 #ifndef TAMSIVO_VERSION
 #define TAMSIVO_VERSION "0"
 #endif
@@ -42,6 +48,48 @@ Request UsageError(std::string error) {
   r.action = Action::kUsageError;
   r.error = std::move(error);
   return r;
+}
+
+// The store of this copy (Start.ini's place is decided with it).
+bool FindStore(std::string* store) {
+  std::string error;
+  if (!DecideFileLocations(fileio::ExecutableDirectory(), &error)) {
+    std::fprintf(stderr, "tamsivo：%s。\n", error.c_str());
+    return false;
+  }
+  *store = DataFile(kMemoStoreFileName);
+  return true;
+}
+
+int Export(const std::string& target) {
+  std::string store, error;
+  if (!FindStore(&store)) return 1;
+  if (!fileio::IsRegularFile(store)) {
+    std::fprintf(stderr, "tamsivo：没有备忘录可以导出（没有找到“%s”）。\n", store.c_str());
+    return 1;
+  }
+  int count = 0;
+  if (!archive::ExportMemos(store, target, &count, &error)) {
+    std::fprintf(stderr, "tamsivo：导出失败：%s\n", error.c_str());
+    return 1;
+  }
+  std::printf("已把 %d 条备忘录导出到“%s”。\n", count, target.c_str());
+  return 0;
+}
+
+int Restore(const std::string& backup) {
+  std::string store;
+  if (!FindStore(&store)) return 1;
+  // The running copy holds this lock for its life and has the store open.
+  fileio::FileDescriptor lock;
+  if (fileio::LockDirectory(DataDirectory(), &lock) == fileio::DirectoryLock::kBusy) {
+    std::fprintf(stderr, "tamsivo：Tamsivo 正在使用“%s”中的备忘录，请先退出它再恢复。\n",
+                 DataDirectory().c_str());
+    return 1;
+  }
+  const archive::Restored r = archive::RestoreFromBackup(store, LocalNow(), backup);
+  std::fprintf(r.ok ? stdout : stderr, "%s%s\n", r.ok ? "" : "tamsivo：", r.message.c_str());
+  return r.ok ? 0 : 1;
 }
 
 }  // namespace
@@ -96,11 +144,12 @@ int Run(const Request& request) {
                    request.error.c_str(), kUsage);
       return 2;
     case Action::kExport:
+      return Export(request.file);
     case Action::kRestore:
+      return Restore(request.file);
     case Action::kRunWindows:
       break;
   }
-  std::fputs("tamsivo：这个选项还没有实现。\n", stderr);
   return 1;
 }
 

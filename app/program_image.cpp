@@ -7,10 +7,12 @@
 #include "app/startup.h"
 #include "base/names.h"
 #include "base/runtime.h"
+#include "find/find_window.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
+#include "memo/store_upkeep.h"
 #include "memo/today_memo.h"
 #include "net/time_correction.h"
 #include "today/options.h"
@@ -23,6 +25,7 @@ using image::Event;
 using image::HandlerEntry;
 using image::MenuItemDesc;
 using image::RouteEntry;
+using image::ShortcutDesc;
 using image::WindowDesc;
 
 namespace {
@@ -36,6 +39,8 @@ constexpr int Count(const T (&)[N]) {
 
 constexpr MenuItemDesc kMenuItems[] = {
     {menu::kBackToToday},
+    {menu::kFind},
+    {menu::kExport},
     {},
     {menu::kEmbed, true},
     {menu::kHideMain, true},
@@ -57,6 +62,8 @@ constexpr ControlDesc kMainControls[] = {
     // Looks at the date every minute: the midnight timer stands still while
     // the computer sleeps and does not see the clock being changed.
     {.kind = ControlKind::Timer, .name = ctl::kDateWatchTimer, .visible = false},
+    // Collects the backup and index work that follows the store's check.
+    {.kind = ControlKind::Timer, .name = ctl::kUpkeepTimer, .visible = false},
     {.kind = ControlKind::Menu,
      .name = ctl::kMenu,
      .visible = false,
@@ -67,7 +74,10 @@ constexpr ControlDesc kMainControls[] = {
      .left = -1,
      .top = -1,
      .width = 302,
-     .height = 182},
+     .height = 182,
+     .accessibleName = "日历",
+     .accessibleDescription = "有备忘录的日子加粗标出。打开一天的备忘录：双击这一天，"
+                              "或按选项中的记录方式单击。"},
     {.kind = ControlKind::ImageButton,
      .name = ctl::kMenuButton,
      .left = 6,
@@ -75,21 +85,72 @@ constexpr ControlDesc kMainControls[] = {
      .width = 17,
      .height = 16,
      .image1 = ":/images/button1.png",
-     .image2 = ":/images/button2.png"},
+     .image2 = ":/images/button2.png",
+     .accessibleName = "菜单",
+     .accessibleDescription = "打开功能菜单（也可以按菜单键或 Shift+F10）"},
+};
+
+// The pop-up menu opens from the keyboard too; Ctrl+F finds.
+constexpr ShortcutDesc kMainShortcuts[] = {
+    {"Menu", shortcut::kOpenMenu},
+    {"Shift+F10", shortcut::kOpenMenu},
+    {"Ctrl+F", shortcut::kFind},
 };
 
 // ------------------------------------------------ the two memo windows
 
-constexpr ControlDesc kMemoBox = {
-    .kind = ControlKind::MemoEdit, .name = ctl::kMemoBox, .width = 300, .height = 182};
-
-constexpr ControlDesc kTodayControls[] = {kMemoBox};
+constexpr ControlDesc kTodayControls[] = {
+    {.kind = ControlKind::MemoEdit,
+     .name = ctl::kMemoBox,
+     .width = 300,
+     .height = 182,
+     .accessibleName = "今天备忘录",
+     .accessibleDescription = "今天的备忘录（只读）；要修改，在日历上打开今天"},
+};
 
 // The editor also keeps a draft a second after the typing stops.
 constexpr ControlDesc kMemoEditControls[] = {
-    kMemoBox,
+    {.kind = ControlKind::MemoEdit,
+     .name = ctl::kMemoBox,
+     .width = 300,
+     .height = 182,
+     .accessibleName = "备忘录",
+     .accessibleDescription = "关闭窗口或按 Esc 时保存"},
     {.kind = ControlKind::Timer, .name = ctl::kDraftTimer, .visible = false},
 };
+
+// Escape closes the editor the way its close box does, so the memo is saved.
+constexpr ShortcutDesc kMemoEditShortcuts[] = {{"Escape", shortcut::kCloseEditor}};
+
+// ---------------------------------------------------------- SearchWindow
+
+constexpr ControlDesc kSearchControls[] = {
+    {.kind = ControlKind::LineEdit,
+     .name = ctl::kSearchBox,
+     .left = 8,
+     .top = 8,
+     .width = 400,
+     .height = 26,
+     .accessibleName = "查找内容",
+     .accessibleDescription = "输入要找的文字，结果随输入列出"},
+    {.kind = ControlKind::Label,
+     .name = ctl::kSearchStatus,
+     .left = 8,
+     .top = 40,
+     .width = 400,
+     .height = 20,
+     .accessibleName = "查找状态"},
+    {.kind = ControlKind::ListBox,
+     .name = ctl::kResultList,
+     .left = 8,
+     .top = 64,
+     .width = 400,
+     .height = 266,
+     .accessibleName = "查找结果",
+     .accessibleDescription = "最近的日子在前；按回车或双击打开这一天的备忘录"},
+};
+
+constexpr ShortcutDesc kSearchShortcuts[] = {{"Escape", shortcut::kCloseWindow}};
 
 // ---------------------------------------------------------- OptionsWindow
 
@@ -162,7 +223,9 @@ constexpr WindowDesc kWindows[] = {
      .height = 206,
      .icon = kIcon,
      .controls = kMainControls,
-     .controlCount = Count(kMainControls)},
+     .controlCount = Count(kMainControls),
+     .shortcuts = kMainShortcuts,
+     .shortcutCount = Count(kMainShortcuts)},
     {.name = kMemoEditWindow,
      .left = 50,
      .top = 50,
@@ -170,7 +233,9 @@ constexpr WindowDesc kWindows[] = {
      .height = 206,
      .icon = kIcon,
      .controls = kMemoEditControls,
-     .controlCount = Count(kMemoEditControls)},
+     .controlCount = Count(kMemoEditControls),
+     .shortcuts = kMemoEditShortcuts,
+     .shortcutCount = Count(kMemoEditShortcuts)},
     {.name = kTodayMemoWindow,
      .caption = "今天备忘录",
      .left = 50,
@@ -189,6 +254,17 @@ constexpr WindowDesc kWindows[] = {
      .icon = kIcon,
      .controls = kOptionsControls,
      .controlCount = Count(kOptionsControls)},
+    {.name = kSearchWindow,
+     .caption = "查找备忘录",
+     .left = 80,
+     .top = 80,
+     .width = 422,
+     .height = 362,
+     .icon = kIcon,
+     .controls = kSearchControls,
+     .controlCount = Count(kSearchControls),
+     .shortcuts = kSearchShortcuts,
+     .shortcutCount = Count(kSearchShortcuts)},
 };
 
 // ------------------------------------------------------------ the handlers
@@ -205,11 +281,16 @@ constexpr HandlerEntry kHandlers[] = {
     {kMainWindow, nullptr, Event::StoreChecked, OnStoreChecked},
     {kMainWindow, ctl::kMidnightTimer, Event::TimerFired, OnMidnightTimer},
     {kMainWindow, ctl::kDateWatchTimer, Event::TimerFired, OnDateWatchTimer},
+    {kMainWindow, ctl::kUpkeepTimer, Event::TimerFired, OnUpkeepTimer},
     {kMainWindow, ctl::kMenuButton, Event::Clicked, OnMenuButtonClicked},
     {kMainWindow, ctl::kCalendar, Event::CalendarPicked, OnCalendarPicked},
     {kMainWindow, ctl::kCalendar, Event::CalendarDblClick, OnCalendarDblClick},
     {kMainWindow, ctl::kCalendar, Event::CalendarPageChanged, OnCalendarPageChanged},
     {kMainWindow, menu::kBackToToday, Event::MenuItemChosen, OnBackToToday},
+    {kMainWindow, menu::kFind, Event::MenuItemChosen, OnFindMenu},
+    {kMainWindow, menu::kExport, Event::MenuItemChosen, OnExportMenu},
+    {kMainWindow, shortcut::kFind, Event::ShortcutUsed, OnFindMenu},
+    {kMainWindow, shortcut::kOpenMenu, Event::ShortcutUsed, OnMenuButtonClicked},
     {kMainWindow, menu::kEmbed, Event::MenuItemChosen, OnEmbedMenu},
     {kMainWindow, menu::kHideMain, Event::MenuItemChosen, OnHideMainMenu},
     {kMainWindow, menu::kHideToday, Event::MenuItemChosen, OnHideTodayMenu},
@@ -224,6 +305,14 @@ constexpr HandlerEntry kHandlers[] = {
     {kMemoEditWindow, nullptr, Event::AskedToClose, OnMemoEditorClose},
     {kMemoEditWindow, ctl::kMemoBox, Event::TextChanged, OnMemoEditorTextChanged},
     {kMemoEditWindow, ctl::kDraftTimer, Event::TimerFired, OnDraftTimer},
+    {kMemoEditWindow, shortcut::kCloseEditor, Event::ShortcutUsed, OnCloseEditorKey},
+    // SearchWindow
+    {kSearchWindow, nullptr, Event::Created, OnSearchWindowCreated},
+    {kSearchWindow, nullptr, Event::AboutToDestroy, OnSearchWindowClose},
+    {kSearchWindow, ctl::kSearchBox, Event::TextChanged, OnSearchTextChanged},
+    {kSearchWindow, ctl::kSearchBox, Event::ItemActivated, OnSearchResultChosen},
+    {kSearchWindow, ctl::kResultList, Event::ItemActivated, OnSearchResultChosen},
+    {kSearchWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnCloseSearchWindow},
     // TodayMemoWindow
     {kTodayMemoWindow, nullptr, Event::Created, OnTodayMemoWindowCreated},
     {kTodayMemoWindow, nullptr, Event::PositionChanged, OnTodayWindowMoved},

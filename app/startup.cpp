@@ -10,6 +10,7 @@
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
+#include "memo/store_upkeep.h"
 #include "settings/settings.h"
 #include "system/registration.h"
 #include "today/placement.h"
@@ -121,6 +122,9 @@ void OnFirstActivation(image::EventArgs& args) {
 }
 
 void EndOfProgramCleanup() {
+  // A backup or index build under way ends whole; its files stay sound
+  // either way, but its thread must not outlive the program's data.
+  WaitForStoreUpkeep();
   CollectionList.clear();
   CollectionList.shrink_to_fit();
   PositionButtons.clear();

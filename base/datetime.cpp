@@ -1,6 +1,7 @@
 #include "base/datetime.h"
 
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -169,4 +170,12 @@ std::optional<double> TextToDateTime(std::string_view text) {
 
 double UnixSecondsToDays(std::int64_t seconds) {
   return AddSeconds(MakeDateTime(1970, 1, 1), seconds);
+}
+
+double LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (!localtime_r(&now, &local)) return UnixSecondsToDays(now);
+  return MakeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                      local.tm_min, local.tm_sec);
 }

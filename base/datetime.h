@@ -32,3 +32,5 @@ std::string DateTimeToText(double value);
 std::optional<double> TextToDateTime(std::string_view text);
 // Unix seconds (UTC) to and from the day count without a time zone.
 double UnixSecondsToDays(std::int64_t seconds);
+// The local date-time now, from the system clock and time zone.
+double LocalNow();

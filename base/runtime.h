@@ -207,6 +207,8 @@ class Runtime {
   [[nodiscard]] virtual StoreId StoreOpen(const std::string& pathWithoutExt,
                                           std::string* error) = 0;
   virtual StoreCheck StoreCheckState(StoreId store, std::string* reason) = 0;
+  // Lets go of the file (an id is never used again).
+  virtual void StoreClose(StoreId store) = 0;
   virtual bool StoreFirst(StoreId store) = 0;
   // Moves forward from the current record (inclusive) to the first match.
   virtual bool StoreFind(StoreId store, const ClampedEquals& cond) = 0;

@@ -126,6 +126,8 @@ void OnDraftTimer(image::EventArgs&) {
   WriteCurrentDraft(EditorText());
 }
 
+void OnCloseEditorKey(image::EventArgs&) { Rt().CloseWindow(kMemoEditWindow); }
+
 void OnMemoEditorClose(image::EventArgs& args) {
   // Ending the program while this handler waits on a question asks the
   // editor to close once more: the waiting handler still has the text and

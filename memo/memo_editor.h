@@ -15,5 +15,7 @@ void OfferLeftoverTexts();
 
 void OnMemoEditorCreated(image::EventArgs&);
 void OnMemoEditorClose(image::EventArgs&);
+// Esc: closes the editor through its close request, so the memo is saved.
+void OnCloseEditorKey(image::EventArgs&);
 void OnMemoEditorTextChanged(image::EventArgs&);
 void OnDraftTimer(image::EventArgs&);

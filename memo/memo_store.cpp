@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include "archive/backup.h"
+#include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
+#include "memo/store_upkeep.h"
 
 namespace {
 
@@ -50,31 +53,77 @@ bool OpenStore(std::string* error) {
 
 }  // namespace
 
+namespace {
+
+constexpr const char* kCannotSave = "本次运行中备忘录无法保存；编辑过的文字可以存入恢复文件。";
+
+// A store that exists but cannot be used: offers the newest good backup in
+// its place (the damaged file is kept under a new name). true when the
+// store is open again.
+bool OfferRestore(const std::string& headline, const std::string& reason) {
+  const std::string file = DataFile(kMemoStoreFileName);
+  const std::vector<archive::BackupFile> backups = archive::ListBackups(file);
+  const std::string problem = headline + "\r\n" + file + "\r\n原因：" + reason;
+  if (backups.empty()) {
+    Rt().MessageBox(problem + "\r\n\r\n该文件未作任何改动，也没有可用的备份。" + kCannotSave,
+                    rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
+    return false;
+  }
+  const int answer = Rt().MessageBox(
+      problem + "\r\n\r\n“备份”文件夹里有 " + std::to_string(backups.size()) +
+          " 份自动备份，最新的是 " + DateTimeToText(DatePart(backups.front().day)) +
+          " 的。\r\n要用其中通过检查的最新一份恢复吗？损坏的文件会改名留在原处，不会删除。"
+          "\r\n\r\n选“否”则不作任何改动，" +
+          kCannotSave,
+      rt::MB_YESNO | rt::MB_ICONWARNING, std::string("Tamsivo"));
+  if (answer != rt::IDYES) return false;
+  const archive::Restored restored = archive::RestoreFromBackup(file, Rt().Now());
+  if (!restored.ok) {
+    Rt().MessageBox("没有恢复：" + restored.message + "\r\n\r\n" + kCannotSave,
+                    rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
+    return false;
+  }
+  const bool reopened = OpenStore(&g_openError);
+  Rt().MessageBox(reopened ? restored.message + "\r\n\r\n这份备份之后写下的备忘录不在其中。"
+                           : restored.message + "\r\n\r\n但恢复后的文件仍无法打开：" + g_openError +
+                                 "\r\n" + kCannotSave,
+                  rt::MB_OK | (reopened ? rt::MB_ICONINFORMATION : rt::MB_ICONERROR),
+                  std::string("Tamsivo"));
+  return reopened;
+}
+
+}  // namespace
+
 void OpenMemoStore() {
   const bool existed = Rt().FileExists(DataFile(kMemoStoreFileName));
   if (OpenStore(&g_openError)) return;
-  const std::string file = DataFile(kMemoStoreFileName);
-  Rt().MessageBox(
-      std::string(existed ? "无法打开备忘录数据库文件：\r\n" : "无法创建备忘录数据库文件：\r\n") +
-          file + "\r\n原因：" + g_openError +
-          (existed ? "\r\n\r\n该文件未作任何改动。" : "\r\n\r\n") +
-          "本次运行中备忘录无法保存；编辑过的文字可以存入恢复文件。",
-      rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
+  if (existed) {
+    (void)OfferRestore("无法打开备忘录数据库文件：", g_openError);
+    return;
+  }
+  Rt().MessageBox("无法创建备忘录数据库文件：\r\n" + DataFile(kMemoStoreFileName) + "\r\n原因：" +
+                      g_openError + "\r\n\r\n" + kCannotSave,
+                  rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
 }
 
 void OnStoreChecked(image::EventArgs&) {
   if (g_store == 0) return;
   std::string reason;
-  if (Rt().StoreCheckState(g_store, &reason) != rt::StoreCheck::kFailed) return;
+  switch (Rt().StoreCheckState(g_store, &reason)) {
+    case rt::StoreCheck::kPending:
+      return;
+    case rt::StoreCheck::kPassed:
+      StartStoreUpkeep(DataFile(kMemoStoreFileName), DatePart(Rt().Now()));
+      return;
+    case rt::StoreCheck::kFailed:
+      break;
+  }
   // Found damaged after it opened: from now on it is treated as one that did
   // not open, and nothing is ever written to it.
+  Rt().StoreClose(g_store);
   g_store = 0;
   g_openError = reason;
-  Rt().MessageBox("备忘录数据库文件已损坏：\r\n" + DataFile(kMemoStoreFileName) + "\r\n原因：" +
-                      reason +
-                      "\r\n\r\n该文件未作任何改动。本次运行中备忘录无法保存；"
-                      "编辑过的文字可以存入恢复文件。",
-                  rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
+  (void)OfferRestore("备忘录数据库文件已损坏：", reason);
 }
 
 bool ReopenMemoStore() {
@@ -83,6 +132,10 @@ bool ReopenMemoStore() {
 }
 
 bool MemoStoreOpen() { return g_store != 0; }
+
+bool MemoStoreChecked() {
+  return g_store != 0 && Rt().StoreCheckState(g_store, nullptr) == rt::StoreCheck::kPassed;
+}
 
 bool FindDayMemo(double day) {
   if (g_store == 0 || !Rt().StoreFirst(g_store)) return false;

@@ -15,6 +15,8 @@ void OpenMemoStore();
 // Tries once more, without a message, when the store is not open.
 bool ReopenMemoStore();
 bool MemoStoreOpen();
+// The store is open and its whole-file check has passed.
+bool MemoStoreChecked();
 // The store's whole-file check has its verdict: a damaged store is reported
 // once and never written to.
 void OnStoreChecked(image::EventArgs&);

@@ -26,9 +26,7 @@ class CellAccessible final : public QAccessibleInterface, public QAccessibleTabl
            column_ < view_->model()->columnCount();
   }
   QObject* object() const override { return nullptr; }
-  QWindow* window() const override {
-    return view_ ? view_->window()->windowHandle() : nullptr;
-  }
+  QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
   QAccessibleInterface* parent() const override {
     return QAccessible::queryAccessibleInterface(view_.data());
   }

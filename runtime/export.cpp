@@ -1,6 +1,8 @@
 // The runtime's one exported entry: the loader asks it for the start routine.
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 #include <string>
 
@@ -30,6 +32,11 @@ int StartProgram(const void* programImage) {
   QApplication::setApplicationName("Tamsivo");
   QApplication::setQuitOnLastWindowClosed(false);
   QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+  // Qt's own texts (file dialog, the text boxes' menus) in Chinese too, when
+  // the translations are installed.
+  static QTranslator qtTexts;
+  if (qtTexts.load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(&qtTexts);
   std::unique_ptr<rt::Runtime> runtime = MakeQtRuntime(*img, RuntimeOptions{});
   InstallTerminationHandlers(*runtime);
   return img->entry(*runtime) & 0xFF;

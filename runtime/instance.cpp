@@ -16,6 +16,8 @@
 #include <cstring>
 #include <thread>
 
+#include "util/file_io.h"
+
 namespace {
 
 constexpr char kKnock[] = "raise\n";
@@ -102,21 +104,12 @@ std::unique_ptr<SingleInstance> SingleInstance::Claim(const std::string& directo
   const std::string name = SocketName(directory);
   // The directory itself is locked: nothing has to be written to claim it,
   // so a read-only directory is protected as well.
-  const int lockFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool held = false;
-  if (lockFd >= 0) {
-    int r;
-    do {
-      r = ::flock(lockFd, LOCK_EX | LOCK_NB);
-    } while (r != 0 && errno == EINTR);
-    held = r == 0;
-    if (!held && errno != EWOULDBLOCK) held = true;  // no locking here: the socket decides
-  }
-  if (lockFd < 0) held = true;
+  fileio::FileDescriptor lock;
+  // Where the directory cannot be locked, the socket decides.
+  const bool held = fileio::LockDirectory(directory, &lock) != fileio::DirectoryLock::kBusy;
 
   auto self = std::unique_ptr<SingleInstance>(new SingleInstance);
-  self->lockFd_ = held ? lockFd : -1;
-  if (!held && lockFd >= 0) ::close(lockFd);
+  self->lockFd_ = lock.release();
 
   if (held) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -127,6 +127,7 @@ class QtRuntime final : public rt::Runtime {
                    std::string* error) override;
   rt::StoreId StoreOpen(const std::string& pathWithoutExt, std::string* error) override;
   rt::StoreCheck StoreCheckState(rt::StoreId store, std::string* reason) override;
+  void StoreClose(rt::StoreId store) override;
   bool StoreFirst(rt::StoreId store) override;
   bool StoreFind(rt::StoreId store, const rt::ClampedEquals& cond) override;
   rt::Value StoreRead(rt::StoreId store, std::string_view field) override;

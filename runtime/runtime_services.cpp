@@ -53,6 +53,8 @@ rt::StoreCheck QtRuntime::StoreCheckState(rt::StoreId store, std::string* reason
   return s->Check(reason);
 }
 
+void QtRuntime::StoreClose(rt::StoreId store) { stores_.erase(store); }
+
 bool QtRuntime::StoreFirst(rt::StoreId store) {
   TableStore* s = Store(store);
   return s && s->First();

@@ -1,12 +1,14 @@
 #include "runtime/widgets.h"
 
-#include "runtime/calendar_accessible.h"
-
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTextCharFormat>
+
+#include "runtime/calendar_accessible.h"
 
 RtWindow::RtWindow(QWidget* owner) : QWidget(owner, Qt::Window) {}
 
@@ -217,6 +219,44 @@ void MemoCalendar::paintCell(QPainter* painter, const QRect& rect, QDate date) c
     }
   }
   painter->restore();
+}
+
+MemoEditBox::MemoEditBox(QWidget* parent) : QsciScintilla(parent) {}
+
+void MemoEditBox::contextMenuEvent(QContextMenuEvent* e) {
+  QMenu menu(this);
+  const bool writable = !isReadOnly();
+  const bool selected = hasSelectedText();
+  const auto add = [&menu](const QString& text, const QKeySequence& keys, bool enabled, auto act) {
+    QAction* a = menu.addAction(text, act);
+    a->setShortcut(keys);
+    a->setEnabled(enabled);
+  };
+  add(QStringLiteral("撤销(&U)"), QKeySequence::Undo, writable && isUndoAvailable(),
+      [this] { undo(); });
+  add(QStringLiteral("重做(&R)"), QKeySequence::Redo, writable && isRedoAvailable(),
+      [this] { redo(); });
+  menu.addSeparator();
+  add(QStringLiteral("剪切(&T)"), QKeySequence::Cut, writable && selected, [this] { cut(); });
+  add(QStringLiteral("复制(&C)"), QKeySequence::Copy, selected, [this] { copy(); });
+  add(QStringLiteral("粘贴(&P)"), QKeySequence::Paste, writable && SendScintilla(SCI_CANPASTE) != 0,
+      [this] { paste(); });
+  add(QStringLiteral("删除(&D)"), QKeySequence::Delete, writable && selected,
+      [this] { removeSelectedText(); });
+  menu.addSeparator();
+  add(QStringLiteral("全选(&A)"), QKeySequence::SelectAll, length() > 0, [this] { selectAll(); });
+  menu.exec(e->globalPos());
+}
+
+bool EscapeToWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(e);
+    if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+      e->ignore();
+      return true;
+    }
+  }
+  return QObject::eventFilter(watched, e);
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // Qt widgets the window descriptions are built from.
 #pragma once
 
+#include <Qsci/qsciscintilla.h>
+
 #include <QAbstractButton>
 #include <QCalendarWidget>
 #include <QHash>
@@ -41,6 +43,28 @@ class ImageButton : public QAbstractButton {
  private:
   QPixmap normal_, active_;
   bool hover_ = false;
+};
+
+// The memo edit box: a Scintilla control whose right-click menu speaks
+// Chinese (the control's own menu has English texts only).
+class MemoEditBox : public QsciScintilla {
+  Q_OBJECT
+ public:
+  explicit MemoEditBox(QWidget* parent);
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* e) override;
+};
+
+// Lets Escape reach the window's shortcuts from a widget that would take it
+// for itself (the edit control takes every unmodified key).
+class EscapeToWindow : public QObject {
+  Q_OBJECT
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override;
 };
 
 // A list whose items may have a run of characters drawn marked (Qt::UserRole:

@@ -105,12 +105,13 @@ void QtRuntime::Build(WindowState& ws) {
         break;
       }
       case ControlKind::MemoEdit: {
-        auto* e = new QsciScintilla(parent);
+        auto* e = new MemoEditBox(parent);
         e->setUtf8(true);
         e->setWrapMode(QsciScintilla::WrapWord);
         e->setMarginWidth(1, 0);
         e->setEolMode(QsciScintilla::EolUnix);
         e->setFrameShape(QFrame::NoFrame);
+        e->installEventFilter(new EscapeToWindow(e));
         QObject::connect(e, &QsciScintilla::textChanged, w, [this, wname, cname] {
           if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::TextChanged);
         });

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -145,6 +146,18 @@ bool MakeDirectory(const std::string& path, mode_t mode, std::string* error) {
   if (::mkdir(path.c_str(), mode) == 0 || (errno == EEXIST && IsDirectory(path))) return true;
   if (error) *error = "无法创建目录“" + path + "”：" + ErrorText(errno);
   return false;
+}
+
+DirectoryLock LockDirectory(const std::string& directory, FileDescriptor* held) {
+  FileDescriptor fd = OpenFile(directory, O_RDONLY | O_DIRECTORY);
+  if (!fd.valid()) return DirectoryLock::kUnsupported;
+  int r;
+  do {
+    r = ::flock(fd.get(), LOCK_EX | LOCK_NB);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0) return errno == EWOULDBLOCK ? DirectoryLock::kBusy : DirectoryLock::kUnsupported;
+  *held = std::move(fd);
+  return DirectoryLock::kHeld;
 }
 
 bool MakeDirectories(const std::string& path, mode_t mode, std::string* error) {

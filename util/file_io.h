@@ -32,6 +32,11 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
+// The lock one running copy holds on its data directory for its whole life
+// (flock on the directory itself, so a read-only directory is covered too).
+enum class DirectoryLock { kHeld, kBusy, kUnsupported };
+DirectoryLock LockDirectory(const std::string& directory, FileDescriptor* held);
+
 // open(2) with EINTR retried and O_CLOEXEC added.
 FileDescriptor OpenFile(const std::string& path, int flags, mode_t mode = 0);
 

@@ -1,0 +1,144 @@
+#include "find/find_window.h"
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "archive/export.h"
+#include "archive/search.h"
+#include "base/datetime.h"
+#include "base/program.h"
+#include "memo/memo_editor.h"
+#include "memo/memo_store.h"
+#include "memo/store_upkeep.h"
+#include "util/text.h"
+
+namespace {
+
+using ctl::kResultList;
+using ctl::kSearchBox;
+using ctl::kSearchStatus;
+
+constexpr const char* kHint = "输入要找的文字：不分大小写，繁体简体都能找到。";
+
+std::unique_ptr<archive::MemoSearch> g_search;
+std::vector<double> g_resultDays;
+
+std::string StoreFile() { return DataFile(kMemoStoreFileName); }
+
+size_t CharacterCount(std::string_view utf8) {
+  size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+void ShowStatus(const std::string& text) { Rt().SetCaption(kSearchWindow, text, kSearchStatus); }
+
+void ShowResults(const std::vector<rt::ListItem>& items) {
+  Rt().SetListItems(kSearchWindow, kResultList, items);
+}
+
+void RunSearch() {
+  const std::string query = Rt().Caption(kSearchWindow, kSearchBox);
+  g_resultDays.clear();
+  if (text::Trim(query).empty()) {
+    ShowResults({});
+    ShowStatus(kHint);
+    return;
+  }
+  // The index is written only to a store that has passed its check, and
+  // never while the start's own index work runs.
+  if (!MemoStoreOpen() || !MemoStoreChecked()) {
+    ShowResults({});
+    ShowStatus(MemoStoreOpen() ? "正在检查备忘录数据文件，请稍后再找。"
+                               : "备忘录数据文件没有打开，无法查找。");
+    return;
+  }
+  WaitForStoreUpkeep();
+  std::string error;
+  if (!g_search) g_search = archive::MemoSearch::Open(StoreFile(), &error);
+  archive::SearchResult result;
+  if (!g_search || !g_search->Search(query, &result, &error)) {
+    ShowResults({});
+    ShowStatus("无法查找：" + error);
+    return;
+  }
+  std::vector<rt::ListItem> items;
+  items.reserve(result.hits.size());
+  for (const archive::SearchHit& hit : result.hits) {
+    const std::string date = DateTimeToText(DatePart(hit.day));
+    rt::ListItem& item = items.emplace_back();
+    item.text = date + "　" + hit.excerpt;
+    item.markStart = static_cast<int>(CharacterCount(date)) + 1 + hit.matchStart;
+    item.markLength = hit.matchLength;
+    g_resultDays.push_back(hit.day);
+  }
+  ShowResults(items);
+  if (result.total == 0) {
+    ShowStatus("没有找到“" + query + "”。");
+  } else if (result.total > static_cast<int>(result.hits.size())) {
+    ShowStatus("找到 " + std::to_string(result.total) + " 天，列出最近的 " +
+               std::to_string(result.hits.size()) + " 天。按回车或双击打开。");
+  } else {
+    ShowStatus("找到 " + std::to_string(result.total) + " 天。按回车或双击打开。");
+  }
+}
+
+}  // namespace
+
+void OnFindMenu(image::EventArgs&) {
+  if (Rt().IsLoaded(kSearchWindow)) {
+    Rt().SetVisible(kSearchWindow, true);
+    Rt().BringToFront(kSearchWindow);
+  } else {
+    Rt().LoadWindow(kSearchWindow, kMainWindow, false);
+  }
+  Rt().FocusControl(kSearchWindow, kSearchBox);
+}
+
+void OnSearchWindowCreated(image::EventArgs&) {
+  const rt::Geometry main = Rt().GetGeometry(kMainWindow);
+  Rt().Move(kSearchWindow, main.left + 24, main.top + 24);
+  ShowStatus(kHint);
+}
+
+void OnSearchTextChanged(image::EventArgs&) { RunSearch(); }
+
+void OnSearchResultChosen(image::EventArgs& args) {
+  const int index = args.code >= 0 ? args.code : Rt().ListCurrentIndex(kSearchWindow, kResultList);
+  if (index < 0 || index >= static_cast<int>(g_resultDays.size())) return;
+  Rt().SetCalendarValue(kMainWindow, ctl::kCalendar, g_resultDays[static_cast<size_t>(index)]);
+  OpenMemoEditor();
+  // What was just written is found from now on.
+  if (Rt().IsLoaded(kSearchWindow)) RunSearch();
+}
+
+void OnSearchWindowClose(image::EventArgs&) {
+  g_search.reset();
+  g_resultDays.clear();
+}
+
+void OnCloseSearchWindow(image::EventArgs&) { Rt().CloseWindow(kSearchWindow); }
+
+void OnExportMenu(image::EventArgs&) {
+  const char* home = std::getenv("HOME");
+  const std::string suggested = std::string(home && home[0] == '/' ? home : "") +
+                                "/Tamsivo 备忘录 " + DateTimeToText(TodayDate) + ".md";
+  std::string path = Rt().AskSaveFileName(
+      kMainWindow, "导出备忘录", suggested,
+      "Markdown (*.md);;纯文本 (*.txt);;CSV 表格 (*.csv);;iCalendar 日历 (*.ics)");
+  if (path.empty()) return;
+  // A name typed without an extension gets the first format's.
+  const size_t slash = path.rfind('/');
+  if (path.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos)
+    path += ".md";
+  int count = 0;
+  std::string error;
+  if (archive::ExportMemos(StoreFile(), path, &count, &error)) {
+    Rt().MessageBox("已把 " + std::to_string(count) + " 条备忘录按日期先后导出到：\r\n" + path,
+                    rt::MB_OK | rt::MB_ICONINFORMATION, std::string("Tamsivo"));
+  } else {
+    Rt().MessageBox("导出没有成功：\r\n" + error, rt::MB_OK | rt::MB_ICONERROR,
+                    std::string("Tamsivo"));
+  }
+}
