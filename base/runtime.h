@@ -126,7 +126,8 @@ class Runtime {
   virtual void Move(std::string_view window, int left, int top,
                     std::optional<int> width = std::nullopt,
                     std::optional<int> height = std::nullopt) = 0;
-  // A control's new size; its place stays.
+  // A control's new size (control empty: the window's outer size); its
+  // place stays.
   virtual void ResizeControl(std::string_view window, std::string_view control, int width,
                              int height) = 0;
   virtual void FocusControl(std::string_view window, std::string_view control) = 0;

@@ -128,8 +128,7 @@ void ApplyCalendarLayout() {
   if (cal.width == width && cal.height == height) return;
   const rt::Geometry w = Rt().GetGeometry(kMainWindow);
   Rt().ResizeControl(kMainWindow, kCalendar, width, height);
-  Rt().Move(kMainWindow, w.left, w.top, w.width + width - cal.width,
-            w.height + height - cal.height);
+  Rt().ResizeControl(kMainWindow, {}, w.width + width - cal.width, w.height + height - cal.height);
 }
 
 void OnCalendarPageChanged(image::EventArgs&) { MarkMemoDays(); }

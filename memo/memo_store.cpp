@@ -6,7 +6,9 @@
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
+#include "memo/calendar.h"
 #include "memo/store_upkeep.h"
+#include "memo/today_memo.h"
 
 namespace {
 
@@ -123,7 +125,10 @@ void OnStoreChecked(image::EventArgs&) {
   Rt().StoreClose(g_store);
   g_store = 0;
   g_openError = reason;
-  (void)OfferRestore("备忘录数据库文件已损坏：", reason);
+  if (!OfferRestore("备忘录数据库文件已损坏：", reason)) return;
+  // The windows show the damaged file's memos; show the restored ones.
+  RefreshTodayMemo();
+  MarkMemoDays();
 }
 
 bool ReopenMemoStore() {

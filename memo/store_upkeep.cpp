@@ -1,11 +1,11 @@
 #include "memo/store_upkeep.h"
 
-#include <cstdio>
+#include <malloc.h>
+
 #include <mutex>
 #include <thread>
 
 #include "archive/backup.h"
-#include "archive/search.h"
 #include "base/program.h"
 
 namespace {
@@ -23,13 +23,9 @@ Upkeep g_upkeep;
 bool g_backupFailureReported = false;
 
 void Work(std::string storeFile, double today) {
+  // The search index is left to the first search: building it here would
+  // load the character tables into every run, searched or not.
   const archive::DailyBackup backup = archive::BackUpDaily(storeFile, today);
-  // The index is built here so that the first search finds it ready; a
-  // failure is met again, and reported, by the search itself.
-  std::string error;
-  if (auto search = archive::MemoSearch::Open(storeFile, &error)) {
-    if (!search->Update(&error)) std::fprintf(stderr, "tamsivo: 查找索引：%s\n", error.c_str());
-  }
   std::lock_guard<std::mutex> lock(g_upkeep.mutex);
   if (backup.outcome == archive::DailyBackup::Outcome::kFailed) g_upkeep.backupError = backup.error;
   g_upkeep.done = true;
@@ -60,6 +56,8 @@ void OnUpkeepTimer(image::EventArgs&) {
   }
   Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, 0);
   Join();
+  // The copy's page cache was allocated on the worker's arena; give it back.
+  malloc_trim(0);
   if (error.empty() || g_backupFailureReported) return;
   g_backupFailureReported = true;
   Rt().MessageBox("今天的自动备份没有成功：\r\n" + error +

@@ -1,6 +1,5 @@
 // What is done for the store once it has passed its check, away from the
-// windows: today's backup (with the retention) and the search index brought
-// up to date.
+// windows: today's backup (with the retention).
 #pragma once
 
 #include <string>

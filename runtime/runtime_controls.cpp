@@ -293,7 +293,15 @@ int QtRuntime::ListCurrentIndex(std::string_view window, std::string_view list) 
 void QtRuntime::ResizeControl(std::string_view window, std::string_view control, int width,
                               int height) {
   WindowState* ws = Find(window);
-  if (QWidget* c = ws ? Control(*ws, control) : nullptr) c->resize(width, height);
+  if (!ws) return;
+  if (control.empty()) {
+    RtWindow* w = ws->widget;
+    // Outer sizes, as Move takes them; the windows keep the size they get.
+    w->setFixedSize(std::max(1, width - (w->frameGeometry().width() - w->width())),
+                    std::max(1, height - (w->frameGeometry().height() - w->height())));
+    return;
+  }
+  if (QWidget* c = Control(*ws, control)) c->resize(width, height);
 }
 
 void QtRuntime::FocusControl(std::string_view window, std::string_view control) {

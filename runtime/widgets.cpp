@@ -1,6 +1,7 @@
 #include "runtime/widgets.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -239,8 +240,8 @@ void MemoEditBox::contextMenuEvent(QContextMenuEvent* e) {
   menu.addSeparator();
   add(QStringLiteral("剪切(&T)"), QKeySequence::Cut, writable && selected, [this] { cut(); });
   add(QStringLiteral("复制(&C)"), QKeySequence::Copy, selected, [this] { copy(); });
-  add(QStringLiteral("粘贴(&P)"), QKeySequence::Paste, writable && SendScintilla(SCI_CANPASTE) != 0,
-      [this] { paste(); });
+  add(QStringLiteral("粘贴(&P)"), QKeySequence::Paste,
+      writable && !QApplication::clipboard()->text().isEmpty(), [this] { paste(); });
   add(QStringLiteral("删除(&D)"), QKeySequence::Delete, writable && selected,
       [this] { removeSelectedText(); });
   menu.addSeparator();

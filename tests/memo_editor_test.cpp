@@ -3,10 +3,13 @@
 // the editor can be closed and the typed text is somewhere the user is told.
 #include "memo/memo_editor.h"
 
+#include <Qsci/qsciscintilla.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <QApplication>
+#include <QTest>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -304,4 +307,19 @@ TEST(Drafts, LeftoversAreOfferedBackAtTheNextStart) {
   for (const fs::path& f : FilesIn(p.path("草稿"))) names.push_back(f.filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"2026-12-17 20261207-093200.txt", "notes.txt"}));
+}
+
+// The edit box takes every key, Escape included; Escape must still reach
+// the window's shortcut, which closes the editor the way its close box does.
+TEST(EditorKeys, EscapeClosesTheEditorAndSaves) {
+  TestProgram p;
+  p.Start();
+  EditWhile(p, [](rt::Runtime& r) {
+    r.SetEditText(kMemoEditWindow, kBox, "按 Esc 保存");
+    QWidget* window = ShownWindow(kMemoEditWindow);
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    QTest::keyClick(window->findChild<QsciScintilla*>(kBox), Qt::Key_Escape);
+  });
+  EXPECT_EQ(StoredText(kDay), "按 Esc 保存");
 }

@@ -7,11 +7,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "base/program.h"
 #include "platform/desktop_host.h"
+#include "runtime/widgets.h"
 #include "settings/settings.h"
 #include "system/start_at_boot.h"
 #include "tests/support/test_program.h"
@@ -69,6 +71,7 @@ void Choose(const char* item) {
 bool Checked(const char* control) { return Rt().IsChecked(kOptionsWindow, control); }
 std::string Today(const char* key) { return ReadSetting(kTodaySection, key); }
 std::string MainItem(const char* key) { return ReadSetting(kMainSection, key); }
+rt::Geometry Calendar() { return Rt().GetGeometry(kMainWindow, "Calendar1"); }
 void OpenOptions() { Rt().LoadWindow(kOptionsWindow, kMainWindow, false); }
 
 class Options : public ::testing::Test {
@@ -254,4 +257,57 @@ TEST_F(Options, PinBoxesLeaveTheMenuMarkAsItWas) {
   EXPECT_EQ(Today("鼠标穿透"), "0");
   ExpectBothParentedTo(kPinned);
   EXPECT_EQ(Today("透明度"), "180");
+}
+
+// 显示农历和节日: the calendar grows by 90x96 for the second line in each
+// cell, MainWindow by as much, and the docked today window follows.
+TEST_F(Options, LunarBoxGrowsTheCalendarAndTheTodayWindowStaysBeside) {
+  p.Start();
+  EXPECT_EQ(p.ReadFile("Start.ini").find(Gbk("显示农历")), std::string::npos);
+  const rt::Geometry main0 = Rt().GetGeometry(kMainWindow);
+  EXPECT_EQ(Calendar().width, 302);
+  EXPECT_EQ(Calendar().height, 182);
+  OpenOptions();
+  EXPECT_FALSE(Checked("选择框6"));
+  for (const char* mode : {"2", "3", "4", "5"}) {
+    ASSERT_TRUE(WriteSetting({kTodaySection, "模式"}, mode));
+    for (const int grown : {1, 0}) {
+      SCOPED_TRACE(std::string("mode ") + mode + (grown ? " on" : " off"));
+      Click("选择框6");
+      EXPECT_EQ(MainItem("显示农历"), grown ? "1" : "0");
+      EXPECT_EQ(Calendar().width, 302 + 90 * grown);
+      EXPECT_EQ(Calendar().height, 182 + 96 * grown);
+      const rt::Geometry m = Rt().GetGeometry(kMainWindow), t = Rt().GetGeometry(kTodayMemoWindow);
+      EXPECT_EQ(std::vector<int>({m.left, m.top, m.width, m.height}),
+                std::vector<int>(
+                    {main0.left, main0.top, main0.width + 90 * grown, main0.height + 96 * grown}));
+      const int want[4][2] = {{m.left, m.top - m.height},
+                              {m.left, m.top + m.height},
+                              {m.left - m.width, m.top},
+                              {m.left + m.width, m.top}};
+      EXPECT_EQ(t.left, want[mode[0] - '2'][0]);
+      EXPECT_EQ(t.top, want[mode[0] - '2'][1]);
+    }
+  }
+}
+
+TEST_F(Options, LunarSettingAtStartShowsTheLinesGrown) {
+  p.WriteFile("Start.ini", Gbk("[主窗口]\r\n显示农历=1\r\n[今天备忘录窗口]\r\n模式=5\r\n"));
+  // The user's own 休/班 file in the data directory is used.
+  ASSERT_TRUE(std::filesystem::create_directory(p.path("节假日")));
+  p.WriteFile("节假日/2026.txt", "休 2026-12-10 自定假\n");
+  p.Start();
+  EXPECT_EQ(Calendar().width, 392);
+  EXPECT_EQ(Calendar().height, 278);
+  const rt::Geometry m = Rt().GetGeometry(kMainWindow);
+  EXPECT_EQ(Rt().GetGeometry(kTodayMemoWindow).left, m.left + m.width);
+  auto* calendar = TopLevel(kMainWindow)->findChild<MemoCalendar*>("Calendar1");
+  ASSERT_NE(calendar, nullptr);
+  EXPECT_TRUE(calendar->ShowsLines());
+  const MemoCalendar::DayText* text = calendar->TextOf(QDate(2026, 12, 10));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->mark.toStdString(), "休");
+  EXPECT_EQ(calendar->CellName(QDate(2026, 12, 10)).toStdString(), "10 初二 休");
+  OpenOptions();
+  EXPECT_TRUE(Checked("选择框6"));
 }

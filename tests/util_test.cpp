@@ -125,3 +125,30 @@ TEST(Gbk, TagCharactersBecomeAQuestionMarkOnEveryPath) {
   EXPECT_EQ(Utf8ToGbk("\xF0\x9F\x98\x80x"), gbk::FromUtf8("\xF0\x9F\x98\x80x"));
   EXPECT_EQ(gbk::FromUtf8("\xE4\xB8"), "?");
 }
+
+TEST(LockDirectory, OneHolderAtATime) {
+  Dir d;
+  fileio::FileDescriptor first, second;
+  EXPECT_EQ(fileio::LockDirectory(d.path(), &first), fileio::DirectoryLock::kHeld);
+  EXPECT_EQ(fileio::LockDirectory(d.path(), &second), fileio::DirectoryLock::kBusy);
+  EXPECT_FALSE(second.valid());
+  first.reset();
+  EXPECT_EQ(fileio::LockDirectory(d.path(), &second), fileio::DirectoryLock::kHeld);
+  EXPECT_EQ(fileio::LockDirectory(d / "missing", &first), fileio::DirectoryLock::kUnsupported);
+}
+
+TEST(MakeDirectories, EachMissingLevelGetsTheModeAndExistingOnesKeepTheirs) {
+  Dir d;
+  const mode_t old = ::umask(0);
+  std::string error;
+  ASSERT_EQ(::mkdir((d / "a").c_str(), 0700), 0);
+  EXPECT_TRUE(fileio::MakeDirectories(d / "a/b/c/", 0751, &error)) << error;
+  EXPECT_TRUE(fileio::MakeDirectories(d / "a/b/c", 0751, &error)) << error;  // all there
+  ::umask(old);
+  EXPECT_EQ(Mode(d / "a"), 0700u);
+  EXPECT_EQ(Mode(d / "a/b"), 0751u);
+  EXPECT_EQ(Mode(d / "a/b/c"), 0751u);
+  std::ofstream(d / "file").close();
+  EXPECT_FALSE(fileio::MakeDirectories(d / "file/x", 0700, &error));
+  EXPECT_NE(error.find(d / "file"), std::string::npos) << error;
+}

@@ -40,13 +40,20 @@ def check_logs():
 class Program:
     """A copy of tamsivo and its runtime in a temporary program directory."""
 
-    def __init__(self, desktop, bin_dir, start_ini=None):
+    def __init__(self, desktop, bin_dir, start_ini=None, session_bus=None):
+        """session_bus: the address of a private D-Bus session bus to hand to
+        the program, with accessibility on (for AT-SPI readers); without it
+        the program gets no session bus at all."""
         self.desktop = desktop
         self.root = tempfile.mkdtemp(prefix="tamsivo-e2e-")
         self.dir = os.path.join(self.root, "prog")
         os.makedirs(self.dir)
         for name in ("tamsivo", "tesmo.qrr"):
             shutil.copy2(os.path.join(bin_dir, name), self.dir)
+        # The official days off and working days (休/班) are read from here.
+        holidays = os.path.join(bin_dir, "holidays")
+        if os.path.isdir(holidays):
+            shutil.copytree(holidays, os.path.join(self.dir, "holidays"))
         if start_ini is not None:
             with open(os.path.join(self.dir, "Start.ini"), "wb") as f:
                 f.write(start_ini.encode("gbk"))
@@ -62,6 +69,9 @@ class Program:
         for name in ("http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
                      "ALL_PROXY", "DBUS_SESSION_BUS_ADDRESS"):
             self.env.pop(name, None)
+        if session_bus:
+            self.env.update(DBUS_SESSION_BUS_ADDRESS=session_bus,
+                            QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
         self.proc = None
 
     @property

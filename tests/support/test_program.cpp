@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -95,6 +96,9 @@ void TestProgram::MakeRuntime() {
   };
   options.trayAvailable = [this] { return trayAvailable; };
   options.instanceAnswerMs = 500;
+  options.saveFileName = [this](std::string_view title, const std::string& suggested) {
+    return saveFileName ? saveFileName(title, suggested) : std::string();
+  };
   options.onModal = [this](const std::string& window) {
     if (onModal) onModal(window);
   };
@@ -139,6 +143,32 @@ void PumpEvents(int ms) {
 }
 
 void TestProgram::Pump(int ms) { PumpEvents(ms); }
+
+bool PumpUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) PumpEvents(5);
+  return done();
+}
+
+QWidget* ShownWindow(const char* name) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->objectName() == QString::fromUtf8(name) && w->isVisible()) return w;
+  }
+  return nullptr;
+}
+
+bool ChooseMenuItem(const char* window, const char* menu, const char* item) {
+  QWidget* w = ShownWindow(window);
+  QMenu* m = w ? w->findChild<QMenu*>(QString::fromUtf8(menu)) : nullptr;
+  for (QAction* a : m ? m->actions() : QList<QAction*>{}) {
+    if (a->text() == QString::fromUtf8(item)) {
+      a->trigger();
+      return true;
+    }
+  }
+  return false;
+}
 
 std::string TestProgram::ReadFile(const std::string& name) const { return SlurpFile(path(name)); }
 

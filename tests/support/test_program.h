@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/runtime.h"
@@ -53,6 +54,8 @@ class TestProgram {
   // Called whenever a modal window has been loaded and is waiting; tests use
   // it to type into and close the memo editor.
   std::function<void(const std::string& window)> onModal;
+  // The save-file dialog's answer (empty: cancelled, also when unset).
+  std::function<std::string(std::string_view title, const std::string& suggested)> saveFileName;
 
   // File helpers.
   std::string ReadFile(const std::string& name) const;
@@ -68,6 +71,15 @@ class TestProgram {
 
 // Delivers queued events (deferred deletes included) for at least `ms`.
 void PumpEvents(int ms = 0);
+// Delivers queued events until `done` holds or `ms` have passed; done().
+bool PumpUntil(const std::function<bool()>& done, int ms = 10000);
+
+class QWidget;
+// The shown top-level window of that name, or nullptr.
+QWidget* ShownWindow(const char* name);
+// Chooses an item of a window's pop-up menu the way a click does; false
+// when there is no such item.
+bool ChooseMenuItem(const char* window, const char* menu, const char* item);
 
 // A QApplication on Qt's offscreen platform (unless QT_QPA_PLATFORM says
 // otherwise), made once for the test process.
