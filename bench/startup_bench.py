@@ -58,6 +58,8 @@ def tamsivo_subject(build, root, name, base_env, wrap):
     os.makedirs(prog)
     for f in ("tamsivo", "tesmo.qrr"):
         shutil.copy2(os.path.join(build, "bin", f), prog)
+    if os.path.isdir(os.path.join(build, "bin", "holidays")):
+        shutil.copytree(os.path.join(build, "bin", "holidays"), os.path.join(prog, "holidays"))
     return Subject(name, wrap + [os.path.join(prog, "tamsivo")], prog,
                    private_env(root, name, base_env), r"^Tamsivo [0-9]")
 
@@ -197,6 +199,8 @@ def main():
     ap.add_argument("--preload", action="append", default=[],
                     help="also run with an empty store and this library preloaded, to "
                          "measure what linking it would cost (may be given more than once)")
+    ap.add_argument("--lunar", action="store_true",
+                    help="also the empty store with 显示农历和节日 on (lunar lines, 休/班)")
     ap.add_argument("--wm", action="store_true", help="run openbox on the display")
     ap.add_argument("--nice", type=int, default=0, help="niceness (negative needs root)")
     ap.add_argument("--json", help="also write the figures to this file")
@@ -228,6 +232,8 @@ def main():
             s = tamsivo_subject(build, root, "+" + os.path.basename(lib).split(".so")[0], env, wrap)
             s.env["LD_PRELOAD"] = lib
             subjects.append(s)
+        if args.lunar:
+            subjects.append(tamsivo_subject(build, root, "lunar-on", env, wrap))
         log = open(os.path.join(root, "programs.log"), "ab")
         # One unmeasured run each: tamsivo makes its settings and store.
         for s in [floor] + subjects:
@@ -237,8 +243,14 @@ def main():
         for n, s in zip(sizes, subjects):
             if n:
                 print("store %s: %d bytes" % (s.label, fill_store(s.cwd, n)), flush=True)
+        if args.lunar:
+            ini = os.path.join(subjects[-1].cwd, "Start.ini")
+            with open(ini, "rb") as f:
+                text = f.read().decode("gbk")
+            with open(ini, "wb") as f:
+                f.write(text.replace("[主窗口]\r\n", "[主窗口]\r\n显示农历=1\r\n", 1).encode("gbk"))
         if args.big_today:
-            s = subjects[-1]
+            s = subjects[-1 - int(args.lunar)]
             print("store %s: %d bytes" % (s.label, fill_store(s.cwd, 0,
                                                               args.big_today << 20)), flush=True)
         everyone = [floor] + subjects
