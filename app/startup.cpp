@@ -122,9 +122,10 @@ void OnFirstActivation(image::EventArgs& args) {
 }
 
 void EndOfProgramCleanup() {
-  // A backup or index build under way ends whole; its files stay sound
-  // either way, but its thread must not outlive the program's data.
-  WaitForStoreUpkeep();
+  // A backup under way ends whole and an index build at its next short
+  // transaction; the files stay sound either way, but no thread may outlive
+  // the program's data.
+  EndStoreUpkeep();
   CollectionList.clear();
   CollectionList.shrink_to_fit();
   PositionButtons.clear();

@@ -222,8 +222,12 @@ struct MemoSearch::Impl {
 
   // Folds pending records into the index, one short transaction at a time;
   // takes no write lock when there is nothing to do.
-  bool Drain(std::string* error) {
+  bool Drain(std::string* error, const std::atomic<bool>* stop = nullptr) {
     for (bool more = true; more;) {
+      if (stop && stop->load()) {
+        *error = "stopped";
+        return false;
+      }
       bool any = false;
       if (!Pending(&any, error)) return false;
       if (!any) return true;
@@ -356,18 +360,18 @@ struct MemoSearch::Impl {
                   });
   }
 
-  bool Update(std::string* error) {
+  bool Update(std::string* error, const std::atomic<bool>* stop = nullptr) {
     if (!checked) {
       bool usable = false;
       if (!IndexUsable(&usable, error) || (!usable && !Rebuild(error))) return false;
     }
-    if (!Drain(error)) return false;
+    if (!Drain(error, stop)) return false;
     if (!checked) {
       bool agree = false;
       if (!CountsAgree(&agree, error)) return false;
       if (!agree) {
         std::fprintf(stderr, "tamsivo: search index does not match the store\n");
-        if (!Rebuild(error) || !Drain(error)) return false;
+        if (!Rebuild(error) || !Drain(error, stop)) return false;
       }
       checked = true;
     }
@@ -532,9 +536,9 @@ bool MemoSearch::Search(std::string_view query, SearchResult* result, std::strin
   return impl_->Search(query, result, error ? error : &ignored, limit);
 }
 
-bool MemoSearch::Update(std::string* error) {
+bool MemoSearch::Update(std::string* error, const std::atomic<bool>* stop) {
   std::string ignored;
-  return impl_->Update(error ? error : &ignored);
+  return impl_->Update(error ? error : &ignored, stop);
 }
 
 }  // namespace archive

@@ -7,6 +7,7 @@
 // without the index (an earlier build's) gets it on the first search.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,8 +49,10 @@ class MemoSearch {
   bool Search(std::string_view query, SearchResult* result, std::string* error,
               int limit = kDefaultLimit);
   // Brings the index up to date (building it when missing or found wrong)
-  // without searching; Search does this itself.
-  bool Update(std::string* error);
+  // without searching; Search does this itself. A set `stop` ends the work
+  // between two of its short transactions (false, "stopped"); what was
+  // folded in stays and the next update goes on from there.
+  bool Update(std::string* error, const std::atomic<bool>* stop = nullptr);
 
   static constexpr int kDefaultLimit = 500;
 

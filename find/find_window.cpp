@@ -23,6 +23,10 @@ constexpr const char* kHint = "输入要找的文字：不分大小写，繁体�
 
 std::unique_ptr<archive::MemoSearch> g_search;
 std::vector<double> g_resultDays;
+// The index has been brought up to date on the worker in this run; searches
+// keep it so themselves from then on, in a few milliseconds.
+bool g_indexReady = false;
+std::string g_indexError;
 
 std::string StoreFile() { return DataFile(kMemoStoreFileName); }
 
@@ -38,6 +42,27 @@ void ShowResults(const std::vector<rt::ListItem>& items) {
   Rt().SetListItems(kSearchWindow, kResultList, items);
 }
 
+void RunSearch();
+
+void OnIndexReady(const std::string& error) {
+  g_indexReady = error.empty();
+  g_indexError = error;
+  if (Rt().IsLoaded(kSearchWindow)) {
+    if (g_indexReady) {
+      RunSearch();
+    } else if (!text::Trim(Rt().Caption(kSearchWindow, kSearchBox)).empty()) {
+      ShowStatus("无法建立查找索引：" + error);
+    }
+  }
+}
+
+// The first search of a run brings the index up to date on a worker, so a
+// large store's first build never freezes the windows.
+void PrepareSearchIndex() {
+  if (g_indexReady || SearchIndexingRunning() || !MemoStoreOpen() || !MemoStoreChecked()) return;
+  StartSearchIndexing(StoreFile(), OnIndexReady);
+}
+
 void RunSearch() {
   const std::string query = Rt().Caption(kSearchWindow, kSearchBox);
   g_resultDays.clear();
@@ -46,15 +71,22 @@ void RunSearch() {
     ShowStatus(kHint);
     return;
   }
-  // The index is written only to a store that has passed its check, and
-  // never while the start's own index work runs.
+  // The index is written only to a store that has passed its check.
   if (!MemoStoreOpen() || !MemoStoreChecked()) {
     ShowResults({});
     ShowStatus(MemoStoreOpen() ? "正在检查备忘录数据文件，请稍后再找。"
                                : "备忘录数据文件没有打开，无法查找。");
     return;
   }
-  WaitForStoreUpkeep();
+  if (!g_indexReady) {
+    ShowResults({});
+    ShowStatus(g_indexError.empty() ? "正在建立查找索引（只在第一次查找时需要），请稍候……"
+                                    : "无法建立查找索引：" + g_indexError);
+    PrepareSearchIndex();
+    return;
+  }
+  // A backup under way holds the store for a moment; the search's own short
+  // write waits for it as any save does.
   std::string error;
   if (!g_search) g_search = archive::MemoSearch::Open(StoreFile(), &error);
   archive::SearchResult result;
@@ -94,6 +126,7 @@ void OnFindMenu(image::EventArgs&) {
     Rt().LoadWindow(kSearchWindow, kMainWindow, false);
   }
   Rt().FocusControl(kSearchWindow, kSearchBox);
+  PrepareSearchIndex();
 }
 
 void OnSearchWindowCreated(image::EventArgs&) {

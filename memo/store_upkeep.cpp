@@ -2,63 +2,112 @@
 
 #include <malloc.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "archive/backup.h"
+#include "archive/search.h"
 #include "base/program.h"
 
 namespace {
 
-constexpr int kUpkeepPollMs = 500;
+constexpr int kUpkeepPollMs = 200;
 
-struct Upkeep {
+// One piece of work on a thread of its own.
+struct Job {
   std::thread thread;
-  std::mutex mutex;
-  bool done = false;
-  std::string backupError;  // empty: made, or already made today
+  bool done = false;  // under g_mutex
+  std::string error;  // under g_mutex; empty: succeeded (or nothing to do)
+
+  bool Running() const { return thread.joinable(); }
+  void Join() {
+    if (thread.joinable()) thread.join();
+  }
 };
 
-Upkeep g_upkeep;
+std::mutex g_mutex;
+Job g_backup;
+Job g_indexing;
+std::atomic<bool> g_stopIndexing{false};
+std::function<void(const std::string&)> g_indexReady;
 bool g_backupFailureReported = false;
 
-void Work(std::string storeFile, double today) {
-  // The search index is left to the first search: building it here would
-  // load the character tables into every run, searched or not.
-  const archive::DailyBackup backup = archive::BackUpDaily(storeFile, today);
-  std::lock_guard<std::mutex> lock(g_upkeep.mutex);
-  if (backup.outcome == archive::DailyBackup::Outcome::kFailed) g_upkeep.backupError = backup.error;
-  g_upkeep.done = true;
+void Finish(Job& job, std::string error) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  job.error = std::move(error);
+  job.done = true;
 }
 
-void Join() {
-  if (g_upkeep.thread.joinable()) g_upkeep.thread.join();
+void BackUp(std::string storeFile, double today) {
+  const archive::DailyBackup backup = archive::BackUpDaily(storeFile, today);
+  Finish(g_backup,
+         backup.outcome == archive::DailyBackup::Outcome::kFailed ? backup.error : std::string());
+}
+
+void Index(std::string storeFile) {
+  std::string error;
+  if (auto search = archive::MemoSearch::Open(storeFile, &error)) {
+    if (search->Update(&error, &g_stopIndexing)) error.clear();
+  }
+  if (error.empty() && g_stopIndexing) error = "stopped";
+  Finish(g_indexing, std::move(error));
+}
+
+void Poll() { Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, kUpkeepPollMs); }
+
+// The finished job's outcome, or false while it runs (or never ran).
+bool Collect(Job& job, std::string* error) {
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!job.Running() || !job.done) return false;
+    *error = job.error;
+  }
+  job.Join();
+  // What the work allocated sits in its thread's arena; give it back.
+  malloc_trim(0);
+  return true;
 }
 
 }  // namespace
 
 void StartStoreUpkeep(const std::string& storeFile, double today) {
-  WaitForStoreUpkeep();
-  g_upkeep.done = false;
-  g_upkeep.backupError.clear();
-  g_upkeep.thread = std::thread(Work, storeFile, today);
-  Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, kUpkeepPollMs);
+  g_backup.Join();
+  g_backup.done = false;
+  g_backup.thread = std::thread(BackUp, storeFile, today);
+  Poll();
 }
 
-void WaitForStoreUpkeep() { Join(); }
+void StartSearchIndexing(const std::string& storeFile,
+                         std::function<void(const std::string& error)> ready) {
+  if (g_indexing.Running()) return;
+  g_indexing.done = false;
+  g_indexReady = std::move(ready);
+  g_indexing.thread = std::thread(Index, storeFile);
+  Poll();
+}
+
+bool SearchIndexingRunning() { return g_indexing.Running(); }
+
+void EndStoreUpkeep() {
+  g_stopIndexing = true;
+  g_indexing.Join();
+  g_backup.Join();
+}
 
 void OnUpkeepTimer(image::EventArgs&) {
   std::string error;
-  {
-    std::lock_guard<std::mutex> lock(g_upkeep.mutex);
-    if (!g_upkeep.done) return;
-    error = g_upkeep.backupError;
+  if (Collect(g_indexing, &error)) {
+    // Moved out first: the callback may start a new run.
+    auto ready = std::exchange(g_indexReady, nullptr);
+    if (ready) ready(error);
   }
-  Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, 0);
-  Join();
-  // The copy's page cache was allocated on the worker's arena; give it back.
-  malloc_trim(0);
-  if (error.empty() || g_backupFailureReported) return;
+  const bool backedUp = Collect(g_backup, &error);
+  if (!g_backup.Running() && !g_indexing.Running()) {
+    Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, 0);
+  }
+  if (!backedUp || error.empty() || g_backupFailureReported) return;
   g_backupFailureReported = true;
   Rt().MessageBox("今天的自动备份没有成功：\r\n" + error +
                       "\r\n\r\n备忘录照常保存，不受影响；下次启动时会再试。",

@@ -1,15 +1,25 @@
-// What is done for the store once it has passed its check, away from the
-// windows: today's backup (with the retention).
+// What is done for the store away from the windows, each on a thread of its
+// own: today's backup (with the retention) once the store has passed its
+// check, and the search index brought up to date when search is wanted (the
+// first build on a large store takes seconds).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "base/program_image.h"
 
-// Starts the work on a thread of its own (once per store opening); the
-// upkeep timer collects the outcome.
+// Starts the backup (once per store opening); the upkeep timer collects the
+// outcome.
 void StartStoreUpkeep(const std::string& storeFile, double today);
-// Waits for the work to end (before a search, at the end of the program).
-void WaitForStoreUpkeep();
-// Collects a finished run: a failed backup is reported once.
+// Starts bringing the search index up to date; `ready` is called on the
+// window thread with the reason it failed, empty when it succeeded. Does
+// nothing while a run is under way.
+void StartSearchIndexing(const std::string& storeFile,
+                         std::function<void(const std::string& error)> ready);
+bool SearchIndexingRunning();
+// At the end of the program: stops the index work between two of its short
+// transactions and waits for both.
+void EndStoreUpkeep();
+// Collects finished runs: a failed backup is reported once.
 void OnUpkeepTimer(image::EventArgs&);

@@ -66,6 +66,9 @@ TEST(SearchWindow, FindsNewestFirstMarksTheMatchAndOpensTheDay) {
   EXPECT_EQ(status->text().toStdString(), "输入要找的文字：不分大小写，繁体简体都能找到。");
 
   Type(box, "预算");
+  // The first search of a run waits for the index, brought up to date on a
+  // worker, and is run again when it is ready.
+  ASSERT_TRUE(PumpUntil([&] { return list->count() > 0; }));
   // The mark counts the emoji before it as two units.
   EXPECT_EQ(Items(list), (std::vector<std::string>{"2026年12月1日　周一开会讨论预算 [17,2]",
                                                    "2026年11月11日　會議預算 [14,2]",

@@ -69,6 +69,24 @@ TEST(MemoSearch, OldStoreGetsItsIndexAndRecordsStayAsTheyWere) {
   store.Reopen();
 }
 
+// The program stops a build at its end; the next one goes on from there.
+TEST(MemoSearch, StoppedUpdateResumesAndFindsEverything) {
+  ScratchDir dir;
+  MemoFile store(dir / "事件数据.edb");
+  for (int d = 1; d <= 28; ++d) store.Put(Date(2026, 2, d), "第" + std::to_string(d) + "天的预算");
+  std::atomic<bool> stop{true};
+  std::string error;
+  {
+    auto stopped = OpenSearch(store.path());
+    EXPECT_FALSE(stopped->Update(&error, &stop));
+    EXPECT_EQ(error, "stopped");
+  }
+  auto search = OpenSearch(store.path());
+  EXPECT_TRUE(search->Update(&error)) << error;
+  EXPECT_EQ(Find(*search, "预算").total, 28);
+  EXPECT_EQ(Days(*search, "第7天"), V{"2026-2-7"});
+}
+
 TEST(MemoSearch, SeesWhatTheProgramsConnectionChanged) {
   ScratchDir dir;
   MemoFile store(dir / "事件数据.edb");
