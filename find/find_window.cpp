@@ -4,7 +4,6 @@
 #include <memory>
 #include <vector>
 
-#include "archive/export.h"
 #include "archive/search.h"
 #include "base/datetime.h"
 #include "base/program.h"
@@ -154,6 +153,11 @@ void OnSearchWindowClose(image::EventArgs&) {
 void OnCloseSearchWindow(image::EventArgs&) { Rt().CloseWindow(kSearchWindow); }
 
 void OnExportMenu(image::EventArgs&) {
+  if (ExportRunning()) {
+    Rt().MessageBox("上一次导出还没有完成，请稍候。", rt::MB_OK | rt::MB_ICONINFORMATION,
+                    std::string("Tamsivo"));
+    return;
+  }
   const char* home = std::getenv("HOME");
   const std::string suggested = std::string(home && home[0] == '/' ? home : "") +
                                 "/Tamsivo 备忘录 " + DateTimeToText(TodayDate) + ".md";
@@ -165,13 +169,14 @@ void OnExportMenu(image::EventArgs&) {
   const size_t slash = path.rfind('/');
   if (path.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos)
     path += ".md";
-  int count = 0;
-  std::string error;
-  if (archive::ExportMemos(StoreFile(), path, &count, &error)) {
-    Rt().MessageBox("已把 " + std::to_string(count) + " 条备忘录按日期先后导出到：\r\n" + path,
-                    rt::MB_OK | rt::MB_ICONINFORMATION, std::string("Tamsivo"));
-  } else {
-    Rt().MessageBox("导出没有成功：\r\n" + error, rt::MB_OK | rt::MB_ICONERROR,
-                    std::string("Tamsivo"));
-  }
+  // On a worker: a large store takes a second, and the windows stay usable.
+  StartExport(StoreFile(), path, [path](int count, const std::string& error) {
+    if (error.empty()) {
+      Rt().MessageBox("已把 " + std::to_string(count) + " 条备忘录按日期先后导出到：\r\n" + path,
+                      rt::MB_OK | rt::MB_ICONINFORMATION, std::string("Tamsivo"));
+    } else {
+      Rt().MessageBox("导出没有成功：\r\n" + error, rt::MB_OK | rt::MB_ICONERROR,
+                      std::string("Tamsivo"));
+    }
+  });
 }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "archive/backup.h"
+#include "archive/export.h"
 #include "archive/search.h"
 #include "base/program.h"
 
@@ -20,6 +21,7 @@ struct Job {
   std::thread thread;
   bool done = false;  // under g_mutex
   std::string error;  // under g_mutex; empty: succeeded (or nothing to do)
+  int count = 0;      // under g_mutex
 
   bool Running() const { return thread.joinable(); }
   void Join() {
@@ -30,13 +32,16 @@ struct Job {
 std::mutex g_mutex;
 Job g_backup;
 Job g_indexing;
+Job g_export;
 std::atomic<bool> g_stopIndexing{false};
 std::function<void(const std::string&)> g_indexReady;
+std::function<void(int, const std::string&)> g_exported;
 bool g_backupFailureReported = false;
 
-void Finish(Job& job, std::string error) {
+void Finish(Job& job, std::string error, int count = 0) {
   std::lock_guard<std::mutex> lock(g_mutex);
   job.error = std::move(error);
+  job.count = count;
   job.done = true;
 }
 
@@ -55,14 +60,22 @@ void Index(std::string storeFile) {
   Finish(g_indexing, std::move(error));
 }
 
+void Export(std::string storeFile, std::string path) {
+  int count = 0;
+  std::string error;
+  if (archive::ExportMemos(storeFile, path, &count, &error)) error.clear();
+  Finish(g_export, std::move(error), count);
+}
+
 void Poll() { Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, kUpkeepPollMs); }
 
 // The finished job's outcome, or false while it runs (or never ran).
-bool Collect(Job& job, std::string* error) {
+bool Collect(Job& job, std::string* error, int* count = nullptr) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!job.Running() || !job.done) return false;
     *error = job.error;
+    if (count) *count = job.count;
   }
   job.Join();
   // What the work allocated sits in its thread's arena; give it back.
@@ -90,9 +103,21 @@ void StartSearchIndexing(const std::string& storeFile,
 
 bool SearchIndexingRunning() { return g_indexing.Running(); }
 
+void StartExport(const std::string& storeFile, const std::string& path,
+                 std::function<void(int count, const std::string& error)> done) {
+  if (g_export.Running()) return;
+  g_export.done = false;
+  g_exported = std::move(done);
+  g_export.thread = std::thread(Export, storeFile, path);
+  Poll();
+}
+
+bool ExportRunning() { return g_export.Running(); }
+
 void EndStoreUpkeep() {
   g_stopIndexing = true;
   g_indexing.Join();
+  g_export.Join();
   g_backup.Join();
 }
 
@@ -103,8 +128,13 @@ void OnUpkeepTimer(image::EventArgs&) {
     auto ready = std::exchange(g_indexReady, nullptr);
     if (ready) ready(error);
   }
+  int count = 0;
+  if (Collect(g_export, &error, &count)) {
+    auto done = std::exchange(g_exported, nullptr);
+    if (done) done(count, error);
+  }
   const bool backedUp = Collect(g_backup, &error);
-  if (!g_backup.Running() && !g_indexing.Running()) {
+  if (!g_backup.Running() && !g_indexing.Running() && !g_export.Running()) {
     Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, 0);
   }
   if (!backedUp || error.empty() || g_backupFailureReported) return;

@@ -1,7 +1,8 @@
 // What is done for the store away from the windows, each on a thread of its
 // own: today's backup (with the retention) once the store has passed its
-// check, and the search index brought up to date when search is wanted (the
-// first build on a large store takes seconds).
+// check, the search index brought up to date when search is wanted (the
+// first build on a large store takes seconds), and exports (a second for
+// 100,000 memos).
 #pragma once
 
 #include <functional>
@@ -18,8 +19,14 @@ void StartStoreUpkeep(const std::string& storeFile, double today);
 void StartSearchIndexing(const std::string& storeFile,
                          std::function<void(const std::string& error)> ready);
 bool SearchIndexingRunning();
+// Writes every memo to `path` (format by its extension) on a worker; `done`
+// is called on the window thread with the number written and the reason it
+// failed, empty when it succeeded. Does nothing while an export runs.
+void StartExport(const std::string& storeFile, const std::string& path,
+                 std::function<void(int count, const std::string& error)> done);
+bool ExportRunning();
 // At the end of the program: stops the index work between two of its short
-// transactions and waits for both.
+// transactions and waits for all.
 void EndStoreUpkeep();
 // Collects finished runs: a failed backup is reported once.
 void OnUpkeepTimer(image::EventArgs&);
