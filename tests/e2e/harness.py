@@ -21,6 +21,9 @@ PROBLEM = re.compile(r"^(qt\.|Q[A-Za-z]+::|QObject|QWidget|QPainter|QLayout|Warn
                      r"|AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|runtime error:")
 # Problems found in the logs of programs that have ended, not yet reported.
 _problems = []
+# What each program of the running journey wrote and how it ended, shown
+# when the journey fails.
+_journey_logs = []
 
 
 def take_problems():
@@ -209,6 +212,12 @@ class Program:
         except AssertionError as e:
             print("cleanup: %s (killed)" % e)
         _problems.extend(self.log_problems())
+        try:
+            with open(os.path.join(self.root, "tamsivo.log"), "rb") as f:
+                text = f.read().decode("utf-8", "replace")
+        except OSError:
+            text = ""
+        _journey_logs.append((self.proc.returncode if self.proc else None, text[-4000:]))
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -322,6 +331,7 @@ def run_journeys(journeys, desktop, shot_name):
     failed = []
     for name, journey in journeys:
         t0 = time.time()
+        del _journey_logs[:]
         try:
             journey()
             check_logs()
@@ -330,6 +340,8 @@ def run_journeys(journeys, desktop, shot_name):
             failed.append(name)
             print("FAIL %s (%.1f s)" % (name, time.time() - t0), flush=True)
             traceback.print_exc()
+            for status, text in _journey_logs:
+                print("--- the program ended with %s; its standard error:\n%s---" % (status, text))
             shot = os.path.join(os.environ.get("TMPDIR", "/tmp"),
                                 "%s-%d.png" % (shot_name, len(failed)))
             try:
