@@ -58,6 +58,8 @@ std::string WideToCodePage(std::string_view wide, int codePage) {
   const std::optional<std::string> utf8 =
       codepage::Convert("UTF-8", "UTF-16LE", wide, LoneSurrogate);
   if (!utf8) return {};
+  // UTF-8 holds every character, tag characters included.
+  if (*charset == "UTF-8") return *utf8;
   return codepage::FromUtf8(*utf8, charset->c_str(), "?").value_or("");
 }
 

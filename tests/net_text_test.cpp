@@ -75,6 +75,8 @@ TEST(Encodings, ByteExamples) {
   EXPECT_EQ(TextToWide("\xE4\xB8\xAD"), Bytes({0x2D, 0x4E, 0, 0}));
   EXPECT_EQ(WideToText(Bytes({0x2D, 0x4E, 0, 0}), 936), Bytes({0xD6, 0xD0}));
   EXPECT_EQ(WideToText(TextToWide("A\xE4\xB8\xAD"), 65001), "A\xE4\xB8\xAD");
+  // Tag characters are kept where the code page holds them (a fuzz find).
+  EXPECT_EQ(WideToText(TextToWide(")c\xF3\xA0\x80\xB3)c"), 65001), ")c\xF3\xA0\x80\xB3)c");
 }
 
 TEST(Encodings, EmptyNulAndAscii) {
