@@ -9,7 +9,6 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -24,14 +23,15 @@ class PrivateBus {
   PrivateBus() {
     daemon_.setProgram("dbus-daemon");
     address_ = "unix:path=" + dir_.path() + "/bus";
-    daemon_.setArguments({"--session", "--nofork", "--nopidfile", "--address=" + address_});
+    // The address is printed once the bus accepts connections; the socket
+    // file alone appears before that.
+    daemon_.setArguments(
+        {"--session", "--nofork", "--nopidfile", "--print-address=1", "--address=" + address_});
     daemon_.start();
     started_ = daemon_.waitForStarted(5000);
     QElapsedTimer t;
     t.start();
-    while (started_ && !QFile::exists(dir_.path() + "/bus") && t.elapsed() < 5000) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    while (started_ && !daemon_.canReadLine() && t.elapsed() < 5000) daemon_.waitForReadyRead(100);
   }
   ~PrivateBus() {
     QDBusConnection::disconnectFromBus("stub-bus");
