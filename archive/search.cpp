@@ -145,6 +145,10 @@ struct MemoSearch::Impl {
   Db owner;
   sqlite3* db = nullptr;
   bool checked = false;  // structure and counts looked at on this connection
+  // The store takes no writes (a read-only file or folder, a full disk): the
+  // folded text is kept in a temporary table of this connection and every
+  // query scans it.
+  bool scanOnly = false;
 
   bool InTransaction() const { return !sqlite3_get_autocommit(db); }
   void Rollback() {
@@ -360,7 +364,57 @@ struct MemoSearch::Impl {
                   });
   }
 
+  bool RefusesWrites() const {
+    const int code = sqlite3_extended_errcode(db) & 0xff;
+    return sqlite3_db_readonly(db, "main") == 1 || code == SQLITE_READONLY ||
+           code == SQLITE_CANTOPEN || code == SQLITE_FULL;
+  }
+
+  // The first memo of each day, folded, in temp.search_folded (which hides
+  // the store's own table from the queries of this connection).
+  bool FoldIntoTemporaryTable(std::string* error) {
+    if (!Exec(db,
+              "PRAGMA temp_store = MEMORY; CREATE TEMP TABLE search_folded(id INTEGER PRIMARY "
+              "KEY, day REAL NOT NULL, folded TEXT NOT NULL)",
+              error)) {
+      return false;
+    }
+    Statement read = Prepare(db,
+                             "SELECT min(id), " + std::string(kDayExpr) +
+                                 R"( AS d, "事情" FROM records WHERE d IS NOT NULL GROUP BY d)",
+                             error);
+    Statement add =
+        Prepare(db, "INSERT INTO temp.search_folded(id, day, folded) VALUES(?1, ?2, ?3)", error);
+    if (!read || !add) return false;
+    int rc;
+    while ((rc = sqlite3_step(read.get())) == SQLITE_ROW) {
+      const std::string memo = Column(read.get(), 2);
+      if (memo.empty()) continue;
+      sqlite3_bind_int64(add.get(), 1, sqlite3_column_int64(read.get(), 0));
+      sqlite3_bind_double(add.get(), 2, sqlite3_column_double(read.get(), 1));
+      BindText(add.get(), 3, FoldForSearch(memo));
+      if (!Step(add.get(), error)) return false;
+    }
+    if (rc != SQLITE_DONE) {
+      *error = Reason(db, rc);
+      return false;
+    }
+    return true;
+  }
+
   bool Update(std::string* error, const std::atomic<bool>* stop = nullptr) {
+    if (scanOnly) return true;
+    if (UpdateIndex(error, stop)) return true;
+    if (!RefusesWrites() || (stop && stop->load())) return false;
+    std::fprintf(stderr, "tamsivo: search index cannot be written (%s); scanning instead\n",
+                 error->c_str());
+    if (!FoldIntoTemporaryTable(error)) return false;
+    scanOnly = true;
+    error->clear();
+    return true;
+  }
+
+  bool UpdateIndex(std::string* error, const std::atomic<bool>* stop) {
     if (!checked) {
       bool usable = false;
       if (!IndexUsable(&usable, error) || (!usable && !Rebuild(error))) return false;
@@ -381,7 +435,7 @@ struct MemoSearch::Impl {
   // Matching (day, id) pairs, in the read transaction the caller holds.
   bool Match(const std::string& folded, std::vector<std::pair<double, sqlite3_int64>>* found,
              std::string* error) {
-    const std::size_t chars = CountCharacters(folded);
+    const std::size_t chars = scanOnly ? 0 : CountCharacters(folded);
     // One trigram is the whole query: the index alone decides.
     const char* sql =
         chars < 3    ? "SELECT day, id FROM search_folded WHERE search_contains(folded, ?2)"
@@ -457,7 +511,7 @@ struct MemoSearch::Impl {
       // Saves that came in since the update are folded in first, so the
       // answer is the store as it is now.
       bool behind = false;
-      if (!Pending(&behind, error)) {
+      if (!scanOnly && !Pending(&behind, error)) {
         Rollback();
         return false;
       }

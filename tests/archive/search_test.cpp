@@ -4,6 +4,7 @@
 
 #include "archive/fold.h"
 #include "tests/archive/archive_test_util.h"
+#include "tests/support/test_program.h"
 #include "util/chinese_variants.h"
 
 using namespace archive_test;
@@ -85,6 +86,29 @@ TEST(MemoSearch, StoppedUpdateResumesAndFindsEverything) {
   EXPECT_TRUE(search->Update(&error)) << error;
   EXPECT_EQ(Find(*search, "预算").total, 28);
   EXPECT_EQ(Days(*search, "第7天"), V{"2026-2-7"});
+}
+
+// A store that takes no writes cannot hold the index; it is searched by a
+// scan instead, and left as it was.
+TEST(MemoSearch, ReadOnlyStoreIsScanned) {
+  ScratchDir dir;
+  MemoFile store(dir / "事件数据.edb");
+  store.Put(Date(2026, 12, 7), "下午開會，討論預算");
+  store.Put(Date(2026, 12, 8), "");
+  store.Put(Date(2025, 1, 2), "年初的预算会议");
+  store.Close();
+  std::filesystem::permissions(store.path(), std::filesystem::perms::owner_read);
+  const std::string before = SlurpFile(store.path());
+  ObeyFilePermissions obey;
+  auto search = OpenSearch(store.path());
+  std::string error;
+  EXPECT_TRUE(search->Update(&error)) << error;
+  ExpectDays(*search, {{"预算", {"2026-12-7", "2025-1-2"}},
+                       {"讨论预算", {"2026-12-7"}},
+                       {"会", {"2026-12-7", "2025-1-2"}},
+                       {"没有", {}}});
+  search.reset();
+  EXPECT_EQ(SlurpFile(store.path()), before);
 }
 
 TEST(MemoSearch, SeesWhatTheProgramsConnectionChanged) {
