@@ -70,11 +70,16 @@ class Program:
                         # No system bus: nothing can ask a clock service either.
                         DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent")
         for name in ("http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                     "ALL_PROXY", "DBUS_SESSION_BUS_ADDRESS"):
+                     "ALL_PROXY"):
             self.env.pop(name, None)
         if session_bus:
             self.env.update(DBUS_SESSION_BUS_ADDRESS=session_bus,
                             QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        else:
+            # An address that refuses at once. Without any, D-Bus autolaunches
+            # a session bus on the display that outlives a killed program and
+            # stalls the next start on the same display.
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=/nonexistent"
         self.proc = None
 
     @property

@@ -43,10 +43,12 @@ class InstalledProgram(harness.Program):
         os.makedirs(runtime_dir, mode=0o700, exist_ok=True)
         self.env = dict(desktop.env, HOME=home, USER=user, LOGNAME=user,
                         XDG_RUNTIME_DIR=runtime_dir, LANG="C.UTF-8",
-                        DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent")
+                        DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent",
+                        # Refuses at once, so nothing is autolaunched on the display.
+                        DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent")
         for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME",
                      "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                     "ALL_PROXY", "DBUS_SESSION_BUS_ADDRESS"):
+                     "ALL_PROXY"):
             self.env.pop(name, None)
         subprocess.run(["chown", "-R", "%s:%s" % (user, group), home], check=True)
         self.proc = None
