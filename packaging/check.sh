@@ -14,13 +14,14 @@ chmod 0755 "$work"
 
 echo "== lintian"
 # lintian advises against running as root: as root, run it as nobody on a
-# copy it can read.
+# copy it can read, from a folder it can enter (lintian changes back to the
+# current folder, and a clone under /root is closed to nobody).
 if [ "$(id -u)" -eq 0 ] && id nobody >/dev/null 2>&1; then
   cp "$deb" "$work/"
   chmod 0644 "$work/$(basename "$deb")"
   mkdir "$work/home" && chown nobody "$work/home"
-  setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env \
-    env HOME="$work/home" lintian --fail-on error --display-info "$work/$(basename "$deb")"
+  (cd "$work" && setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env \
+    env HOME="$work/home" lintian --fail-on error --display-info "$work/$(basename "$deb")")
 else
   lintian --fail-on error --display-info "$deb"
 fi
