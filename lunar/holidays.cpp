@@ -1,9 +1,9 @@
 #include "lunar/holidays.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 namespace lunar {
 namespace {
@@ -12,6 +12,11 @@ constexpr std::string_view kOff = "休";
 constexpr std::string_view kWork = "班";
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr int kLongestRange = 31;  // no notice gives a longer break
+// A year's file is a few hundred bytes; anything near this is not one, and
+// reading it whole would cost the window thread for nothing.
+constexpr std::uintmax_t kMaxFileBytes = 64 * 1024;
+// A file of bad lines is told by its first few and a count, not line by line.
+constexpr size_t kMaxProblemsListed = 5;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 
@@ -91,10 +96,37 @@ std::string ParseLine(std::string_view line, int year, std::map<int, HolidayMark
   return {};
 }
 
+// The whole file, or false with `text` empty when it cannot be read and
+// holding the reason when it is too large (however it grew meanwhile).
+bool ReadSmallFile(const std::filesystem::path& path, std::string* text) {
+  const std::string tooLarge = "larger than " + std::to_string(kMaxFileBytes / 1024) +
+                               " KiB: not a 休/班 file (a year's file is a few hundred bytes)";
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (!ec && size > kMaxFileBytes) {
+    *text = tooLarge;
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  text->assign(kMaxFileBytes + 1, '\0');
+  in.read(text->data(), static_cast<std::streamsize>(text->size()));
+  if (in.bad() || (!in && !in.eof())) {
+    text->clear();
+    return false;
+  }
+  text->resize(static_cast<size_t>(in.gcount()));
+  if (text->size() > kMaxFileBytes) {
+    *text = tooLarge;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 HolidaySchedule ParseHolidays(std::string_view text, int year) {
   HolidaySchedule schedule;
+  size_t unlisted = 0;
   if (text.substr(0, kBom.size()) == kBom) text.remove_prefix(kBom.size());
   for (int number = 1; !text.empty(); ++number) {
     const size_t end = text.find('\n');
@@ -102,7 +134,15 @@ HolidaySchedule ParseHolidays(std::string_view text, int year) {
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     if (line.empty() || line.front() == '#') continue;
     std::string reason = ParseLine(line, year, schedule.days);
-    if (!reason.empty()) schedule.problems.push_back({{}, number, std::move(reason)});
+    if (reason.empty()) continue;
+    if (schedule.problems.size() < kMaxProblemsListed) {
+      schedule.problems.push_back({{}, number, std::move(reason)});
+    } else {
+      ++unlisted;
+    }
+  }
+  if (unlisted > 0) {
+    schedule.problems.push_back({{}, 0, "and " + std::to_string(unlisted) + " more bad lines"});
   }
   if (!schedule.ok()) schedule.days.clear();
   return schedule;
@@ -118,14 +158,12 @@ const HolidayCalendar::Year& HolidayCalendar::Load(int year) {
     const auto path = dir / (std::to_string(year) + ".txt");
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) continue;
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-      problems_.push_back({path.string(), 0, "cannot be read"});
+    std::string text;
+    if (!ReadSmallFile(path, &text)) {
+      problems_.push_back({path.string(), 0, text.empty() ? "cannot be read" : text});
       continue;
     }
-    HolidaySchedule schedule = ParseHolidays(text.str(), year);
+    HolidaySchedule schedule = ParseHolidays(text, year);
     if (!schedule.ok()) {
       for (auto& p : schedule.problems) problems_.push_back({path.string(), p.line, p.reason});
       continue;

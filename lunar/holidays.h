@@ -11,6 +11,8 @@
 // starting with # are ignored; CR LF endings and a leading byte-order mark are accepted. Days
 // belong to the file's year, or to the December before it (a notice may move a working day there).
 // Any malformed line rejects the whole file: a half-read schedule would show wrong days off.
+// The first five bad lines are listed, the rest counted in one last problem (line 0); a file
+// over 64 KiB is refused unread.
 #pragma once
 
 #include <filesystem>

@@ -76,6 +76,22 @@ TEST(HolidayParser, SurvivesArbitraryBytes) {
   }
 }
 
+TEST(HolidayParser, AFileOfBadLinesIsToldByItsFirstFewAndACount) {
+  std::string text = "休 2026-01-01 元旦\n";
+  for (int i = 0; i < 2000; ++i) text += "休 2026-13-45 x\n";
+  const auto s = ParseHolidays(text, 2026);
+  ASSERT_EQ(s.problems.size(), 6u);
+  EXPECT_EQ(s.problems[0].line, 2);
+  EXPECT_EQ(s.problems[4].line, 6);
+  EXPECT_EQ(s.problems[5].line, 0);
+  EXPECT_EQ(s.problems[5].reason, "and 1995 more bad lines");
+  EXPECT_TRUE(s.days.empty());
+  // Five bad lines are all listed, with no count.
+  const auto five = ParseHolidays("x\nx\nx\nx\nx\n", 2026);
+  ASSERT_EQ(five.problems.size(), 5u);
+  EXPECT_EQ(five.problems[4].line, 5);
+}
+
 class HolidayDirs : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -115,6 +131,27 @@ TEST_F(HolidayDirs, MalformedUserFileIsReportedAndSkipped) {
   ASSERT_EQ(calendar.Problems().size(), 1u);
   EXPECT_EQ(calendar.Problems()[0].file, (user_ / "2026.txt").string());
   EXPECT_EQ(calendar.Problems()[0].line, 2);
+}
+
+TEST_F(HolidayDirs, AnOversizedFileIsRefusedUnread) {
+  Write(shipped_, 2026, "休 2026-10-01 2026-10-07 国庆节\n");
+  // Valid lines, padded with comments just past the limit.
+  std::string big = "休 2026-10-01 2026-10-08 国庆节（单位）\n";
+  while (big.size() <= 64 * 1024) big += "# padding padding padding padding padding padding\n";
+  Write(user_, 2026, big);
+  HolidayCalendar calendar({user_, shipped_});
+  ASSERT_NE(calendar.Find({2026, 10, 7}), nullptr);
+  EXPECT_EQ(calendar.SourceOf(2026), shipped_ / "2026.txt");
+  ASSERT_EQ(calendar.Problems().size(), 1u);
+  EXPECT_EQ(calendar.Problems()[0].line, 0);
+  EXPECT_NE(calendar.Problems()[0].reason.find("larger than 64 KiB"), std::string::npos);
+  // At the limit it is still read.
+  big.resize(64 * 1024);
+  big.back() = '\n';
+  Write(user_, 2026, big);
+  calendar.Reload();
+  EXPECT_EQ(calendar.SourceOf(2026), user_ / "2026.txt");
+  EXPECT_TRUE(calendar.Problems().empty());
 }
 
 TEST_F(HolidayDirs, YearsWithoutFilesHaveNoData) {
