@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "archive/export_text.h"
 #include "archive/fold.h"
 #include "archive/memo_db.h"
 #include "archive/staged_file.h"
@@ -81,11 +82,7 @@ void Writer::Memo(double day, std::string_view memo) {
   switch (format_) {
     case Format::kMarkdown:
     case Format::kText:
-      out_->Write(first_ ? "" : "\n");
-      out_->Write(format_ == Format::kMarkdown ? "## " + ChineseDate(day) + "\n\n"
-                                               : ChineseDate(day) + "\n");
-      out_->Write(memo);
-      if (memo.empty() || memo.back() != '\n') out_->Write("\n");
+      out_->Write(TextExportDay(format_ == Format::kMarkdown, first_, ChineseDate(day), memo));
       break;
     case Format::kCsv:
       Csv(day, memo);
@@ -98,15 +95,7 @@ void Writer::Memo(double day, std::string_view memo) {
 }
 
 void Writer::Csv(double day, std::string_view memo) {
-  out_->Write(IsoDate(day) + ",");
-  if (memo.find_first_of(",\"\r\n") == std::string_view::npos) {
-    out_->Write(memo);
-  } else {
-    std::string quoted = "\"";
-    for (char c : memo) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    out_->Write(quoted + "\"");
-  }
-  out_->Write("\r\n");
+  out_->Write(IsoDate(day) + "," + CsvCell(memo) + "\r\n");
 }
 
 // iCalendar text is UTF-8 with LF breaks and no other controls.

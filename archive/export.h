@@ -1,10 +1,12 @@
 // Every memo with text, oldest day first, written to one file in the format
 // its extension names (any letter case):
-//   .md   a "## 2026年12月7日" heading per day, then the text as it is
-//   .txt  the day on a line, the text, a blank line between days
+//   .md   a "## 2026年12月7日" heading per day, then the text, its lines that
+//         could pass for a heading or a separator escaped (export_text.h)
+//   .txt  the day on a line, the text escaped the same way, a blank line
+//         between days
 //   .csv  RFC 4180 with a UTF-8 byte order mark (spreadsheet programs take a
 //         file without one for the system's code page); header 日期,备忘录,
-//         days as 2026-12-07
+//         days as 2026-12-07, no cell a spreadsheet reads as a formula
 //   .ics  iCalendar: one all-day event per day, the first line of the memo
 //         as its summary and the whole text as its description
 #pragma once
