@@ -23,6 +23,7 @@ struct CurlApi {
   CURLMcode (*multi_remove_handle)(CURLM*, CURL*);
   CURLMcode (*multi_perform)(CURLM*, int*);
   CURLMcode (*multi_poll)(CURLM*, curl_waitfd*, unsigned, int, int*);
+  CURLMsg* (*multi_info_read)(CURLM*, int*);
   CURLMcode (*multi_cleanup)(CURLM*);
   curl_slist* (*slist_append)(curl_slist*, const char*);
   void (*slist_free_all)(curl_slist*);
@@ -56,6 +57,7 @@ CurlApi Load() {
            Bind(lib, api.multi_remove_handle, "curl_multi_remove_handle") &&
            Bind(lib, api.multi_perform, "curl_multi_perform") &&
            Bind(lib, api.multi_poll, "curl_multi_poll") &&
+           Bind(lib, api.multi_info_read, "curl_multi_info_read") &&
            Bind(lib, api.multi_cleanup, "curl_multi_cleanup") &&
            Bind(lib, api.slist_append, "curl_slist_append") &&
            Bind(lib, api.slist_free_all, "curl_slist_free_all") && Bind(lib, api.url, "curl_url") &&
@@ -135,6 +137,10 @@ CURLMcode curl_multi_perform(CURLM* multi, int* running) {
 CURLMcode curl_multi_poll(CURLM* multi, curl_waitfd* extra, unsigned count, int timeoutMs,
                           int* ready) {
   return Api().ok ? Api().multi_poll(multi, extra, count, timeoutMs, ready) : CURLM_BAD_HANDLE;
+}
+
+CURLMsg* curl_multi_info_read(CURLM* multi, int* queued) {
+  return Api().ok ? Api().multi_info_read(multi, queued) : nullptr;
 }
 
 CURLMcode curl_multi_cleanup(CURLM* multi) {

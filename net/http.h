@@ -48,6 +48,20 @@ struct HttpLimits {
 void SetHttpLimitsForTesting(const HttpLimits& limits);
 const HttpLimits& CurrentHttpLimits();
 
-// 网页_访问 for a GET of `url` under the given limits (the time page's small
-// ones). The request is abandoned when the program starts to end.
+// 网页_访问 for a GET of `url` under the given limits. The request is
+// abandoned when the program starts to end.
 std::string FetchPage(const std::string& url, const HttpLimits& limits);
+
+// Why a secure fetch gave no page.
+enum class FetchFailure { kNone, kNotHttps, kUntrusted, kOther };
+
+// A GET for a page whose content is trusted (the time page): only an
+// https:// URL, its certificate and host name checked against the system's
+// CA store, redirects followed only to https. Empty with `failure` set when
+// any of that fails or the page cannot be read.
+std::string FetchSecurePage(const std::string& url, const HttpLimits& limits,
+                            FetchFailure* failure);
+
+// Tests trust a CA of their own instead of the system's store ("" for the
+// system's again).
+void SetCaFileForTesting(std::string path);

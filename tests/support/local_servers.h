@@ -162,41 +162,4 @@ class TimeZone {
   std::optional<std::string> old_;
 };
 
-// Answers every request with a page that never ends: a byte now and then,
-// never slow enough for a stall limit.
-class TrickleServer {
- public:
-  TrickleServer() : fd_(ListenOnLoopback(&port_)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~TrickleServer() {
-    stop_ = true;
-    thread_.join();
-    close(fd_);
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/special/time"; }
-
- private:
-  void Run() {
-    pollfd p{fd_, POLLIN, 0};
-    while (!stop_) {
-      if (poll(&p, 1, 20) <= 0) continue;
-      const int conn = accept(fd_, nullptr, nullptr);
-      if (conn < 0) continue;
-      const std::string head =
-          "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\nwindow.baidu_time(";
-      bool ok = write(conn, head.data(), head.size()) > 0;
-      while (ok && !stop_) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ok = write(conn, "1", 1) == 1;
-      }
-      close(conn);
-    }
-  }
-  int port_ = 0;  // before fd_: the listening socket sets it
-  int fd_ = -1;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 }  // namespace local
