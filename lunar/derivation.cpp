@@ -43,9 +43,19 @@ constexpr Override kOverrides[] = {
     // 冬至 2021.
     {Kind::kSolarTerm, 23, {2021, 12, 21}, {2021, 12, 21}, "2021-12-21 23:59:22",
      "Purple Mountain and Hong Kong Observatory 2021 solar terms: 23:59 on the 21st"},
+    // 春分 2051, 立春 2083, 春分 2084: the Hong Kong Observatory conversion
+    // table marks these days as uncertain; the computed instants sit one to
+    // two minutes before midnight, and that table gives the same days.
+    {Kind::kSolarTerm, 5, {2051, 3, 20}, {2051, 3, 20}, "2051-03-20 23:58:48",
+     "Hong Kong Observatory conversion table, marked uncertain: 71 s before midnight"},
+    {Kind::kSolarTerm, 2, {2083, 2, 3}, {2083, 2, 3}, "2083-02-03 23:57:56",
+     "Hong Kong Observatory conversion table, marked uncertain: 124 s before midnight"},
+    {Kind::kSolarTerm, 5, {2084, 3, 19}, {2084, 3, 19}, "2084-03-19 23:59:00",
+     "Hong Kong Observatory conversion table, marked uncertain: 60 s before midnight"},
     // 九月初一 2057, 八月初一 2089, 七月初一 2097.
-    {Kind::kNewMoon, -1, {2057, 9, 28}, {2057, 9, 29}, "2057-09-28 23:59:57",
-     "Hong Kong Observatory conversion table; DE431 gives 00:00:04 on the 29th (Liu)"},
+    {Kind::kNewMoon, -1, {2057, 9, 28}, {2057, 9, 28}, "2057-09-28 23:59:57",
+     "Hong Kong Observatory conversion table: the 28th, as computed here, 2.5 s before "
+     "midnight; DE431 gives 00:00:04 on the 29th (Liu), within the error of either"},
     {Kind::kNewMoon, -1, {2089, 9, 4}, {2089, 9, 4}, "2089-09-04 23:57:35",
      "Hong Kong Observatory conversion table; DE431 gives 23:57:36 (Liu)"},
     {Kind::kNewMoon, -1, {2097, 8, 7}, {2097, 8, 7}, "2097-08-07 23:59:39",
