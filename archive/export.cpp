@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <string_view>
 
@@ -116,13 +117,13 @@ std::string CalendarText(std::string_view memo) {
   return out;
 }
 
-icaltimetype DateOf(double day) {
+// libical's own date values stop at the year 3000 (later ones are written
+// as a zero date-time); from text its properties hold any four-digit year.
+icalproperty* DateProperty(const char* name, double day) {
   const CivilDay c = ToCivil(day);
-  icaltimetype t = icaltime_null_date();
-  t.year = c.year;
-  t.month = c.month;
-  t.day = c.day;
-  return t;
+  char line[64];
+  std::snprintf(line, sizeof line, "%s;VALUE=DATE:%04d%02d%02d", name, c.year, c.month, c.day);
+  return icalproperty_new_from_string(line);
 }
 
 void Writer::Calendar(double day, std::string_view memo) {
@@ -137,8 +138,13 @@ void Writer::Calendar(double day, std::string_view memo) {
   icalcomponent* event = icalcomponent_new_vevent();
   icalcomponent_add_property(event, icalproperty_new_uid(uid.c_str()));
   icalcomponent_add_property(event, icalproperty_new_dtstamp(stamp_));
-  icalcomponent_add_property(event, icalproperty_new_dtstart(DateOf(day)));
-  icalcomponent_add_property(event, icalproperty_new_dtend(DateOf(std::trunc(day) + 1)));
+  icalcomponent_add_property(event, DateProperty("DTSTART", day));
+  // The last day a date can hold has no next day to end on; an all-day
+  // event without an end lasts its one day.
+  const CivilDay c = ToCivil(day);
+  if (c.year < 9999 || c.month < 12 || c.day < 31) {
+    icalcomponent_add_property(event, DateProperty("DTEND", std::trunc(day) + 1));
+  }
   icalcomponent_add_property(event, icalproperty_new_summary(summary.c_str()));
   icalcomponent_add_property(event, icalproperty_new_description(description.c_str()));
   char* rendered = icalcomponent_as_ical_string_r(event);

@@ -147,7 +147,8 @@ TEST(ExportMenu, WritesWhereTheUserChoseAndSaysSo) {
 
   exportTo(out / "备忘录.md");
   EXPECT_EQ(SlurpFile(out / "备忘录.md"),
-            "## 2025年3月2日\n\n交表\n\n## 2026年12月1日\n\n周一开会\n");
+            // The memo's own last line end is kept, then the export's.
+            "## 2025年3月2日\n\n交表\n\n\n## 2026年12月1日\n\n周一开会\n");
   ASSERT_EQ(p.messages.size(), 1u);
   EXPECT_EQ(p.messages[0].flags, rt::MB_OK | rt::MB_ICONINFORMATION);
   EXPECT_NE(p.messages[0].text.find("已把 2 条备忘录"), std::string::npos);

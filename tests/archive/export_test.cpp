@@ -97,6 +97,38 @@ TEST(Export, CalendarReadsBackWithLibical) {
   EXPECT_NE(ics.find("DTSTART;VALUE=DATE:20261207\r\n"), std::string::npos);
 }
 
+TEST(Export, EveryStorableDayIsAValidCalendarDate) {
+  ScratchDir dir;
+  const std::string store = dir / "事件数据.edb";
+  {
+    MemoFile memos(store);
+    memos.Put(Date(100, 1, 1), "最早的一天");
+    memos.Put(Date(9999, 12, 30), "倒数第二天");
+    memos.Put(Date(9999, 12, 31), "最后一天");
+  }
+  int count = 0;
+  std::string error;
+  ASSERT_TRUE(archive::ExportMemos(store, dir / "边界.ics", &count, &error)) << error;
+  const std::string ics = SlurpFile(dir / "边界.ics");
+  for (const char* line : {"DTSTART;VALUE=DATE:01000101\r\n", "DTEND;VALUE=DATE:01000102\r\n",
+                           "DTSTART;VALUE=DATE:99991230\r\n", "DTEND;VALUE=DATE:99991231\r\n",
+                           "DTSTART;VALUE=DATE:99991231\r\n"}) {
+    EXPECT_NE(ics.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(ics.find("00000000"), std::string::npos) << ics;
+  icalcomponent* calendar = icalparser_parse_string(ics.c_str());
+  ASSERT_NE(calendar, nullptr);
+  std::vector<std::string> starts;
+  for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
+       e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+    const icaltimetype start = icalcomponent_get_dtstart(e);
+    EXPECT_TRUE(start.is_date);
+    starts.push_back(icaltime_as_ical_string(start));
+  }
+  icalcomponent_free(calendar);
+  EXPECT_EQ(starts, (std::vector<std::string>{"01000101", "99991230", "99991231"}));
+}
+
 TEST(Export, UnknownTypeAndFailuresLeaveTheTargetAlone) {
   Scene s;
   int count = 0;
