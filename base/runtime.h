@@ -243,7 +243,8 @@ class Runtime {
   [[nodiscard]] virtual bool SetSystemClock(std::int64_t unixSeconds, std::string* reason) = 0;
 
   // --- the desktop's save-file dialog: the chosen path, empty when
-  // cancelled. `filters` like "Markdown (*.md);;纯文本 (*.txt)".
+  // cancelled. `filters` like "Markdown (*.md);;纯文本 (*.txt)"; a name typed
+  // without an extension gets the chosen filter's.
   virtual std::string AskSaveFileName(std::string_view owner, std::string_view title,
                                       const std::string& suggested, std::string_view filters) = 0;
 

@@ -165,7 +165,8 @@ void OnExportMenu(image::EventArgs&) {
       kMainWindow, "导出备忘录", suggested,
       "Markdown (*.md);;纯文本 (*.txt);;CSV 表格 (*.csv);;iCalendar 日历 (*.ics)");
   if (path.empty()) return;
-  // A name typed without an extension gets the first format's.
+  // The dialog gives a name typed without an extension the chosen file
+  // type's; one that still has none gets the first format's.
   const size_t slash = path.rfind('/');
   if (path.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos)
     path += ".md";

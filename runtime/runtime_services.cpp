@@ -151,10 +151,12 @@ std::string QtRuntime::AskSaveFileName(std::string_view owner, std::string_view 
   WindowState* ws = Find(owner);
   // Qt's own dialog: the same look and language on every desktop, and no
   // portal round trip that can hang without a desktop session.
+  QString chosen;
   const QString path = QFileDialog::getSaveFileName(ws ? ws->widget.data() : nullptr, Q(title),
                                                     QString::fromStdString(suggested), Q(filters),
-                                                    nullptr, QFileDialog::DontUseNativeDialog);
-  return path.toStdString();
+                                                    &chosen, QFileDialog::DontUseNativeDialog);
+  // The file type chosen in the dialog decides a name typed without one.
+  return fileio::WithFilterExtension(path.toStdString(), chosen.toStdString());
 }
 
 bool QtRuntime::NoStore(std::string* error) {

@@ -96,6 +96,22 @@ TEST(ReadWholeFile, RegularFilesOnlyAndWithinTheLimit) {
   EXPECT_EQ(err, ENOENT);
 }
 
+TEST(WithFilterExtension, TheChosenFileTypeNamesABareName) {
+  using fileio::WithFilterExtension;
+  EXPECT_EQ(WithFilterExtension("/home/u/memos", "CSV 表格 (*.csv)"), "/home/u/memos.csv");
+  EXPECT_EQ(WithFilterExtension("memos", "iCalendar 日历 (*.ics)"), "memos.ics");
+  // A name with an extension of its own keeps it, whatever the filter.
+  EXPECT_EQ(WithFilterExtension("/home/u/memos.txt", "CSV 表格 (*.csv)"), "/home/u/memos.txt");
+  // A dot in a folder name is no extension of the file's.
+  EXPECT_EQ(WithFilterExtension("/home/u.v/memos", "Markdown (*.md)"), "/home/u.v/memos.md");
+  // No extension in the filter, no path, or a cancelled dialog: unchanged.
+  for (const char* filter : {"所有文件 (*)", "", "(*.)"}) {
+    EXPECT_EQ(WithFilterExtension("/home/u/memos", filter), "/home/u/memos") << filter;
+  }
+  EXPECT_EQ(WithFilterExtension("", "CSV 表格 (*.csv)"), "");
+  EXPECT_EQ(WithFilterExtension("a", "表 (*.csv *.txt)"), "a.csv");
+}
+
 TEST(Text, LinesCaseAndPrefixes) {
   EXPECT_EQ(text::SplitLines("a\r\nb\nc\rd"), (std::vector<std::string_view>{"a", "b", "c", "d"}));
   EXPECT_EQ(text::SplitLines("a\r\n\r\n"), (std::vector<std::string_view>{"a", ""}));

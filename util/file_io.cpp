@@ -127,6 +127,18 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string WithFilterExtension(const std::string& path, std::string_view filter) {
+  if (path.empty() || FileNameOf(path).find('.') != std::string::npos) return path;
+  const std::size_t star = filter.find("*.");
+  if (star == std::string_view::npos) return path;
+  std::size_t end = star + 2;
+  while (end < filter.size() && filter[end] != ')' && filter[end] != ' ' && filter[end] != '*') {
+    ++end;
+  }
+  if (end == star + 2) return path;
+  return path + std::string(filter.substr(star + 1, end - star - 1));
+}
+
 bool SyncDirectory(const std::string& directory) {
   FileDescriptor fd = OpenFile(directory, O_RDONLY | O_DIRECTORY);
   return fd.valid() && ::fsync(fd.get()) == 0;

@@ -87,6 +87,10 @@ bool IsDirectory(const std::string& path);
 // The directory part of a path ("." for a bare name, "/" for the root).
 std::string DirectoryOf(const std::string& path);
 std::string FileNameOf(const std::string& path);
+// `path` with the extension of a file-dialog filter ("CSV 表格 (*.csv)")
+// added when its file name has none; unchanged when it has one or the
+// filter names none.
+std::string WithFilterExtension(const std::string& path, std::string_view filter);
 
 // The process umask, read without changing it.
 mode_t CurrentUmask();
