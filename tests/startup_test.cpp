@@ -1,6 +1,7 @@
 // The program's start-up and shut-down as the user meets them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "base/datetime.h"
@@ -249,4 +250,48 @@ TEST(FileLocations, HomeDefaultsAndBadValues) {
   EXPECT_FALSE(DecideFileLocations(program.path(), &error));
   EXPECT_NE(error.find(other / "share"), std::string::npos) << error;
   EXPECT_FALSE(DecideFileLocations("relative/dir", &error));
+}
+
+namespace {
+
+// This thread's real user becomes one the password file does not know, as
+// in a container or for a deleted account. The raw system call changes the
+// calling thread only, and root may change it back.
+class UserWithoutHome {
+ public:
+  UserWithoutHome() : old_(::getuid()) {
+    changed_ = old_ == 0 && ::syscall(SYS_setresuid, kUnknownUser, -1, -1) == 0;
+  }
+  ~UserWithoutHome() {
+    if (changed_) (void)::syscall(SYS_setresuid, old_, -1, -1);  // back to root, as it was
+  }
+  UserWithoutHome(const UserWithoutHome&) = delete;
+  UserWithoutHome& operator=(const UserWithoutHome&) = delete;
+  bool changed() const { return changed_; }
+
+ private:
+  static constexpr uid_t kUnknownUser = 0x7ffff123;
+  uid_t old_;
+  bool changed_ = false;
+};
+
+}  // namespace
+
+TEST(FileLocations, WithoutAHomeOneBaseDirectoryIsNotEnough) {
+  ScratchDir program, elsewhere;
+  PutFile(program / kInstalledMarkerName, "installed\n");
+  // The marker is looked for with the real user's rights.
+  ASSERT_EQ(::chmod(program.path().c_str(), 0755), 0);
+  UserWithoutHome user;
+  if (!user.changed()) GTEST_SKIP() << "only root can run as a user without a home";
+  ScopedEnv home("HOME", "");
+  for (const auto& [given, missing] : {std::pair{"XDG_CONFIG_HOME", "XDG_DATA_HOME"},
+                                       std::pair{"XDG_DATA_HOME", "XDG_CONFIG_HOME"}}) {
+    ScopedEnv set(given, elsewhere / "base");
+    ScopedEnv unset(missing, "");
+    std::string error;
+    EXPECT_FALSE(DecideFileLocations(program.path(), &error)) << given;
+    EXPECT_NE(error.find("找不到用户的主目录"), std::string::npos) << given << ": " << error;
+  }
+  EXPECT_EQ(ModeOf(elsewhere / "base"), 0u) << "nothing made on half a decision";
 }

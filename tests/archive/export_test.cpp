@@ -54,6 +54,14 @@ TEST(Export, TextFormatsByteForByte) {
                                         "\r\n2026-01-02,\"Windows 行\r\n尾😀\"\r\n"
                                         "2026-12-07,\"开会, 带\"\"样品\"\"\n第二行\"\r\n");
   EXPECT_EQ(SlurpFile(s.store), before);
+
+  // A lone CR (text from an old Mac) ends a spreadsheet's row as LF does.
+  ScratchDir mac;
+  MemoFile(mac / "事件数据.edb").Put(Date(2026, 2, 3), "旧式\r换行");
+  std::string error;
+  ASSERT_TRUE(archive::ExportMemos(mac / "事件数据.edb", mac / "mac.csv", nullptr, &error))
+      << error;
+  EXPECT_EQ(SlurpFile(mac / "mac.csv"), "\xEF\xBB\xBF日期,备忘录\r\n2026-02-03,\"旧式\r换行\"\r\n");
 }
 
 TEST(Export, CalendarReadsBackWithLibical) {

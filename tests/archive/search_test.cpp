@@ -167,6 +167,8 @@ TEST(MemoSearch, TraditionalSimplifiedAndLatinCaseAreIgnored) {
   store.Put(Date(2026, 5, 1), "今天開會討論預算");
   store.Put(Date(2026, 5, 2), "学习汉语的计划");
   store.Put(Date(2026, 5, 3), "Meeting with BOB at the CAFÉ");
+  // ß has no capital in Latin-1: the byte after Þ is a letter of its own.
+  store.Put(Date(2026, 5, 4), "Grüße aus der Straße, ÞING");
   auto search = OpenSearch(store.path());
   ExpectDays(*search, {
                           {"开会讨论", {"2026-5-1"}},
@@ -176,6 +178,10 @@ TEST(MemoSearch, TraditionalSimplifiedAndLatinCaseAreIgnored) {
                           {"bob AT", {"2026-5-3"}},
                           {"café", {"2026-5-3"}},
                           {"Bo", {"2026-5-3"}},
+                          {"STRAßE", {"2026-5-4"}},
+                          {"þing", {"2026-5-4"}},
+                          {"ÿ", {}},
+                          {"Ÿ", {}},
                       });
 }
 

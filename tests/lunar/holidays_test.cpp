@@ -32,6 +32,7 @@ TEST(HolidayParser, ReadsRangesSingleDaysAndComments) {
   EXPECT_NE(At(s, {2025, 12, 31}), nullptr);  // the December before the year
   EXPECT_EQ(At(s, {2026, 5, 1}), nullptr);
   EXPECT_TRUE(ParseHolidays("", 2026).ok());
+  EXPECT_EQ(ParseHolidays("休 2026-01-01 2026-01-31 长假\n", 2026).days.size(), 31u);
 }
 
 TEST(HolidayParser, RejectsMalformedLinesWithLineNumbers) {
@@ -50,6 +51,7 @@ TEST(HolidayParser, RejectsMalformedLinesWithLineNumbers) {
       {"休 2027-01-01 元旦", "lies outside 2026"},
       {"班 2025-11-30 元旦", "lies outside 2026"},
       {"休 2026-01-01 2026-03-01 春节", "longer than 31 days"},
+      {"休 2026-01-01 2026-02-01 春节", "longer than 31 days"},
       {"休 2026-10-01 to 2026-10-08 国庆节", "after the name"},
   };
   for (const Case& c : kCases) {

@@ -133,7 +133,16 @@ TEST(LunarFacts, FestivalDays) {
   EXPECT_EQ(names({2015, 2, 19}), (V{"春节", "雨水"}));  // lunar festival before the term
   EXPECT_EQ(names({2025, 9, 10}), V{"教师节"});
   EXPECT_EQ(names({1984, 9, 10}), V{"中秋节"});  // 教师节 dates from 1985
-  EXPECT_EQ(names({2025, 7, 25}), V{});          // 闰六月初七 is no 七夕
+  EXPECT_EQ(names({1985, 9, 10}), V{"教师节"});  // ... and is kept that year
+  EXPECT_EQ(names({1979, 3, 12}), V{"植树节"});
+  EXPECT_EQ(names({1978, 3, 12}), V{});
+  EXPECT_EQ(names({2025, 7, 25}), V{});  // 闰六月初七 is no 七夕
+  // The leap month repeats the number, not the festival.
+  EXPECT_EQ(ToLunar({2023, 3, 23}), (LunarDate{2023, 2, true, 2, 29}));  // 闰二月初二
+  EXPECT_EQ(names({2023, 3, 23}), V{});
+  EXPECT_EQ(ToLunar({2009, 6, 27}), (LunarDate{2009, 5, true, 5, 29}));  // 闰五月初五
+  EXPECT_EQ(names({2009, 6, 27}), V{});
+  EXPECT_EQ(names({2009, 5, 28}), V{"端午节"});
 }
 
 // Months whose first day hangs on a new moon minutes from midnight.
