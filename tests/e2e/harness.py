@@ -164,7 +164,7 @@ class Program:
         if self.proc and self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:
-                return self.proc.wait(10)
+                return self.proc.wait(30)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
@@ -237,7 +237,6 @@ def type_text(desktop, wid, text):
     for _ in range(4):
         desktop.xdo("key", "ctrl+a")
         desktop.xdo("type", "--delay", "60", text)
-        time.sleep(0.3)
         if box_text(desktop, wid) == text:
             return
     raise AssertionError("could not type %r" % text)
@@ -246,10 +245,15 @@ def type_text(desktop, wid, text):
 def box_text(desktop, wid):
     """The text of the edit box of window wid, through the clipboard."""
     desktop.activate(wid)
+    desktop.clear_clipboard()
     desktop.xdo("key", "ctrl+a")
     desktop.xdo("key", "ctrl+c")
-    time.sleep(0.2)
-    text = desktop.clipboard()
+    # A loaded machine may take a while to hand the copy over; an empty box
+    # copies nothing at all.
+    try:
+        text = wait_for(lambda: desktop.clipboard() or None, 5, "the box's text on the clipboard")
+    except AssertionError:
+        text = ""
     desktop.xdo("key", "End")
     return text
 

@@ -3,7 +3,6 @@ window's place is saved both by 退出 and by SIGTERM and used at the next
 start. Checked in Start.ini, in the X server's geometry and in screen pixels."""
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -38,6 +37,20 @@ def checked_radios(desktop, options):
     return checked
 
 
+def shows_checked(desktop, options, expected):
+    """Waits until the options window draws exactly `expected` checked (a
+    loaded machine may map it before it paints); fails with what it drew."""
+    seen = []
+
+    def drawn():
+        seen[:] = [checked_radios(desktop, options)]
+        return seen[0] == expected
+    try:
+        wait_for(drawn, 20, "the radio buttons drawn")
+    except AssertionError:
+        raise AssertionError("checked %s, not %s" % (seen[0], expected))
+
+
 def click_radio(desktop, options, group, place):
     x, y, _, _ = desktop.geometry(options)
     cx, cy = button_point(group, place, 30, 6)
@@ -47,14 +60,12 @@ def click_radio(desktop, options, group, place):
 
 def open_options(desktop, prog, main):
     harness.menu_command(desktop, prog, main, "选项")
-    options = prog.find_window(OPTIONS_TITLE, 10)
-    time.sleep(0.5)
-    return options
+    return prog.find_window(OPTIONS_TITLE, 20)
 
 
 def close_window(desktop, wid, title):
     desktop.run("wmctrl", "-i", "-c", hex(int(wid)))
-    wait_for(lambda: desktop.gone(title), 10, "window %s to close" % title)
+    wait_for(lambda: desktop.gone(title), 20, "window %s to close" % title)
 
 
 def below(desktop, main, today):
@@ -67,18 +78,18 @@ def options_survive_restart(desktop, prog):
     main = prog.start()
     today = prog.find_window(TODAY_TITLE)
     options = open_options(desktop, prog, main)
-    assert checked_radios(desktop, options) == {"靠右", "双击鼠标"}, checked_radios(desktop, options)
+    shows_checked(desktop, options, {"靠右", "双击鼠标"})
 
     click_radio(desktop, options, POSITION_GROUP, POSITION_BUTTONS["靠下"])
-    wait_for(lambda: prog.setting("今天备忘录窗口", "模式") == "3", 10, "模式=3")
+    wait_for(lambda: prog.setting("今天备忘录窗口", "模式") == "3", 20, "模式=3")
     try:
-        wait_for(lambda: below(desktop, main, today), 10, "the today window below")
+        wait_for(lambda: below(desktop, main, today), 20, "the today window below")
     except AssertionError:
         raise AssertionError("MainWindow %s, today window %s" % (
             desktop.frame_geometry(main), desktop.frame_geometry(today)))
     click_radio(desktop, options, RECORD_GROUP, RECORD_BUTTONS["单击鼠标"])
-    wait_for(lambda: prog.setting("今天备忘录窗口", "记录方式") == "1", 10, "记录方式=1")
-    assert checked_radios(desktop, options) == {"靠下", "单击鼠标"}
+    wait_for(lambda: prog.setting("今天备忘录窗口", "记录方式") == "1", 20, "记录方式=1")
+    shows_checked(desktop, options, {"靠下", "单击鼠标"})
     close_window(desktop, options, OPTIONS_TITLE)
     # Closing the window changes nothing.
     assert prog.setting("今天备忘录窗口", "模式") == "3"
@@ -88,33 +99,34 @@ def options_survive_restart(desktop, prog):
     main = prog.start()
     today = prog.find_window(TODAY_TITLE)
     try:
-        wait_for(lambda: below(desktop, main, today), 10, "the today window below after a restart")
+        wait_for(lambda: below(desktop, main, today), 20, "the today window below after a restart")
     except AssertionError:
         raise AssertionError("MainWindow %s, today window %s" % (
             desktop.frame_geometry(main), desktop.frame_geometry(today)))
     options = open_options(desktop, prog, main)
-    assert checked_radios(desktop, options) == {"靠下", "单击鼠标"}, checked_radios(desktop, options)
+    shows_checked(desktop, options, {"靠下", "单击鼠标"})
     close_window(desktop, options, OPTIONS_TITLE)
     assert prog.settings() == saved
     assert prog.terminate() == 0
 
 
-def drag_main_to(desktop, main, left, top):
+def drag_main_to(desktop, main, today, left, top):
     """Drags MainWindow by its title bar so its outer top-left lands at
-    left, top; returns the outer place the X server then reports."""
+    left, top; returns the outer place the X server then reports, once the
+    program has seen the move (the today window, 靠右, has followed)."""
     fx, fy, fw, _ = desktop.frame_geometry(main)
     _, _, top_extent, _ = desktop.frame_extents(main)
     grab_x, grab_y = fx + fw // 3, fy + max(top_extent // 2, 1)
     desktop.activate(main)
     desktop.drag(grab_x, grab_y, grab_x + left - fx, grab_y + top - fy)
     wait_at(desktop, main, (left, top), "after the drag")
-    time.sleep(0.3)
+    wait_for(lambda: right_of(desktop, main, today), 20, "the today window to follow")
     return desktop.frame_geometry(main)[:2]
 
 
 def wait_at(desktop, main, place, when):
     try:
-        wait_for(lambda: desktop.frame_geometry(main)[:2] == place, 10, "MainWindow's place")
+        wait_for(lambda: desktop.frame_geometry(main)[:2] == place, 20, "MainWindow's place")
     except AssertionError:
         raise AssertionError("MainWindow at %s %s, not at %s" % (
             desktop.frame_geometry(main)[:2], when, place))
@@ -132,20 +144,22 @@ def saved_position(prog):
 def position_saved_on_both_ways_out(desktop, prog):
     main = prog.start()
     today = prog.find_window(TODAY_TITLE)
-    place = drag_main_to(desktop, main, 300, 260)
-    # The today window follows (靠右).
-    wait_for(lambda: right_of(desktop, main, today), 10, "the today window to follow")
+    # Dragged only once the start has placed both windows, or the program's
+    # own placing could follow the drag.
+    wait_at(desktop, main, (117, 184), "at the first start")
+    wait_for(lambda: right_of(desktop, main, today), 20, "the today window beside it")
+    place = drag_main_to(desktop, main, today, 300, 260)
 
     harness.menu_command(desktop, prog, main, "退出")
-    assert prog.proc.wait(10) == 0
+    assert prog.proc.wait(30) == 0
     assert saved_position(prog) == place, (saved_position(prog), place)
 
     main = prog.start()
     wait_at(desktop, main, place, "after 退出 and a new start")
     today = prog.find_window(TODAY_TITLE)
-    wait_for(lambda: right_of(desktop, main, today), 10, "the today window beside it")
+    wait_for(lambda: right_of(desktop, main, today), 20, "the today window beside it")
 
-    place = drag_main_to(desktop, main, 520, 330)
+    place = drag_main_to(desktop, main, today, 520, 330)
     assert prog.terminate() == 0
     assert saved_position(prog) == place, (saved_position(prog), place)
 

@@ -25,8 +25,35 @@ def shot(desktop, name):
 
 
 def today_cell(desktop, main):
-    x, y, w, h = harness.selected_cell(desktop, main)
+    """The middle of today's cell, once the calendar has drawn it."""
+    x, y, w, h = wait_for(lambda: drawn_selection(desktop, main), 20, "the calendar drawn")
     return x + w // 2, y + h // 2
+
+
+def drawn_selection(desktop, main):
+    try:
+        return harness.selected_cell(desktop, main)
+    except AssertionError:
+        return None
+
+
+def active_window(desktop):
+    """The focused window's id; empty for a moment while the focus moves."""
+    return desktop.xdo("getactivewindow", check=False)
+
+
+def drafts_hold(folder, text):
+    """Whether the drafts folder holds drafts, all of exactly `text`."""
+    if not os.path.isdir(folder):
+        return False
+    texts = set()
+    for name in os.listdir(folder):
+        try:
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                texts.add(f.read())
+        except (OSError, UnicodeDecodeError):
+            return False
+    return texts == {text}
 
 
 def damaged_store(desktop, bin_dir):
@@ -40,7 +67,6 @@ def damaged_store(desktop, bin_dir):
         shot(desktop, "store-refused")
         prog.answer(box, "Return")
         main = prog.find_window("^Tamsivo [0-9]", 30)
-        time.sleep(0.5)
         cell = today_cell(desktop, main)
 
         # Closing with nothing typed needs no store: the editor just closes.
@@ -78,11 +104,12 @@ def killed_while_typing(desktop, bin_dir):
     prog = harness.Program(desktop, bin_dir)
     try:
         main = prog.start()
-        time.sleep(0.5)
         editor = harness.open_editor(desktop, main, today_cell(desktop, main))
         harness.type_text(desktop, editor, "杀掉前打的字 typed")
         drafts = os.path.join(prog.dir, "草稿")
-        wait_for(lambda: os.path.isdir(drafts) and os.listdir(drafts), 5, "the draft")
+        # A first try of typing may have dropped a character and left its own
+        # draft: the kill waits for the draft of the whole text.
+        wait_for(lambda: drafts_hold(drafts, "杀掉前打的字 typed"), 20, "the draft of the text")
         prog.kill()
         assert prog.memos() == {}, prog.memos()
 
@@ -91,7 +118,7 @@ def killed_while_typing(desktop, bin_dir):
         assert "杀掉前打的字 typed" in text and "没有保存的备忘录" in text, text
         shot(desktop, "draft-offered")
         prog.answer(box, "Return")  # 是: put it back
-        editor = prog.find_window(harness.EDITOR, 10)
+        editor = prog.find_window(harness.EDITOR, 30)
         assert harness.box_text(desktop, editor) == "杀掉前打的字 typed"
         harness.close_window(desktop, editor)
         wait_for(lambda: desktop.gone(harness.EDITOR), 10, "the editor to close")
@@ -107,7 +134,6 @@ def memo_file_alone(desktop, bin_dir):
     prog = harness.Program(desktop, bin_dir)
     try:
         main = prog.start()
-        time.sleep(0.5)
         cx, cy = today_cell(desktop, main)
         _, _, _, ch = harness.selected_cell(desktop, main)
         for i, dy in enumerate((0, -ch, ch)):
@@ -133,17 +159,20 @@ def second_start(desktop, bin_dir):
     prog = harness.Program(desktop, bin_dir)
     try:
         main = prog.start()
-        time.sleep(0.5)
         today = prog.find_window("^今天备忘录$")
-        desktop.activate(today)
-        assert desktop.xdo("getactivewindow") == today
+        # The program's own first activation may come after the window is
+        # mapped and take the focus back: activate until it holds.
+        def today_active():
+            desktop.activate(today)
+            return active_window(desktop) == today
+        wait_for(today_active, 20, "the today window active")
         t0 = time.time()
         second = subprocess.run(["setpriv", "--bounding-set", "-sys_time", prog.executable],
                                 env=prog.env, cwd=prog.root, capture_output=True, timeout=30)
         assert second.returncode == 0, second
         assert time.time() - t0 < 10
         assert "已在运行" in second.stderr.decode(), second.stderr
-        wait_for(lambda: desktop.xdo("getactivewindow") == main, 10, "the first copy in front")
+        wait_for(lambda: active_window(desktop) == main, 20, "the first copy in front")
         # Still one copy's windows, and the first copy goes on.
         assert len(desktop.xdo("search", "--onlyvisible", "--name", "^Tamsivo [0-9]").split()) == 1
         assert prog.proc.poll() is None
