@@ -14,6 +14,7 @@
 #include "archive/search.h"
 #include "archive/staged_file.h"
 #include "util/file_io.h"
+#include "util/store_schema.h"
 
 namespace archive {
 namespace {
@@ -71,7 +72,8 @@ bool OldLeftover(const std::string& dir, const std::string& name, const std::str
 // state the store was in even while the program saves.
 bool CopyStore(const std::string& storeFile, const std::string& copyFile, std::string* error) {
   const Db source = OpenDb(storeFile, true, error);
-  if (!source) return false;
+  bool staleSearch = false;
+  if (!source || !storeschema::AcceptSchema(source.get(), &staleSearch, error)) return false;
   const Db copy = OpenDb(copyFile, false, error);
   if (!copy) return false;
   sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
@@ -94,7 +96,8 @@ bool CopyStore(const std::string& storeFile, const std::string& copyFile, std::s
   // The index is rebuilt from the records when needed: left out, backups
   // are half the size.
   Statement indexed = Prepare(
-      copy.get(), "SELECT EXISTS(SELECT 1 FROM sqlite_master WHERE name = 'search_index')", error);
+      copy.get(),
+      "SELECT EXISTS(SELECT 1 FROM sqlite_master WHERE name LIKE 'search\\_%' ESCAPE '\\')", error);
   if (!indexed || sqlite3_step(indexed.get()) != SQLITE_ROW) {
     if (error->empty()) *error = Reason(copy.get(), sqlite3_errcode(copy.get()));
     return false;

@@ -11,48 +11,16 @@
 
 #include "archive/fold.h"
 #include "archive/memo_db.h"
+#include "util/store_schema.h"
 #include "util/text.h"
 
 namespace archive {
 namespace {
 
-// The index: search_folded holds the folded text of the memo each day shows
-// (the record a day lookup finds, with text), search_index its trigrams
-// (external content, no positions: a match is confirmed on the folded text,
-// which keeps the index small), search_folded_days the day of each indexed
-// id without reading its text, search_pending the ids the triggers saw
-// change. The triggers need nothing but plain SQL, so the program's own
-// connection runs them unchanged.
-constexpr const char* kSchema = R"sql(
-CREATE TABLE search_state(key TEXT PRIMARY KEY, value TEXT NOT NULL);
-CREATE TABLE search_pending(id INTEGER PRIMARY KEY);
-CREATE TABLE search_folded(id INTEGER PRIMARY KEY, day REAL NOT NULL, folded TEXT NOT NULL);
-CREATE INDEX search_folded_days ON search_folded(id, day);
-CREATE VIRTUAL TABLE search_index USING fts5(folded, content='search_folded',
-  content_rowid='id', tokenize='trigram case_sensitive 1', detail=none, columnsize=0);
-CREATE TRIGGER search_records_insert AFTER INSERT ON records BEGIN
-  INSERT OR IGNORE INTO search_pending(id) VALUES(NEW.id);
-END;
-CREATE TRIGGER search_records_update AFTER UPDATE ON records BEGIN
-  INSERT OR IGNORE INTO search_pending(id) VALUES(OLD.id);
-  INSERT OR IGNORE INTO search_pending(id) VALUES(NEW.id);
-END;
-CREATE TRIGGER search_records_delete AFTER DELETE ON records BEGIN
-  INSERT OR IGNORE INTO search_pending(id) VALUES(OLD.id);
-END;
-INSERT INTO search_pending(id) SELECT id FROM records;
-)sql";
-
-constexpr const char* kDrop = R"sql(
-DROP TRIGGER IF EXISTS search_records_insert;
-DROP TRIGGER IF EXISTS search_records_update;
-DROP TRIGGER IF EXISTS search_records_delete;
-DROP TABLE IF EXISTS search_index;
-DROP INDEX IF EXISTS search_folded_days;
-DROP TABLE IF EXISTS search_folded;
-DROP TABLE IF EXISTS search_pending;
-DROP TABLE IF EXISTS search_state;
-)sql";
+// The index's objects are the store's own (util/store_schema.cpp); a new
+// one starts with every record pending.
+const std::string kSchema = std::string(storeschema::kSearchSchemaSql) +
+                            "INSERT INTO search_pending(id) SELECT id FROM records;";
 
 // Objects a whole index has; one missing (a trigger dropped by hand, a
 // half-copied file) means changes may have gone unseen.
@@ -145,6 +113,8 @@ struct MemoSearch::Impl {
   Db owner;
   sqlite3* db = nullptr;
   bool checked = false;  // structure and counts looked at on this connection
+  // Search objects the program did not make were found when it opened.
+  bool stale = false;
   // The store takes no writes (a read-only file or folder, a full disk): the
   // folded text is kept in a temporary table of this connection and every
   // query scans it.
@@ -157,6 +127,10 @@ struct MemoSearch::Impl {
 
   // Whether every object is there and folded the way this build folds.
   bool IndexUsable(bool* usable, std::string* error) {
+    if (stale) {
+      *usable = false;
+      return true;
+    }
     Statement s = Prepare(
         db, "SELECT name FROM sqlite_master WHERE name LIKE 'search\\_%' ESCAPE '\\'", error);
     if (!s) return false;
@@ -186,7 +160,7 @@ struct MemoSearch::Impl {
   bool Rebuild(std::string* error) {
     std::fprintf(stderr, "tamsivo: building the search index\n");
     if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
-    bool ok = Exec(db, kDrop, error) && Exec(db, kSchema, error);
+    bool ok = storeschema::DropSearchObjects(db, error) && Exec(db, kSchema.c_str(), error);
     if (ok) {
       Statement s = Prepare(db, "INSERT INTO search_state(key, value) VALUES('fold', ?1)", error);
       ok = s != nullptr;
@@ -201,6 +175,7 @@ struct MemoSearch::Impl {
     }
     if (ok) ok = Exec(db, "COMMIT", error);
     if (!ok) Rollback();
+    if (ok) stale = false;
     return ok;
   }
 
@@ -546,7 +521,9 @@ struct MemoSearch::Impl {
   }
 };
 
-bool DropSearchIndex(sqlite3* db, std::string* error) { return Exec(db, kDrop, error); }
+bool DropSearchIndex(sqlite3* db, std::string* error) {
+  return storeschema::DropSearchObjects(db, error);
+}
 
 MemoSearch::MemoSearch(sqlite3* db) : impl_(std::make_unique<Impl>()) {
   impl_->owner.reset(db);
@@ -560,6 +537,8 @@ MemoSearch::~MemoSearch() {
 std::unique_ptr<MemoSearch> MemoSearch::Open(const std::string& storeFile, std::string* error) {
   Db db = OpenDb(storeFile, false, error);
   if (!db) return nullptr;
+  bool stale = false;
+  if (!storeschema::AcceptSchema(db.get(), &stale, error)) return nullptr;
   // Full syncs, as the program's own connection; reads straight from the
   // page cache.
   (void)Exec(db.get(), "PRAGMA synchronous = FULL; PRAGMA mmap_size = 268435456", nullptr);
@@ -581,7 +560,9 @@ std::unique_ptr<MemoSearch> MemoSearch::Open(const std::string& storeFile, std::
     return nullptr;
   }
   s.reset();
-  return std::unique_ptr<MemoSearch>(new MemoSearch(db.release()));
+  auto search = std::unique_ptr<MemoSearch>(new MemoSearch(db.release()));
+  search->impl_->stale = stale;
+  return search;
 }
 
 bool MemoSearch::Search(std::string_view query, SearchResult* result, std::string* error,
