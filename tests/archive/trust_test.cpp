@@ -1,9 +1,6 @@
 // What the archive takes from a store file it did not write: objects of a
 // stranger, a backup left with its write-ahead log, a store another program
 // holds locked, the store itself given as its backup.
-#include <signal.h>
-#include <sys/wait.h>
-
 #include <chrono>
 
 #include "archive/backup.h"
@@ -23,38 +20,6 @@ const double kNow = MakeDateTime(2026, 12, 8, 15, 30, 0);
 std::vector<std::string> Texts(const std::string& file) {
   return Query(file, R"(SELECT CAST("事情" AS TEXT) FROM records ORDER BY id)");
 }
-
-// Another process with `sql` run on the file and its transaction left open
-// until this goes.
-class OtherProcess {
- public:
-  OtherProcess(const std::string& file, const char* sql) {
-    int ready[2];
-    EXPECT_EQ(::pipe(ready), 0);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      sqlite3* db = nullptr;
-      sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-      const char ok = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? 'y' : 'n';
-      (void)!::write(ready[1], &ok, 1);
-      ::pause();
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    char ok = 0;
-    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-    EXPECT_EQ(ok, 'y');
-    ::close(ready[0]);
-  }
-  ~OtherProcess() {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 struct Scene {
   ScratchDir dir;
@@ -106,7 +71,7 @@ TEST(Trust, NothingIsMovedUnderAProgramThatHoldsTheStore) {
                           "PRAGMA journal_mode = WAL; BEGIN; SELECT * FROM records"}) {
     SCOPED_TRACE(sql);
     {
-      OtherProcess other(s.store, sql);
+      store_test::OtherProcess other(s.store, sql);
       EXPECT_TRUE(storeschema::LockedByAnotherProcess(s.store));
       const archive::Restored r = archive::RestoreFromBackup(s.store, kNow);
       EXPECT_FALSE(r.ok);
