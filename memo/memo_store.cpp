@@ -6,9 +6,8 @@
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
-#include "memo/calendar.h"
+#include "memo/memos_changed.h"
 #include "memo/store_upkeep.h"
-#include "memo/today_memo.h"
 #include "util/store_schema.h"
 
 namespace {
@@ -172,8 +171,7 @@ void OnStoreChecked(image::EventArgs&) {
   g_openError = reason;
   if (!OfferRestore("备忘录数据库文件已损坏：", reason)) return;
   // The windows show the damaged file's memos; show the restored ones.
-  RefreshTodayMemo();
-  MarkMemoDays();
+  MemosChanged();
 }
 
 bool ReopenMemoStore() {
