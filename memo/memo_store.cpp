@@ -6,8 +6,10 @@
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
+#include "memo/drafts.h"
 #include "memo/memos_changed.h"
 #include "memo/store_upkeep.h"
+#include "util/file_io.h"
 #include "util/store_schema.h"
 
 namespace {
@@ -24,6 +26,16 @@ double ClampDate(double value) { return std::min(std::max(value, kMinDate), kMax
 namespace {
 
 std::string g_openError;
+
+// Backups, drafts or recovery files beside the store: it held memos once,
+// so an empty file in its place is damage, not a first start cut short.
+bool StoreWasInUse(const std::string& file) {
+  if (!archive::ListBackups(file).empty()) return true;
+  for (const char* folder : {kDraftFolder, kRecoveryFolder}) {
+    if (!fileio::ListDirectory(DataFile(folder)).empty()) return true;
+  }
+  return false;
+}
 
 // Creates the store when the file is missing, then opens it; on failure the
 // reason names the real cause (a failed creation, not "no such file").
@@ -44,7 +56,7 @@ bool OpenStore(std::string* error) {
     return false;
   }
   g_store = Rt().StoreOpen(base, error);
-  if (g_store == 0 && existed) {
+  if (g_store == 0 && existed && !StoreWasInUse(file)) {
     // Creation refuses any file with content, so this only fills a file that
     // holds nothing (an earlier run cut off while making it).
     std::string ignored;

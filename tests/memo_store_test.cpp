@@ -412,6 +412,24 @@ TEST(StoreRestore, AStoreWithAStrangersTriggerIsRefusedAndNotReplaced) {
   EXPECT_TRUE(DamagedKept(p).empty());
 }
 
+TEST(StoreRestore, AnEmptyStoreBesideBackupsIsDamageNotAFirstStart) {
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "备份里的备忘录"));
+  p.Stop();
+  KeepBackupOfTheStore(p);
+  p.WriteFile(kMemoStoreFileName, "");
+  p.answer = [](const ShownMessage&) { return rt::IDYES; };
+  p.Restart();
+  ASSERT_EQ(p.messages.size(), 2u);
+  EXPECT_EQ(p.messages[0].flags, rt::MB_YESNO | rt::MB_ICONWARNING);
+  EXPECT_NE(p.messages[0].text.find("0 字节"), std::string::npos) << p.messages[0].text;
+  ASSERT_TRUE(FindDayMemo(MakeDateTime(2026, 12, 1)));
+  EXPECT_EQ(ReadMemoText(), "备份里的备忘录");
+  ASSERT_EQ(DamagedKept(p).size(), 1u);
+  EXPECT_EQ(p.ReadFile(DamagedKept(p)[0]), "");
+}
+
 TEST(StoreRestore, DamageFoundByTheCheckClosesTheStoreAndOffersTheBackup) {
   TestProgram p;
   p.Start();
