@@ -6,11 +6,14 @@
 #include <cstdio>
 
 #include "base/program.h"
+#include "find/find_window.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
+#include "memo/memos_changed.h"
 #include "memo/store_upkeep.h"
+#include "memo/today_memo.h"
 #include "settings/settings.h"
 #include "system/registration.h"
 #include "today/placement.h"
@@ -90,6 +93,11 @@ void MainWindowCreated() {
   // First-run initialisation: the store and the settings file are created
   // independently of each other. A settings file that cannot be written
   // reads as empty items; the program goes on with their defaults.
+  SetMemosChangedHandler([] {
+    RefreshTodayMemo();
+    MarkMemoDays();
+    RefreshSearchResults();
+  });
   OpenMemoStore();
   (void)EnsureSettingsFile();
 

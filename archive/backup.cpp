@@ -14,6 +14,7 @@
 #include "archive/search.h"
 #include "archive/staged_file.h"
 #include "util/file_io.h"
+#include "util/store_schema.h"
 
 namespace archive {
 namespace {
@@ -65,48 +66,6 @@ bool OldLeftover(const std::string& dir, const std::string& name, const std::str
   struct stat st {};
   return ::lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
          std::time(nullptr) - st.st_mtime > kLeftoverAgeSeconds;
-}
-
-// Copies the store page by page in one read transaction, so the copy is a
-// state the store was in even while the program saves.
-bool CopyStore(const std::string& storeFile, const std::string& copyFile, std::string* error) {
-  const Db source = OpenDb(storeFile, true, error);
-  if (!source) return false;
-  const Db copy = OpenDb(copyFile, false, error);
-  if (!copy) return false;
-  sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
-  if (!backup) {
-    *error = Reason(copy.get(), sqlite3_errcode(copy.get()));
-    return false;
-  }
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-  int rc;
-  while ((rc = sqlite3_backup_step(backup, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-    if (std::chrono::steady_clock::now() > giveUp) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  sqlite3_backup_finish(backup);
-  if (rc != SQLITE_DONE) {
-    // A write error (a full disk) is the copy's, a read error the store's.
-    *error = Reason(sqlite3_errcode(copy.get()) != SQLITE_OK ? copy.get() : source.get(), rc);
-    return false;
-  }
-  // The index is rebuilt from the records when needed: left out, backups
-  // are half the size.
-  Statement indexed = Prepare(
-      copy.get(), "SELECT EXISTS(SELECT 1 FROM sqlite_master WHERE name = 'search_index')", error);
-  if (!indexed || sqlite3_step(indexed.get()) != SQLITE_ROW) {
-    if (error->empty()) *error = Reason(copy.get(), sqlite3_errcode(copy.get()));
-    return false;
-  }
-  const bool hasIndex = sqlite3_column_int(indexed.get(), 0) != 0;
-  indexed.reset();
-  if (hasIndex && (!DropSearchIndex(copy.get(), error) || !Exec(copy.get(), "VACUUM", error))) {
-    return false;
-  }
-  // A store of an earlier build may use a write-ahead log; a backup is one
-  // file.
-  return Exec(copy.get(), "PRAGMA journal_mode = DELETE", error);
 }
 
 // Which backups retention keeps, by path.
@@ -162,6 +121,48 @@ std::vector<std::string> Prune(const std::string& storeFile, double today,
 }
 
 }  // namespace
+
+bool CopyStore(const std::string& storeFile, const std::string& copyFile, std::string* error) {
+  const Db source = OpenDb(storeFile, true, error);
+  bool staleSearch = false;
+  if (!source || !storeschema::AcceptSchema(source.get(), &staleSearch, error)) return false;
+  const Db copy = OpenDb(copyFile, false, error);
+  if (!copy) return false;
+  sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
+  if (!backup) {
+    *error = Reason(copy.get(), sqlite3_errcode(copy.get()));
+    return false;
+  }
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  int rc;
+  while ((rc = sqlite3_backup_step(backup, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+    if (std::chrono::steady_clock::now() > giveUp) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  sqlite3_backup_finish(backup);
+  if (rc != SQLITE_DONE) {
+    // A write error (a full disk) is the copy's, a read error the store's.
+    *error = Reason(sqlite3_errcode(copy.get()) != SQLITE_OK ? copy.get() : source.get(), rc);
+    return false;
+  }
+  // The index is rebuilt from the records when needed: left out, backups
+  // are half the size.
+  Statement indexed = Prepare(
+      copy.get(),
+      "SELECT EXISTS(SELECT 1 FROM sqlite_master WHERE name LIKE 'search\\_%' ESCAPE '\\')", error);
+  if (!indexed || sqlite3_step(indexed.get()) != SQLITE_ROW) {
+    if (error->empty()) *error = Reason(copy.get(), sqlite3_errcode(copy.get()));
+    return false;
+  }
+  const bool hasIndex = sqlite3_column_int(indexed.get(), 0) != 0;
+  indexed.reset();
+  if (hasIndex && (!DropSearchIndex(copy.get(), error) || !Exec(copy.get(), "VACUUM", error))) {
+    return false;
+  }
+  // A store of an earlier build may use a write-ahead log; a backup is one
+  // file.
+  return Exec(copy.get(), "PRAGMA journal_mode = DELETE", error);
+}
 
 std::string BackupDirectory(const std::string& storeFile) {
   return fileio::DirectoryOf(storeFile) + "/备份";

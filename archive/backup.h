@@ -32,6 +32,13 @@ struct DailyBackup {
   std::string error;                 // why it failed, in Chinese
 };
 
+// Copies `storeFile` into the empty or new file `copyFile` through SQLite,
+// page by page in one read transaction (what a write-ahead log holds
+// included): a state the store was in even while the program saves. The
+// copy has no search objects and uses a rollback journal.
+[[nodiscard]] bool CopyStore(const std::string& storeFile, const std::string& copyFile,
+                             std::string* error);
+
 // Copies the store (a consistent snapshot, without the search index) when
 // no backup of `today` exists yet, then prunes. A failure leaves no partial
 // file. Safe while the program has the store open; takes about as long as

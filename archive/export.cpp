@@ -13,6 +13,7 @@
 #include "archive/memo_db.h"
 #include "archive/staged_file.h"
 #include "util/file_io.h"
+#include "util/store_schema.h"
 #include "util/text.h"
 
 namespace archive {
@@ -167,6 +168,10 @@ bool ExportMemos(const std::string& storeFile, const std::string& target, int* c
   }
   const Db db = OpenDb(storeFile, true, error);
   if (!db || !Exec(db.get(), "BEGIN", error)) return false;
+  // Only a file of our own objects is read: a stranger's view in the place
+  // of the records could run forever. Search objects are not read here.
+  bool staleSearch = false;
+  if (!storeschema::AcceptSchema(db.get(), &staleSearch, error)) return false;
   // The memo a day shows is its first record's, as the program's day
   // lookup finds it.
   Statement memos = Prepare(db.get(),

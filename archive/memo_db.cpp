@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "util/file_io.h"
+#include "util/store_schema.h"
 
 namespace archive {
 
@@ -19,6 +20,7 @@ Db OpenDb(const std::string& file, bool readOnly, std::string* error) {
     if (error) *error = Reason(raw, rc);
     return nullptr;
   }
+  storeschema::Harden(raw);
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
   return db;
@@ -48,7 +50,7 @@ std::string Reason(sqlite3* db, int rc) {
       return "不是本程序的数据文件";
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return "数据库正被另一个程序使用（已锁定）";
+      return std::string(storeschema::kBusyReason);
     case SQLITE_READONLY:
       return "文件只读，无法写入";
     default:
@@ -75,6 +77,12 @@ bool CheckMemoStore(const std::string& file, std::string* reason) {
   }
   std::string error;
   const Db db = OpenDb(file, true, &error);
+  // Objects first: nothing of a file that is not ours is read further.
+  bool staleSearch = false;
+  if (db && !storeschema::AcceptSchema(db.get(), &staleSearch, &error)) {
+    *reason = error;
+    return false;
+  }
   Statement check = db ? Prepare(db.get(), "PRAGMA quick_check", &error) : nullptr;
   if (!check) {
     *reason = error;

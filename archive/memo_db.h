@@ -26,15 +26,17 @@ inline constexpr int kBusyTimeoutMs = 5000;
 // expression so that lookups by day are index seeks.
 inline constexpr std::string_view kDayExpr = R"(min(max("日期", -657434.0), 2958465.0))";
 
-// Opens `file` (never creating it) with the busy timeout and extended codes.
+// Opens `file` (never creating it) hardened (storeschema::Harden), with the
+// busy timeout and extended codes.
 Db OpenDb(const std::string& file, bool readOnly, std::string* error);
 Statement Prepare(sqlite3* db, std::string_view sql, std::string* error);
 bool Exec(sqlite3* db, const char* sql, std::string* error);
 // A reason fit for a message box; SQLite's own text goes to standard error.
 std::string Reason(sqlite3* db, int rc);
 
-// The records and fields tables are there and the whole file passes
-// SQLite's quick check.
+// The file holds only objects the program makes (search objects of another
+// make aside, which are rebuilt), with the records and fields tables, and
+// the whole file passes SQLite's quick check.
 bool CheckMemoStore(const std::string& file, std::string* reason);
 
 // Calendar parts of a stored day (days since 1899-12-30; the fraction, a

@@ -14,7 +14,9 @@
 
 #include "archive/backup.h"
 #include "archive/memo_db.h"
+#include "archive/staged_file.h"
 #include "util/file_io.h"
+#include "util/store_schema.h"
 
 namespace archive {
 namespace {
@@ -80,8 +82,25 @@ std::string RealPath(const std::string& path) {
 Restored RestoreFromBackup(const std::string& storeFile, double now,
                            const std::string& backupFile) {
   Restored result;
+  const std::string target = RealPath(storeFile);
+  // A program with a transaction open there owns the store and its journal:
+  // nothing is moved under it.
+  const std::string busy =
+      "备忘录数据库文件正被另一个程序使用（已锁定），没有恢复。请先关闭那个程序再恢复。";
+  if (storeschema::LockedByAnotherProcess(target)) {
+    result.message = busy;
+    return result;
+  }
+  struct stat before {};
+  const bool had = ::stat(target.c_str(), &before) == 0;
   std::vector<std::string> candidates;
   if (!backupFile.empty()) {
+    struct stat given {};
+    if (had && ::stat(backupFile.c_str(), &given) == 0 && given.st_ino == before.st_ino &&
+        given.st_dev == before.st_dev) {
+      result.message = "“" + backupFile + "”就是备忘录数据库文件本身，不是备份，没有恢复。";
+      return result;
+    }
     candidates.push_back(backupFile);
   } else {
     for (const BackupFile& b : ListBackups(storeFile)) candidates.push_back(b.path);
@@ -106,21 +125,35 @@ Restored RestoreFromBackup(const std::string& storeFile, double now,
             : "备份“" + backupFile + "”未通过检查（" + why + "），没有恢复。";
     return result;
   }
-  std::string bytes;
-  int err = 0;
-  if (!fileio::ReadWholeFile(result.backup, &bytes, &err)) {
-    result.message =
-        "无法读取备份“" + result.backup + "”（" + fileio::ErrorText(err) + "），没有恢复。";
+
+  // Copied through SQLite beside the store (a backup left with its
+  // write-ahead log holds part of its memos there), checked, and only then
+  // put in place by a rename.
+  std::string error;
+  StagedFile staged;
+  const unsigned mode = had ? (before.st_mode & 07777) : 0600;
+  bool copied =
+      staged.Open(target, mode, &error) && CopyStore(result.backup, staged.temporaryPath(), &error);
+  for (const char* side : kSideSuffixes) {
+    if (!staged.temporaryPath().empty()) ::unlink((staged.temporaryPath() + side).c_str());
+  }
+  if (copied && !CheckMemoStore(staged.temporaryPath(), &error)) copied = false;
+  if (!copied) {
+    result.message = "恢复失败：" + error + "。备忘录数据库文件保持原样。";
     return result;
   }
 
-  const std::string target = RealPath(storeFile);
-  struct stat before {};
-  const bool had = ::stat(target.c_str(), &before) == 0;
   std::vector<std::pair<std::string, std::string>> moved;
   if (had) {
-    const std::string stem = target + ".损坏-" + Stamp(now);
-    err = EEXIST;
+    if (storeschema::LockedByAnotherProcess(target)) {
+      result.message = busy;
+      return result;
+    }
+    // A store that passes the check is only being replaced, not damaged.
+    const bool healthy = CheckMemoStore(target, &why);
+    result.replacedHealthy = healthy;
+    const std::string stem = target + (healthy ? ".恢复前-" : ".损坏-") + Stamp(now);
+    int err = EEXIST;
     for (int n = 1; n <= 1000 && result.damagedFile.empty(); ++n) {
       const std::string aside = n == 1 ? stem : stem + "-" + std::to_string(n);
       bool free = true;
@@ -129,11 +162,11 @@ Restored RestoreFromBackup(const std::string& storeFile, double now,
       if (err != EEXIST) break;
     }
     if (result.damagedFile.empty()) {
-      result.message = "无法保留损坏的文件（" + fileio::ErrorText(err) + "），没有恢复。";
+      result.message = "无法保留原来的文件（" + fileio::ErrorText(err) + "），没有恢复。";
       return result;
     }
     // A journal left beside the backup would be played into it: the side
-    // files go with the damaged file.
+    // files go with the old file.
     for (const char* side : kSideSuffixes) {
       if (!Exists(target + side)) continue;
       if (!MoveNoReplace(target + side, result.damagedFile + side)) {
@@ -150,8 +183,7 @@ Restored RestoreFromBackup(const std::string& storeFile, double now,
     (void)fileio::SyncDirectory(fileio::DirectoryOf(target));
   }
 
-  std::string error;
-  if (!fileio::ReplaceFileAtomically(target, bytes, fileio::ReplacePolicy{}, &error)) {
+  if (!staged.Commit(&error)) {
     struct stat after {};
     const bool replaced = ::stat(target.c_str(), &after) == 0 &&
                           (!had || after.st_ino != before.st_ino || after.st_dev != before.st_dev);
@@ -168,7 +200,8 @@ Restored RestoreFromBackup(const std::string& storeFile, double now,
   result.message = "已用备份“" + fileio::FileNameOf(result.backup) + "”恢复了备忘录数据库。";
   if (had) {
     result.message +=
-        "原来的文件已改名为“" + fileio::FileNameOf(result.damagedFile) + "”，保存在同一目录中。";
+        std::string(result.replacedHealthy ? "原来的文件（通过了检查）" : "原来的文件") +
+        "已改名为“" + fileio::FileNameOf(result.damagedFile) + "”，保存在同一目录中。";
   }
   if (skipped > 0) {
     result.message += "较新的 " + std::to_string(skipped) + " 个备份未通过检查，已跳过。";

@@ -10,9 +10,10 @@ namespace archive {
 
 struct Restored {
   bool ok = false;
-  std::string backup;       // the backup put in place
-  std::string damagedFile;  // where the old store went (empty when there was none)
-  std::string message;      // what was done, or why nothing was, in Chinese
+  std::string backup;            // the backup put in place
+  std::string damagedFile;       // where the old store went (empty when there was none)
+  bool replacedHealthy = false;  // the old store passed the check ("….恢复前-…")
+  std::string message;           // what was done, or why nothing was, in Chinese
 };
 
 // Restores the newest backup that passes the integrity check, or

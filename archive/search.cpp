@@ -1,7 +1,6 @@
 #include "archive/search.h"
 
 #include <sqlite3.h>
-#include <string.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,48 +10,17 @@
 
 #include "archive/fold.h"
 #include "archive/memo_db.h"
+#include "archive/search_text.h"
+#include "util/store_schema.h"
 #include "util/text.h"
 
 namespace archive {
 namespace {
 
-// The index: search_folded holds the folded text of the memo each day shows
-// (the record a day lookup finds, with text), search_index its trigrams
-// (external content, no positions: a match is confirmed on the folded text,
-// which keeps the index small), search_folded_days the day of each indexed
-// id without reading its text, search_pending the ids the triggers saw
-// change. The triggers need nothing but plain SQL, so the program's own
-// connection runs them unchanged.
-constexpr const char* kSchema = R"sql(
-CREATE TABLE search_state(key TEXT PRIMARY KEY, value TEXT NOT NULL);
-CREATE TABLE search_pending(id INTEGER PRIMARY KEY);
-CREATE TABLE search_folded(id INTEGER PRIMARY KEY, day REAL NOT NULL, folded TEXT NOT NULL);
-CREATE INDEX search_folded_days ON search_folded(id, day);
-CREATE VIRTUAL TABLE search_index USING fts5(folded, content='search_folded',
-  content_rowid='id', tokenize='trigram case_sensitive 1', detail=none, columnsize=0);
-CREATE TRIGGER search_records_insert AFTER INSERT ON records BEGIN
-  INSERT OR IGNORE INTO search_pending(id) VALUES(NEW.id);
-END;
-CREATE TRIGGER search_records_update AFTER UPDATE ON records BEGIN
-  INSERT OR IGNORE INTO search_pending(id) VALUES(OLD.id);
-  INSERT OR IGNORE INTO search_pending(id) VALUES(NEW.id);
-END;
-CREATE TRIGGER search_records_delete AFTER DELETE ON records BEGIN
-  INSERT OR IGNORE INTO search_pending(id) VALUES(OLD.id);
-END;
-INSERT INTO search_pending(id) SELECT id FROM records;
-)sql";
-
-constexpr const char* kDrop = R"sql(
-DROP TRIGGER IF EXISTS search_records_insert;
-DROP TRIGGER IF EXISTS search_records_update;
-DROP TRIGGER IF EXISTS search_records_delete;
-DROP TABLE IF EXISTS search_index;
-DROP INDEX IF EXISTS search_folded_days;
-DROP TABLE IF EXISTS search_folded;
-DROP TABLE IF EXISTS search_pending;
-DROP TABLE IF EXISTS search_state;
-)sql";
+// The index's objects are the store's own (util/store_schema.cpp); a new
+// one starts with every record pending.
+const std::string kSchema = std::string(storeschema::kSearchSchemaSql) +
+                            "INSERT INTO search_pending(id) SELECT id FROM records;";
 
 // Objects a whole index has; one missing (a trigger dropped by hand, a
 // half-copied file) means changes may have gone unseen.
@@ -64,10 +32,6 @@ constexpr const char* kObjects[] = {
 // about this long.
 constexpr auto kBatchTime = std::chrono::milliseconds(100);
 
-// Characters of context before the match in an excerpt, and its length.
-constexpr std::size_t kExcerptBefore = 12;
-constexpr std::size_t kExcerptChars = 40;
-
 std::string Column(sqlite3_stmt* s, int i) {
   const void* p = sqlite3_column_blob(s, i);
   return p ? std::string(static_cast<const char*>(p), sqlite3_column_bytes(s, i)) : std::string();
@@ -77,74 +41,14 @@ void BindText(sqlite3_stmt* s, int i, std::string_view text) {
   sqlite3_bind_text64(s, i, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
-// The FTS query for a folded query of three characters or more: every
-// third trigram and the last, each quoted so nothing in it is an operator.
-// It finds candidates; the folded text confirms them.
-std::string TrigramQuery(std::string_view folded) {
-  std::vector<std::size_t> starts;
-  char32_t cp = 0;
-  for (std::size_t pos = 0; pos < folded.size(); pos += CharacterAt(folded, pos, &cp)) {
-    starts.push_back(pos);
-  }
-  starts.push_back(folded.size());
-  const std::size_t chars = starts.size() - 1;
-  std::string query;
-  auto add = [&](std::size_t first) {
-    std::string_view gram = folded.substr(starts[first], starts[first + 3] - starts[first]);
-    query += query.empty() ? "\"" : " AND \"";
-    for (char c : gram) query += c == '"' ? std::string("\"\"") : std::string(1, c);
-    query += '"';
-  };
-  for (std::size_t i = 0; i + 3 <= chars; i += 3) add(i);
-  if (chars % 3 != 0) add(chars - 3);
-  return query;
-}
-
-// One line of the original text around character `at`, with the match of
-// `length` characters placed within it.
-void MakeExcerpt(std::string_view original, std::size_t at, std::size_t length, SearchHit* hit) {
-  const std::size_t total = CountCharacters(original);
-  std::size_t first = at > kExcerptBefore ? at - kExcerptBefore : 0;
-  const std::size_t last = std::min(total, std::max(first + kExcerptChars, at + 1));
-  if (last - first < kExcerptChars) first = last > kExcerptChars ? last - kExcerptChars : 0;
-  std::string out = first > 0 ? "…" : "";
-  std::size_t outChars = first > 0 ? 1 : 0;
-  std::size_t pos = ByteOffsetOfCharacter(original, first);
-  int start = -1, end = -1;
-  char32_t cp = 0;
-  for (std::size_t index = first; index < last; ++index) {
-    if (index == at) start = static_cast<int>(outChars);
-    if (index == at + length) end = static_cast<int>(outChars);
-    pos += CharacterAt(original, pos, &cp);
-    // Line breaks and tabs become spaces, one for one, so the excerpt is a
-    // line and positions stay simple.
-    AppendUtf8(&out, cp < 0x20 || cp == 0x7f ? U' ' : cp);
-    ++outChars;
-  }
-  if (end < 0) end = static_cast<int>(outChars);
-  if (last < total) out += "…";
-  hit->excerpt = std::move(out);
-  hit->matchStart = start < 0 ? 0 : start;
-  hit->matchLength = start < 0 ? 0 : end - start;
-}
-
-// search_contains(text, part): a plain byte search, much faster than
-// instr() on text that does not hold the part. Folded text is well-formed
-// UTF-8, so a byte match is a character match.
-void ContainsFunction(sqlite3_context* context, int, sqlite3_value** args) {
-  const void* text = sqlite3_value_blob(args[0]);
-  const void* part = sqlite3_value_blob(args[1]);
-  const int partBytes = sqlite3_value_bytes(args[1]);
-  sqlite3_result_int(context,
-                     text && part && ::memmem(text, sqlite3_value_bytes(args[0]), part, partBytes));
-}
-
 }  // namespace
 
 struct MemoSearch::Impl {
   Db owner;
   sqlite3* db = nullptr;
   bool checked = false;  // structure and counts looked at on this connection
+  // Search objects the program did not make were found when it opened.
+  bool stale = false;
   // The store takes no writes (a read-only file or folder, a full disk): the
   // folded text is kept in a temporary table of this connection and every
   // query scans it.
@@ -157,6 +61,10 @@ struct MemoSearch::Impl {
 
   // Whether every object is there and folded the way this build folds.
   bool IndexUsable(bool* usable, std::string* error) {
+    if (stale) {
+      *usable = false;
+      return true;
+    }
     Statement s = Prepare(
         db, "SELECT name FROM sqlite_master WHERE name LIKE 'search\\_%' ESCAPE '\\'", error);
     if (!s) return false;
@@ -186,7 +94,7 @@ struct MemoSearch::Impl {
   bool Rebuild(std::string* error) {
     std::fprintf(stderr, "tamsivo: building the search index\n");
     if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
-    bool ok = Exec(db, kDrop, error) && Exec(db, kSchema, error);
+    bool ok = storeschema::DropSearchObjects(db, error) && Exec(db, kSchema.c_str(), error);
     if (ok) {
       Statement s = Prepare(db, "INSERT INTO search_state(key, value) VALUES('fold', ?1)", error);
       ok = s != nullptr;
@@ -201,6 +109,7 @@ struct MemoSearch::Impl {
     }
     if (ok) ok = Exec(db, "COMMIT", error);
     if (!ok) Rollback();
+    if (ok) stale = false;
     return ok;
   }
 
@@ -467,7 +376,6 @@ struct MemoSearch::Impl {
                 "WHERE f.id = ?1",
                 error);
     if (!s) return false;
-    const std::size_t queryChars = CountCharacters(folded);
     for (const auto& [day, id] : top) {
       sqlite3_bind_int64(s.get(), 1, id);
       const int rc = sqlite3_step(s.get());
@@ -478,23 +386,7 @@ struct MemoSearch::Impl {
       const std::string indexedText = Column(s.get(), 0);
       const std::string original = Column(s.get(), 1);
       sqlite3_reset(s.get());
-      SearchHit hit;
-      hit.day = day;
-      const CivilDay civil = ToCivil(day);
-      hit.year = civil.year;
-      hit.month = civil.month;
-      hit.dayOfMonth = civil.day;
-      const std::size_t at = indexedText.find(folded);
-      // Folding keeps every character in its place, so the match's place in
-      // the folded text is its place in the original.
-      if (at != std::string::npos && CountCharacters(indexedText) == CountCharacters(original)) {
-        MakeExcerpt(original, CountCharacters(std::string_view(indexedText).substr(0, at)),
-                    queryChars, &hit);
-      } else {
-        MakeExcerpt(original, 0, 0, &hit);
-        hit.matchLength = 0;
-      }
-      hits->push_back(std::move(hit));
+      hits->push_back(MakeHit(day, indexedText, original, folded));
     }
     return true;
   }
@@ -546,7 +438,9 @@ struct MemoSearch::Impl {
   }
 };
 
-bool DropSearchIndex(sqlite3* db, std::string* error) { return Exec(db, kDrop, error); }
+bool DropSearchIndex(sqlite3* db, std::string* error) {
+  return storeschema::DropSearchObjects(db, error);
+}
 
 MemoSearch::MemoSearch(sqlite3* db) : impl_(std::make_unique<Impl>()) {
   impl_->owner.reset(db);
@@ -560,6 +454,8 @@ MemoSearch::~MemoSearch() {
 std::unique_ptr<MemoSearch> MemoSearch::Open(const std::string& storeFile, std::string* error) {
   Db db = OpenDb(storeFile, false, error);
   if (!db) return nullptr;
+  bool stale = false;
+  if (!storeschema::AcceptSchema(db.get(), &stale, error)) return nullptr;
   // Full syncs, as the program's own connection; reads straight from the
   // page cache.
   (void)Exec(db.get(), "PRAGMA synchronous = FULL; PRAGMA mmap_size = 268435456", nullptr);
@@ -581,7 +477,9 @@ std::unique_ptr<MemoSearch> MemoSearch::Open(const std::string& storeFile, std::
     return nullptr;
   }
   s.reset();
-  return std::unique_ptr<MemoSearch>(new MemoSearch(db.release()));
+  auto search = std::unique_ptr<MemoSearch>(new MemoSearch(db.release()));
+  search->impl_->stale = stale;
+  return search;
 }
 
 bool MemoSearch::Search(std::string_view query, SearchResult* result, std::string* error,

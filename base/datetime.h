@@ -9,13 +9,15 @@
 #include <string>
 #include <string_view>
 
+#include "util/store_schema.h"
+
 struct DateParts {
   int year = 1899, month = 12, day = 30;
   int hour = 0, minute = 0, second = 0;
 };
 
-inline constexpr double kMinDate = -657434.0;  // 0100-01-01
-inline constexpr double kMaxDate = 2958465.0;  // 9999-12-31
+inline constexpr double kMinDate = storeschema::kMinDay;  // 0100-01-01
+inline constexpr double kMaxDate = storeschema::kMaxDay;  // 9999-12-31
 
 // Days from 1899-12-30 to the given day of the proleptic Gregorian calendar.
 std::int64_t DaysFromCivil(int year, int month, int day);

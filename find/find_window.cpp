@@ -145,6 +145,12 @@ void OnSearchResultChosen(image::EventArgs& args) {
   if (Rt().IsLoaded(kSearchWindow)) RunSearch();
 }
 
+void RefreshSearchResults() {
+  g_search.reset();
+  g_indexReady = false;
+  if (Rt().IsLoaded(kSearchWindow)) RunSearch();
+}
+
 void OnSearchWindowClose(image::EventArgs&) {
   g_search.reset();
   g_resultDays.clear();

@@ -14,3 +14,6 @@ void OnSearchWindowClose(image::EventArgs&);
 void OnCloseSearchWindow(image::EventArgs&);
 
 void OnExportMenu(image::EventArgs&);
+// The store was replaced or changed from outside: the search connection is
+// opened anew and open results are looked up again.
+void RefreshSearchResults();

@@ -6,9 +6,11 @@
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
-#include "memo/calendar.h"
+#include "memo/drafts.h"
+#include "memo/memos_changed.h"
 #include "memo/store_upkeep.h"
-#include "memo/today_memo.h"
+#include "util/file_io.h"
+#include "util/store_schema.h"
 
 namespace {
 
@@ -24,6 +26,16 @@ double ClampDate(double value) { return std::min(std::max(value, kMinDate), kMax
 namespace {
 
 std::string g_openError;
+
+// Backups, drafts or recovery files beside the store: it held memos once,
+// so an empty file in its place is damage, not a first start cut short.
+bool StoreWasInUse(const std::string& file) {
+  if (!archive::ListBackups(file).empty()) return true;
+  for (const char* folder : {kDraftFolder, kRecoveryFolder}) {
+    if (!fileio::ListDirectory(DataFile(folder)).empty()) return true;
+  }
+  return false;
+}
 
 // Creates the store when the file is missing, then opens it; on failure the
 // reason names the real cause (a failed creation, not "no such file").
@@ -44,7 +56,7 @@ bool OpenStore(std::string* error) {
     return false;
   }
   g_store = Rt().StoreOpen(base, error);
-  if (g_store == 0 && existed) {
+  if (g_store == 0 && existed && !StoreWasInUse(file)) {
     // Creation refuses any file with content, so this only fills a file that
     // holds nothing (an earlier run cut off while making it).
     std::string ignored;
@@ -96,10 +108,54 @@ bool OfferRestore(const std::string& headline, const std::string& reason) {
 
 }  // namespace
 
+namespace {
+
+// Another program has it open in a transaction (a database browser, a sync
+// tool): the file is fine and only waiting helps. Asked before anything
+// else, so a locked store is never taken for a damaged one.
+bool InUse(const std::string& file, const std::string& reason) {
+  return reason.find(storeschema::kBusyReason) != std::string::npos ||
+         storeschema::LockedByAnotherProcess(file);
+}
+
+// Retry or cancel while the store is in use; true once it opened.
+bool WaitWhileInUse(const std::string& file) {
+  while (InUse(file, g_openError)) {
+    const int answer = Rt().MessageBox(
+        "备忘录数据库文件正被另一个程序使用：\r\n" + file +
+            "\r\n\r\n可能是数据库浏览器或同步程序正打开着它。文件没有损坏，也没有作任何改动。"
+            "\r\n请关闭那个程序后选“重试”。\r\n\r\n选“取消”则不作任何改动，" +
+            kCannotSave,
+        rt::MB_RETRYCANCEL | rt::MB_ICONWARNING, std::string("Tamsivo"));
+    if (answer != rt::IDRETRY) return false;
+    if (OpenStore(&g_openError)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void OpenMemoStore() {
-  const bool existed = Rt().FileExists(DataFile(kMemoStoreFileName));
+  const std::string file = DataFile(kMemoStoreFileName);
+  const bool existed = Rt().FileExists(file);
   if (OpenStore(&g_openError)) return;
   if (existed) {
+    if (InUse(file, g_openError)) {
+      (void)WaitWhileInUse(file);
+      return;
+    }
+    if (g_openError.starts_with(storeschema::kForeignObjects)) {
+      // Not damage: a backup would only lose the newer memos. What is there
+      // would run on every save, so the file stays closed.
+      Rt().MessageBox("备忘录数据库文件里有本程序没有建立的内容，为安全起见没有打开：\r\n" + file +
+                          "\r\n原因：" + g_openError +
+                          "\r\n\r\n这类内容（例如触发器）会在保存备忘录时自动运行，可能删除或"
+                          "改写备忘录。文件未作任何改动。请用数据库工具删除它们，或用"
+                          "“tamsivo --restore 备份文件”换回一份备份。\r\n\r\n" +
+                          kCannotSave,
+                      rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
+      return;
+    }
     (void)OfferRestore("无法打开备忘录数据库文件：", g_openError);
     return;
   }
@@ -127,8 +183,7 @@ void OnStoreChecked(image::EventArgs&) {
   g_openError = reason;
   if (!OfferRestore("备忘录数据库文件已损坏：", reason)) return;
   // The windows show the damaged file's memos; show the restored ones.
-  RefreshTodayMemo();
-  MarkMemoDays();
+  MemosChanged();
 }
 
 bool ReopenMemoStore() {

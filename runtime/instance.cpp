@@ -17,38 +17,14 @@
 #include <thread>
 
 #include "util/file_io.h"
+#include "util/instance_socket.h"
 
 namespace {
 
 constexpr char kKnock[] = "raise\n";
 constexpr char kAnswer[] = "ok\n";
 
-std::uint64_t Fnv1a(const std::string& text) {
-  std::uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-std::string CanonicalPath(const std::string& directory) {
-  if (char* real = ::realpath(directory.c_str(), nullptr)) {
-    std::string out(real);
-    std::free(real);
-    return out;
-  }
-  return directory;
-}
-
-socklen_t AbstractAddress(const std::string& name, sockaddr_un* addr) {
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  // Abstract namespace: a leading NUL, no file, gone with the process.
-  const std::size_t n = std::min(name.size(), sizeof addr->sun_path - 1);
-  std::memcpy(addr->sun_path + 1, name.data(), n);
-  return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
-}
+using instance::AbstractAddress;
 
 // Sends the knock and waits for the holder's answer.
 bool Knock(const std::string& name, int answerMs) {
@@ -92,10 +68,7 @@ bool Knock(const std::string& name, int answerMs) {
 }  // namespace
 
 std::string SingleInstance::SocketName(const std::string& directory) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "tamsivo.%u.%016llx", static_cast<unsigned>(::getuid()),
-                static_cast<unsigned long long>(Fnv1a(CanonicalPath(directory))));
-  return buf;
+  return instance::SocketName(directory);
 }
 
 std::unique_ptr<SingleInstance> SingleInstance::Claim(const std::string& directory,

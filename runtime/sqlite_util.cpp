@@ -1,7 +1,6 @@
 #include "runtime/sqlite_util.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 
 #include "util/file_io.h"
@@ -24,6 +23,7 @@ Db Open(const std::string& file, int flags, int* rc) {
   *rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
   Db owned(db);
   if (db) {
+    storeschema::Harden(db);
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, g_busyTimeoutMs);
   }
@@ -40,30 +40,6 @@ bool SupportedKind(int kind) { return kind == rt::kDateTimeField || kind == rt::
 
 void SetError(std::string* error, std::string text) {
   if (error) *error = std::move(text);
-}
-
-std::string Quote(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    out += c;
-    if (c == '"') out += '"';
-  }
-  return out + "\"";
-}
-
-// A REAL literal whose text is the same every time for the same value, so a
-// query's clamp expression matches the index expression token for token.
-std::string SqlReal(double v) {
-  if (std::isinf(v)) return v > 0 ? "9e999" : "-9e999";
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  std::string s = buf;
-  if (s.find_first_of(".e") == std::string::npos) s += ".0";
-  return s;
-}
-
-std::string ClampExpr(std::string_view column, double lo, double hi) {
-  return "min(max(" + Quote(column) + ", " + SqlReal(lo) + "), " + SqlReal(hi) + ")";
 }
 
 // The reason in words a user can act on. SQLite's own English text goes to
@@ -83,7 +59,7 @@ std::string Describe(sqlite3* db, int rc) {
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return "数据库正被另一个程序使用（已锁定）";
+      return std::string(storeschema::kBusyReason);
     case SQLITE_FULL:
       return "磁盘已满";
     case SQLITE_READONLY:

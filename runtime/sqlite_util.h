@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/runtime.h"
+#include "util/store_schema.h"
 
 namespace sqlite {
 
@@ -23,8 +24,8 @@ struct FinalizeStatement {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
 
-// Opens a connection with extended result codes and the busy timeout; the
-// SQLite return code in `rc`.
+// Opens a hardened connection (storeschema::Harden) with extended result
+// codes and the busy timeout; the SQLite return code in `rc`.
 Db Open(const std::string& file, int flags, int* rc);
 Statement Prepare(sqlite3* db, const std::string& sql, int* rc);
 
@@ -51,9 +52,8 @@ bool ReservedName(const std::string& name);
 void SetError(std::string* error, std::string text);
 std::string Describe(sqlite3* db, int rc);
 bool Exec(sqlite3* db, const std::string& sql, std::string* error);
-std::string Quote(std::string_view name);
-std::string SqlReal(double v);
-std::string ClampExpr(std::string_view column, double lo, double hi);
+using storeschema::ClampExpr;
+using storeschema::Quote;
 // Reads the field list and checks that the records table carries every field.
 bool ReadLayout(sqlite3* db, std::vector<Field>* fields, std::string* error);
 

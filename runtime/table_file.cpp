@@ -46,25 +46,10 @@ bool CheckFieldList(const std::vector<rt::FieldDesc>& fields, std::string* error
 }
 
 std::string SchemaSql(const std::vector<rt::FieldDesc>& fields) {
-  std::string schema =
-      "PRAGMA user_version = " + std::to_string(kFormatVersion) +
-      ";\n"
-      "CREATE TABLE fields(position INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE,"
-      " kind INTEGER NOT NULL, width INTEGER NOT NULL);\n"
-      "CREATE TABLE records(id INTEGER PRIMARY KEY";
-  for (const rt::FieldDesc& f : fields) {
-    schema += ", " + Quote(f.name) + (f.kind == rt::kDateTimeField ? " REAL" : " BLOB");
-  }
-  schema += ");\n";
-  // The index expression matches the clamped lookups word for word, so a
-  // lookup is an index seek at any size.
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (fields[i].kind == rt::kDateTimeField) {
-      schema += "CREATE INDEX records_clamped_" + std::to_string(i + 1) + " ON records(" +
-                ClampExpr(fields[i].name, kMinDate, kMaxDate) + ", id);\n";
-    }
-  }
-  return schema;
+  std::vector<storeschema::Column> columns;
+  for (const rt::FieldDesc& f : fields) columns.push_back({f.name, f.kind == rt::kDateTimeField});
+  return "PRAGMA user_version = " + std::to_string(kFormatVersion) + ";\n" +
+         storeschema::RecordsSchemaSql(columns);
 }
 
 bool DescribeFields(sqlite3* db, const std::vector<rt::FieldDesc>& fields, std::string* error) {
@@ -156,8 +141,9 @@ bool RollBackHotJournal(const std::string& file) {
          sqlite3_exec(db.get(), "PRAGMA schema_version", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// The format version and the table layout: cheap, read from the first pages.
-bool CheckStructure(sqlite3* db, std::string* error, int* code) {
+// The format version, the objects and the table layout: cheap, read from
+// the first pages.
+bool CheckStructure(sqlite3* db, bool* staleSearch, std::string* error, int* code) {
   int rc = 0;
   Statement version = Prepare(db, "PRAGMA user_version", &rc);
   if (rc == SQLITE_OK) rc = sqlite3_step(version.get());
@@ -170,7 +156,12 @@ bool CheckStructure(sqlite3* db, std::string* error, int* code) {
     SetError(error, Describe(db, rc));
     return false;
   }
+  version.reset();
   std::vector<Field> fields;
+  if (!storeschema::AcceptSchema(db, staleSearch, error)) {
+    *code = sqlite3_extended_errcode(db);
+    return false;
+  }
   return ReadLayout(db, &fields, error);
 }
 
@@ -248,13 +239,16 @@ StoreFileCheck::~StoreFileCheck() {
 
 bool StoreFileCheck::PassesStructure(std::string* error) {
   return CheckHeader(file_, error) && ReadOnly(file_, error, [&](sqlite3* db, int* code) {
-           return CheckStructure(db, error, code);
+           return CheckStructure(db, &staleSearch_, error, code);
          });
 }
 
 bool StoreFileCheck::Passes(std::string* error) {
   return CheckHeader(file_, error) && ReadOnly(file_, error, [&](sqlite3* db, int* code) {
-           return CheckIntegrity(db, file_, error, code) && CheckStructure(db, error, code);
+           // The objects first: a file that is not ours is refused before
+           // the whole of it is read.
+           return CheckStructure(db, &staleSearch_, error, code) &&
+                  CheckIntegrity(db, file_, error, code);
          });
 }
 

@@ -20,9 +20,9 @@ bool CheckIntegrity(sqlite3* db, const std::string& file, std::string* error, in
 
 // Checks an existing file without writing to it: a regular file with
 // SQLite's header, a passing quick_check (after rolling back the journal of
-// an interrupted save), a format version this build knows, and the table
-// layout. While one of these lives, SQLite side files that opening makes
-// beside a file are removed again unless Keep() is called.
+// an interrupted save), a format version this build knows, no objects the
+// program did not make (storeschema::AcceptSchema), and the table layout. While one of these lives,
+// SQLite side files that opening makes beside a file are removed again unless Keep() is called.
 class StoreFileCheck {
  public:
   explicit StoreFileCheck(const std::string& file);
@@ -37,6 +37,9 @@ class StoreFileCheck {
   [[nodiscard]] bool PassesStructure(std::string* error);
   // The file uses a write-ahead log (stores of earlier builds).
   bool WriteAheadLog() const;
+  // The file holds search objects that are not the program's own (an
+  // earlier build's or a stranger's): they go before anything is written.
+  bool StaleSearch() const { return staleSearch_; }
   // The store was opened: its side files are its own now.
   void Keep() { keep_ = true; }
 
@@ -44,4 +47,5 @@ class StoreFileCheck {
   std::string file_;
   bool had_[3] = {};
   bool keep_ = false;
+  bool staleSearch_ = false;
 };

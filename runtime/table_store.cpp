@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <unordered_map>
 
@@ -89,6 +90,35 @@ struct TableStore::Impl {
 
   bool InTransaction() const { return !sqlite3_get_autocommit(db); }
 
+  // The schema as it was when its objects were last found to be the
+  // program's own; any change (another program adding a trigger while this
+  // one runs) is looked at again before a write.
+  int schemaVersion = -1;
+
+  int SchemaVersion() {
+    sqlite3_stmt* s = Prepare("PRAGMA schema_version");
+    if (!s) return -2;
+    StmtUse use{s};
+    return sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -2;
+  }
+
+  bool AcceptObjects(bool* staleSearch, std::string* error) {
+    if (!storeschema::AcceptSchema(db, staleSearch, error)) return false;
+    schemaVersion = SchemaVersion();
+    return true;
+  }
+
+  // In the write transaction, so nothing changes between the look and the
+  // write.
+  bool StillOurs(std::string* error) {
+    if (SchemaVersion() == schemaVersion) return true;
+    bool stale = false;
+    if (!AcceptObjects(&stale, error)) return false;
+    if (!stale) return true;
+    SetError(error, std::string(storeschema::kForeignObjects) + "（搜索索引），为安全起见不能写入");
+    return false;
+  }
+
   // Nothing is written before the whole-file check has passed.
   bool Writable(std::string* error) {
     if (!check) return true;
@@ -103,7 +133,7 @@ struct TableStore::Impl {
   bool WriteTransaction(std::string* error, Body body) {
     if (InTransaction()) return body();
     if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
-    if (!body()) {
+    if (!StillOurs(error) || !body()) {
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       return false;
     }
@@ -129,8 +159,13 @@ std::unique_ptr<TableStore> TableStore::Open(const std::string& file, std::strin
   StoreFileCheck check(file);
   // A file of an earlier build is converted when it opens, which writes: it
   // is checked whole first.
-  const bool later = checking == Checking::kInBackground && !check.WriteAheadLog();
+  bool later = checking == Checking::kInBackground && !check.WriteAheadLog();
   if (!(later ? check.PassesStructure(error) : check.Passes(error))) return nullptr;
+  // Search objects not our own are dropped, which writes too.
+  if (later && check.StaleSearch()) {
+    later = false;
+    if (!check.Passes(error)) return nullptr;
+  }
 
   std::unique_ptr<TableStore> store(new TableStore);
   store->impl_ = std::make_unique<Impl>();
@@ -150,6 +185,21 @@ std::unique_ptr<TableStore> TableStore::Open(const std::string& file, std::strin
   }
   if (PageLimit() > 0) {
     (void)Exec(im.db, "PRAGMA max_page_count = " + std::to_string(PageLimit()), nullptr);
+  }
+  // Checked again on the connection that writes: the file may have changed
+  // since the check's own connection looked.
+  bool staleSearch = false;
+  if (!im.AcceptObjects(&staleSearch, error)) return nullptr;
+  if (staleSearch && !later) {
+    std::fprintf(stderr, "tamsivo: dropping search objects the program did not make\n");
+    if (!im.WriteTransaction(error, [&] { return storeschema::DropSearchObjects(im.db, error); }) ||
+        !im.AcceptObjects(&staleSearch, error)) {
+      return nullptr;
+    }
+  }
+  if (staleSearch) {
+    SetError(error, std::string(storeschema::kForeignObjects) + "（搜索索引），为安全起见不能使用");
+    return nullptr;
   }
   if (!ReadLayout(im.db, &im.fields, error)) return nullptr;
   store->First();
@@ -300,7 +350,10 @@ bool TableStore::Begin(std::string* error) {
     SetError(error, "事务已经开始");
     return false;
   }
-  return Exec(im.db, "BEGIN IMMEDIATE", error);
+  if (!Exec(im.db, "BEGIN IMMEDIATE", error)) return false;
+  if (im.StillOurs(error)) return true;
+  sqlite3_exec(im.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
 }
 
 bool TableStore::Commit(std::string* error) {

@@ -371,6 +371,100 @@ TEST(StoreRestore, SearchOpenedBeforeTheCheckLeavesADamagedStoreUnwritten) {
   EXPECT_EQ(p.ReadFile(kMemoStoreFileName), bytes);
 }
 
+TEST(StoreRestore, AStoreAnotherProgramHoldsIsWaitedForNeverRestored) {
+  TableStore::SetBusyTimeoutMs(100);
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "备份里的备忘录"));
+  p.Stop();
+  KeepBackupOfTheStore(p);
+  p.Start();
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 2), "备份之后的备忘录"));
+  p.Stop();
+  const std::string bytes = p.ReadFile(kMemoStoreFileName);
+  OtherProcess other(p.path(kMemoStoreFileName), "BEGIN EXCLUSIVE");
+  int asked = 0;
+  p.answer = [&](const ShownMessage&) {
+    // Retried once while still held, then once more after it let go.
+    if (++asked == 2) other.End();
+    return rt::IDRETRY;
+  };
+  p.Restart();
+  TableStore::SetBusyTimeoutMs(5000);
+  ASSERT_EQ(p.messages.size(), 2u);
+  for (const ShownMessage& m : p.messages) {
+    EXPECT_EQ(m.flags, rt::MB_RETRYCANCEL | rt::MB_ICONWARNING);
+    EXPECT_NE(m.text.find("正被另一个程序使用"), std::string::npos) << m.text;
+    EXPECT_EQ(m.text.find("备份"), std::string::npos) << m.text;
+  }
+  EXPECT_TRUE(MemoStoreOpen());
+  ASSERT_TRUE(FindDayMemo(MakeDateTime(2026, 12, 2)));
+  EXPECT_EQ(ReadMemoText(), "备份之后的备忘录");
+  EXPECT_TRUE(DamagedKept(p).empty());
+
+  // Cancel leaves it as it is.
+  p.Stop();
+  OtherProcess again(p.path(kMemoStoreFileName), "BEGIN EXCLUSIVE");
+  p.answer = [](const ShownMessage&) { return rt::IDCANCEL; };
+  p.messages.clear();
+  TableStore::SetBusyTimeoutMs(100);
+  p.Restart();
+  TableStore::SetBusyTimeoutMs(5000);
+  EXPECT_EQ(p.messages.size(), 1u);
+  EXPECT_FALSE(MemoStoreOpen());
+  again.End();
+  EXPECT_EQ(p.ReadFile(kMemoStoreFileName), bytes);
+  EXPECT_TRUE(DamagedKept(p).empty());
+}
+
+TEST(StoreRestore, AStoreWithAStrangersTriggerIsRefusedAndNotReplaced) {
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "第一天"));
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 2), "第二天"));
+  p.Stop();
+  KeepBackupOfTheStore(p);
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(p.path(kMemoStoreFileName).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER wipe AFTER INSERT ON records BEGIN DELETE FROM records "
+                           "WHERE id <> NEW.id; END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close_v2(db);
+  }
+  const std::string bytes = p.ReadFile(kMemoStoreFileName);
+  p.answer = [](const ShownMessage&) { return rt::IDYES; };
+  p.Restart();
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_EQ(p.messages[0].flags, rt::MB_OK | rt::MB_ICONERROR);
+  EXPECT_NE(p.messages[0].text.find("本程序没有建立"), std::string::npos) << p.messages[0].text;
+  EXPECT_NE(p.messages[0].text.find("触发器“wipe”"), std::string::npos) << p.messages[0].text;
+  EXPECT_FALSE(MemoStoreOpen());
+  EXPECT_FALSE(SaveDayMemo(MakeDateTime(2026, 12, 3), "第三天"));
+  EXPECT_EQ(p.ReadFile(kMemoStoreFileName), bytes);
+  EXPECT_TRUE(DamagedKept(p).empty());
+}
+
+TEST(StoreRestore, AnEmptyStoreBesideBackupsIsDamageNotAFirstStart) {
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "备份里的备忘录"));
+  p.Stop();
+  KeepBackupOfTheStore(p);
+  p.WriteFile(kMemoStoreFileName, "");
+  p.answer = [](const ShownMessage&) { return rt::IDYES; };
+  p.Restart();
+  ASSERT_EQ(p.messages.size(), 2u);
+  EXPECT_EQ(p.messages[0].flags, rt::MB_YESNO | rt::MB_ICONWARNING);
+  EXPECT_NE(p.messages[0].text.find("0 字节"), std::string::npos) << p.messages[0].text;
+  ASSERT_TRUE(FindDayMemo(MakeDateTime(2026, 12, 1)));
+  EXPECT_EQ(ReadMemoText(), "备份里的备忘录");
+  ASSERT_EQ(DamagedKept(p).size(), 1u);
+  EXPECT_EQ(p.ReadFile(DamagedKept(p)[0]), "");
+}
+
 TEST(StoreRestore, DamageFoundByTheCheckClosesTheStoreAndOffersTheBackup) {
   TestProgram p;
   p.Start();

@@ -66,6 +66,7 @@ TEST(Restore, NewestGoodBackupReplacesTheStoreAndTheDamagedOneIsKept) {
 
 TEST(Restore, TheDamagedFilesNewNameNeverOverwritesAnything) {
   Scene s;
+  Damage(s.store);
   const std::string aside = s.store + ".损坏-20261208-153000";
   PutFile(aside, "earlier");
   PutFile(aside + "-2-journal", "earlier journal");

@@ -249,8 +249,9 @@ def restore(bus, desktop, bin_dir):
         assert done.returncode == 0, done
         assert "已用备份" in done.stdout.decode(), done.stdout.decode()
         assert memos_in(store) == kept
-        # The store it replaced is kept too, with what was written since.
-        second = [p for p in glob.glob(store + ".损坏-*") if p != asides[0]]
+        # The store it replaced is kept too, with what was written since;
+        # it passed the check, so it is not called damaged.
+        second = glob.glob(store + ".恢复前-*")
         assert len(second) == 1, second
         assert memos_in(second[0])[today] == "after restore"
     finally:

@@ -1,9 +1,12 @@
-"""Bad days on the real binary: a store that will not open, a kill while
-typing, a copy of the memo file taken while the program runs, a second start,
-a program directory whose name is not UTF-8. Screenshots of every message go
+"""Bad days on the real binary: a store that will not open, a store carrying
+a stranger's trigger or an endless view, a store another program holds
+locked, --restore beside a copy that runs unlocked, a kill while typing, a
+copy of the memo file taken while the program runs, a second start, a
+program directory whose name is not UTF-8. Screenshots of every message go
 to $TAMSIVO_SHOTS when it is set."""
 import datetime
 import os
+import socket
 import shutil
 import sqlite3
 import subprocess
@@ -96,6 +99,144 @@ def damaged_store(desktop, bin_dir):
         with open(os.path.join(prog.dir, "事件数据.edb"), "rb") as f:
             assert f.read() == b"this is not a memo store\n"
         assert prog.terminate() == 0
+    finally:
+        prog.cleanup()
+
+
+STORE = "事件数据.edb"
+
+
+def store_with_memos(prog):
+    """A store the program made, with three memos written the program's way."""
+    prog.start()
+    assert prog.terminate() == 0
+    db = sqlite3.connect(os.path.join(prog.dir, STORE))
+    with db:
+        for d in (1, 2, 3):
+            db.execute('INSERT INTO records("日期", "事情") VALUES(?, ?)',
+                       (46000.0 + d, ("第 %d 天" % d).encode()))
+    db.close()
+    return prog.memos()
+
+
+def hostile_store(desktop, bin_dir):
+    prog = harness.Program(desktop, bin_dir)
+    try:
+        memos = store_with_memos(prog)
+        db = sqlite3.connect(os.path.join(prog.dir, STORE))
+        db.execute("CREATE TRIGGER wipe AFTER INSERT ON records BEGIN "
+                   "DELETE FROM records WHERE id <> NEW.id; END")
+        db.close()
+        prog.launch()
+        box, text = prog.message_text(30)
+        assert "本程序没有建立" in text and "触发器“wipe”" in text, text
+        assert "恢复吗" not in text, text
+        shot(desktop, "store-foreign-trigger")
+        prog.answer(box, "Return")
+        prog.find_window("^Tamsivo [0-9]", 30)
+        assert prog.terminate() == 0
+        assert prog.memos() == memos
+        db = sqlite3.connect(os.path.join(prog.dir, STORE))
+        assert db.execute("SELECT name FROM sqlite_master WHERE type = 'trigger'").fetchall() == \
+            [("wipe",)]
+        # Records that are an endless view: refused at once, not run.
+        db.executescript('DROP TRIGGER wipe; DROP INDEX records_clamped_1; DROP TABLE records; '
+                         'CREATE VIEW records(id, "日期", "事情") AS WITH RECURSIVE n(i) AS '
+                         "(SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i, 0.0, x'' FROM n")
+        db.close()
+        t0 = time.time()
+        prog.launch()
+        box, text = prog.message_text(30)
+        print("endless view refused %.2f s after the start" % (time.time() - t0))
+        assert "不是本程序的数据文件（记录表不符）" in text, text
+        shot(desktop, "store-endless-view")
+        prog.answer(box, "Return")
+        prog.find_window("^Tamsivo [0-9]", 30)
+        assert prog.terminate() == 0
+        t0 = time.time()
+        exported = subprocess.run([prog.executable, "--export", os.path.join(prog.root, "a.md")],
+                                  env={k: v for k, v in prog.env.items() if k != "DISPLAY"},
+                                  cwd=prog.root, capture_output=True, timeout=30)
+        print("--export of it refused in %.2f s" % (time.time() - t0))
+        assert exported.returncode == 1 and "记录表不符" in exported.stderr.decode(), exported
+    finally:
+        prog.cleanup()
+
+
+def locked_store(desktop, bin_dir):
+    prog = harness.Program(desktop, bin_dir)
+    try:
+        memos = store_with_memos(prog)
+        os.makedirs(os.path.join(prog.dir, "备份"))
+        shutil.copyfile(os.path.join(prog.dir, STORE),
+                        os.path.join(prog.dir, "备份", "事件数据 2026-01-01.edb"))
+        # Another program (a database browser) holding the store locked.
+        holder = subprocess.Popen(
+            [sys.executable, "-c",
+             "import sqlite3, sys\n"
+             "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+             "db.execute('BEGIN EXCLUSIVE')\nprint('locked', flush=True)\nsys.stdin.read()\n",
+             os.path.join(prog.dir, STORE)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            assert holder.stdout.readline() == b"locked\n"
+            t0 = time.time()
+            prog.launch()
+            box, text = prog.message_text(30)
+            print("locked store told %.2f s after the start" % (time.time() - t0))
+            assert "正被另一个程序使用" in text and "重试" in text, text
+            assert "备份" not in text and "要用" not in text, text
+            shot(desktop, "store-locked")
+            prog.answer(box, "Return")  # 重试, still held: asked again
+            box, text = prog.message_text(30)
+            assert "正被另一个程序使用" in text, text
+        finally:
+            holder.stdin.close()
+            holder.wait(10)
+        prog.answer(box, "Return")  # 重试 once it let go
+        prog.find_window("^Tamsivo [0-9]", 30)
+        assert prog.terminate() == 0
+        assert prog.memos() == memos
+        assert [n for n in os.listdir(prog.dir) if "损坏" in n or "恢复前" in n] == []
+    finally:
+        prog.cleanup()
+
+
+def restore_beside_unlocked_copy(desktop, bin_dir):
+    """A running copy whose directory lock did not take (a file system
+    without flock) still answers on its socket: --restore keeps off."""
+    prog = harness.Program(desktop, bin_dir)
+    try:
+        memos = store_with_memos(prog)
+        backup = os.path.join(prog.root, "old.edb")
+        shutil.copyfile(os.path.join(prog.dir, STORE), backup)
+        db = sqlite3.connect(backup)
+        with db:
+            db.execute("DELETE FROM records WHERE id > 1")
+        db.close()
+        # The name the program listens on: user and directory.
+        h = 1469598103934665603
+        for c in os.path.realpath(prog.dir).encode():
+            h = ((h ^ c) * 1099511628211) % (1 << 64)
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(b"\0tamsivo.%d.%016x" % (os.getuid(), h))
+        listener.listen(4)
+        try:
+            env = {k: v for k, v in prog.env.items() if k != "DISPLAY"}
+            refused = subprocess.run([prog.executable, "--restore", backup], env=env,
+                                     cwd=prog.root, capture_output=True, timeout=30)
+        finally:
+            listener.close()
+        assert refused.returncode == 1 and "正在使用" in refused.stderr.decode(), refused
+        assert prog.memos() == memos
+        done = subprocess.run([prog.executable, "--restore", backup], env=env, cwd=prog.root,
+                              capture_output=True, timeout=30)
+        assert done.returncode == 0, done
+        assert len(prog.memos()) == 1
+        # The store it replaced passed the check: kept, and not called damaged.
+        kept = [n for n in os.listdir(prog.dir) if n.startswith(STORE + ".")]
+        assert len(kept) == 1 and "恢复前" in kept[0] and "损坏" not in done.stdout.decode(), \
+            (kept, done.stdout.decode())
     finally:
         prog.cleanup()
 
@@ -222,6 +363,12 @@ def main():
     try:
         harness.run_journeys([
             ("damaged store: close empty, give up, recovery file", lambda: damaged_store(desktop, bin_dir)),
+            ("a stranger's trigger or endless view: refused, nothing lost",
+             lambda: hostile_store(desktop, bin_dir)),
+            ("a store another program holds: retry, never restore",
+             lambda: locked_store(desktop, bin_dir)),
+            ("--restore beside a copy that runs unlocked",
+             lambda: restore_beside_unlocked_copy(desktop, bin_dir)),
             ("killed while typing: the draft is offered back", lambda: killed_while_typing(desktop, bin_dir)),
             ("the .edb alone holds every saved memo", lambda: memo_file_alone(desktop, bin_dir)),
             ("a second start hands over and exits", lambda: second_start(desktop, bin_dir)),

@@ -2,7 +2,9 @@
 // fields and a second connection that holds the write lock.
 #pragma once
 
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +63,43 @@ class WriteLock {
 
  private:
   sqlite3* db_ = nullptr;
+};
+
+// Another process with `sql` run on the file and its transaction left open
+// until this goes.
+class OtherProcess {
+ public:
+  OtherProcess(const std::string& file, const char* sql) {
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // Nothing of the parent's comes along (its directory lock least of all).
+      for (int fd = 3; fd < 1024; ++fd)
+        if (fd != ready[1]) ::close(fd);
+      sqlite3* db = nullptr;
+      sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+      const char ok = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? 'y' : 'n';
+      (void)!::write(ready[1], &ok, 1);
+      ::pause();
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 'y');
+    ::close(ready[0]);
+  }
+  ~OtherProcess() { End(); }
+  void End() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
 };
 
 // Rows of a query on the file, each row's columns joined with '|'.
