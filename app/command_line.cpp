@@ -7,7 +7,7 @@
 #include "base/datetime.h"
 #include "base/program.h"
 #include "util/file_io.h"
-#include "util/instance_socket.h"
+#include "util/instance_lock.h"
 
 #ifndef TAMSIVO_VERSION
 #define TAMSIVO_VERSION "0"
@@ -84,7 +84,7 @@ int Restore(const std::string& backup) {
   // The running copy holds this lock for its life and has the store open;
   // where the directory cannot be locked, its socket still answers.
   fileio::FileDescriptor lock;
-  if (fileio::LockDirectory(DataDirectory(), &lock) == fileio::DirectoryLock::kBusy ||
+  if (instance::LockDataDirectory(DataDirectory(), &lock) == fileio::DirectoryLock::kBusy ||
       instance::ListenerPresent(DataDirectory())) {
     std::fprintf(stderr, "tamsivo：Tamsivo 正在使用“%s”中的备忘录，请先退出它再恢复。\n",
                  DataDirectory().c_str());

@@ -1,14 +1,17 @@
 // Program entry, MainWindow's creation steps and the end-of-program clean-up.
 #include "app/startup.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 
+#include "archive/backup.h"
 #include "base/program.h"
 #include "find/find_window.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
+#include "memo/drafts.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "memo/memos_changed.h"
@@ -21,6 +24,13 @@
 #include "windowstate/window_state.h"
 
 namespace {
+
+void RemoveIfOurs(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+    ::unlink(path.c_str());
+  }
+}
 
 // Temporary files of writes a kill cut short. Only the one running copy of
 // a directory gets here, so none of them is being written.
@@ -41,7 +51,16 @@ void RemoveLeftoverTemporaries() {
           fileio::ReadWholeFile(path, &bytes, nullptr, 4096)) {
         ours = defaults.starts_with(bytes);
       }
-      if (ours && fileio::IsRegularFile(path)) ::unlink(path.c_str());
+      if (ours) RemoveIfOurs(path);
+    }
+  }
+  // Folders of the store's own files: every temporary of theirs is ours.
+  std::vector<std::pair<std::string, std::string>> folders = {
+      {archive::BackupDirectory(DataFile(kMemoStoreFileName)), ".edb"}};
+  for (const std::string& dir : LeftoverTextDirectories()) folders.emplace_back(dir, ".txt");
+  for (const auto& [dir, extension] : folders) {
+    for (const std::string& name : fileio::ListDirectory(dir)) {
+      if (fileio::LeftoverTarget(name).ends_with(extension)) RemoveIfOurs(JoinPath(dir, name));
     }
   }
 }

@@ -12,9 +12,9 @@
 
 #include "archive/memo_db.h"
 #include "archive/search.h"
-#include "archive/staged_file.h"
 #include "util/file_io.h"
 #include "util/store_schema.h"
+#include "util/staged_file.h"
 
 namespace archive {
 namespace {
@@ -200,9 +200,9 @@ DailyBackup BackUpDaily(const std::string& storeFile, double today) {
     return result;
   }
   std::string error;
-  StagedFile staged;
-  const bool copied = fileio::MakeDirectory(dir, 0777, &error) &&
-                      staged.Open(result.file, 0600, &error) &&
+  fileio::StagedFile staged;
+  const bool copied = fileio::MakeDirectories(dir, 0700, &error) &&
+                      staged.Open(result.file, {fileio::NewFileMode::kOwnerOnly}, &error) &&
                       CopyStore(storeFile, staged.temporaryPath(), &error);
   // SQLite's own side files of the copy, should a failure have left any.
   for (const char* side : {"-journal", "-wal", "-shm"}) {

@@ -11,9 +11,9 @@
 #include "archive/export_text.h"
 #include "archive/fold.h"
 #include "archive/memo_db.h"
-#include "archive/staged_file.h"
 #include "util/file_io.h"
 #include "util/store_schema.h"
+#include "util/staged_file.h"
 #include "util/text.h"
 
 namespace archive {
@@ -43,7 +43,7 @@ bool FormatOf(const std::string& target, Format* format) {
 // calendar's frame.
 class Writer {
  public:
-  Writer(Format format, StagedFile* out) : format_(format), out_(out) {}
+  Writer(Format format, fileio::StagedFile* out) : format_(format), out_(out) {}
 
   void Begin();
   void Memo(double day, std::string_view memo);
@@ -54,7 +54,7 @@ class Writer {
   void Calendar(double day, std::string_view memo);
 
   const Format format_;
-  StagedFile* const out_;
+  fileio::StagedFile* const out_;
   bool first_ = true;
   std::string footer_;
   icaltimetype stamp_{};
@@ -180,8 +180,10 @@ bool ExportMemos(const std::string& storeFile, const std::string& target, int* c
                                 "GROUP BY d) WHERE length(t) > 0 ORDER BY d",
                             error);
   if (!memos) return false;
-  StagedFile out;
-  if (!out.Open(target, 0666 & ~fileio::CurrentUmask(), error)) return false;
+  // Every memo in one file: for the user's eyes only, unless a file it
+  // replaces was shared on purpose.
+  fileio::StagedFile out;
+  if (!out.Open(target, {fileio::NewFileMode::kOwnerOnly}, error)) return false;
   Writer writer(format, &out);
   writer.Begin();
   int written = 0, rc;

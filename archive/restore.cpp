@@ -8,14 +8,13 @@
 
 #include <cerrno>
 #include <cmath>
-#include <filesystem>
 #include <utility>
 #include <vector>
 
 #include "archive/backup.h"
 #include "archive/memo_db.h"
-#include "archive/staged_file.h"
 #include "util/file_io.h"
+#include "util/staged_file.h"
 #include "util/store_schema.h"
 
 namespace archive {
@@ -38,16 +37,6 @@ std::string Stamp(double now) {
   return buf;
 }
 
-// Renames only onto a free name.
-bool MoveNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: a second name, then the old one goes.
-  return ::link(from.c_str(), to.c_str()) == 0 && ::unlink(from.c_str()) == 0;
-}
-
 // Gives the damaged store a second name while it keeps its own: a hard link,
 // or a copy where the file system has no links. `*err` is EEXIST when the
 // name is taken.
@@ -57,8 +46,9 @@ bool KeepAside(const std::string& store, const std::string& aside, int* err) {
   if (errno != EPERM && errno != EXDEV && errno != EMLINK && errno != EOPNOTSUPP) return false;
   std::string bytes;
   if (!fileio::ReadWholeFile(store, &bytes, err)) return false;
-  fileio::FileDescriptor fd = fileio::OpenFile(aside, O_WRONLY | O_CREAT | O_EXCL, 0600);
-  if (fd.valid() && fileio::WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0) return true;
+  fileio::FileDescriptor fd =
+      fileio::OpenFile(aside, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (fd.valid() && fileio::WriteAll(fd.get(), bytes) && fileio::Sync(fd.get()) == 0) return true;
   *err = errno;
   if (fd.valid()) ::unlink(aside.c_str());
   return false;
@@ -66,15 +56,7 @@ bool KeepAside(const std::string& store, const std::string& aside, int* err) {
 
 // Puts side files that were moved aside back where they were.
 void MoveBack(const std::vector<std::pair<std::string, std::string>>& moved) {
-  for (const auto& [from, to] : moved) (void)MoveNoReplace(to, from);
-}
-
-// A store reached through a symbolic link is restored where it really is.
-std::string RealPath(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_symlink(path, ec)) return path;
-  const std::filesystem::path real = std::filesystem::canonical(path, ec);
-  return ec ? path : real.string();
+  for (const auto& [from, to] : moved) (void)fileio::RenameNoReplace(to, from);
 }
 
 }  // namespace
@@ -82,7 +64,13 @@ std::string RealPath(const std::string& path) {
 Restored RestoreFromBackup(const std::string& storeFile, double now,
                            const std::string& backupFile) {
   Restored result;
-  const std::string target = RealPath(storeFile);
+  // Restored where the file layer would write the store: through the user's
+  // own link, never into another user's file.
+  std::string target, error;
+  if (!fileio::WriteTarget(storeFile, &target, &error)) {
+    result.message = "恢复失败：" + error + "。";
+    return result;
+  }
   // A program with a transaction open there owns the store and its journal:
   // nothing is moved under it.
   const std::string busy =
@@ -129,11 +117,9 @@ Restored RestoreFromBackup(const std::string& storeFile, double now,
   // Copied through SQLite beside the store (a backup left with its
   // write-ahead log holds part of its memos there), checked, and only then
   // put in place by a rename.
-  std::string error;
-  StagedFile staged;
-  const unsigned mode = had ? (before.st_mode & 07777) : 0600;
-  bool copied =
-      staged.Open(target, mode, &error) && CopyStore(result.backup, staged.temporaryPath(), &error);
+  fileio::StagedFile staged;
+  bool copied = staged.Open(target, {fileio::NewFileMode::kOwnerOnly}, &error) &&
+                CopyStore(result.backup, staged.temporaryPath(), &error);
   for (const char* side : kSideSuffixes) {
     if (!staged.temporaryPath().empty()) ::unlink((staged.temporaryPath() + side).c_str());
   }
@@ -169,7 +155,7 @@ Restored RestoreFromBackup(const std::string& storeFile, double now,
     // files go with the old file.
     for (const char* side : kSideSuffixes) {
       if (!Exists(target + side)) continue;
-      if (!MoveNoReplace(target + side, result.damagedFile + side)) {
+      if (!fileio::RenameNoReplace(target + side, result.damagedFile + side)) {
         err = errno;
         MoveBack(moved);
         ::unlink(result.damagedFile.c_str());

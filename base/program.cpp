@@ -39,6 +39,8 @@ bool DecideFileLocations(const std::string& programDirectory, std::string* error
   const bool holdsFiles = fileio::IsRegularFile(JoinPath(programDirectory, kMemoStoreFileName)) ||
                           fileio::IsRegularFile(JoinPath(programDirectory, kSettingsFileName));
   if (writable && (!installed || holdsFiles)) {
+    // Memos are kept only where no one else can put or swap files.
+    if (!fileio::CheckOwnDirectory(programDirectory, error)) return false;
     g_settingsDirectory = g_dataDirectory = programDirectory;
     return true;
   }
@@ -48,9 +50,11 @@ bool DecideFileLocations(const std::string& programDirectory, std::string* error
     return false;
   }
   const std::string settings = JoinPath(config, "tamsivo"), store = JoinPath(data, "tamsivo");
-  if (!fileio::MakeDirectories(settings, 0700, error) ||
-      !fileio::MakeDirectories(store, 0700, error)) {
-    return false;
+  for (const std::string& dir : {settings, store}) {
+    // One from before is taken only if it is the user's and no one else
+    // writes there; it is narrowed to 0700 then.
+    if (::access(dir.c_str(), F_OK) == 0 && !fileio::CheckOwnDirectory(dir, error)) return false;
+    if (!fileio::MakeDirectories(dir, 0700, error)) return false;
   }
   g_settingsDirectory = settings;
   g_dataDirectory = store;

@@ -39,6 +39,7 @@ inline constexpr const char* kInstalledMarkerName = "tamsivo.installed";
 // the executable; otherwise $XDG_CONFIG_HOME/tamsivo and
 // $XDG_DATA_HOME/tamsivo (made 0700). An installed copy that already holds
 // a store in its writable directory (from before the marker) keeps it there.
+// A directory of another user, or one others may write to, is refused.
 // false with the reason when there is no sound place.
 [[nodiscard]] bool DecideFileLocations(const std::string& programDirectory, std::string* error);
 const std::string& SettingsDirectory();

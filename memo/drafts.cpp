@@ -15,13 +15,16 @@
 namespace {
 
 // Recovery files go beside the store; when that cannot be written (a full
-// disk, a read-only program directory) into the user's data directory.
+// disk, a read-only program directory) into the user's data directory, in
+// a folder named by the store's directory: every portable copy falls back
+// there, and each is offered back only its own texts.
 std::vector<std::string> RecoveryDirectories() {
   std::vector<std::string> dirs = {JoinPath(DataDirectory(), kRecoveryFolder)};
   const std::string data = XdgDataHome();
-  if (!data.empty()) {
-    const std::string fallback = data + "/tamsivo/" + kRecoveryFolder;
-    if (fallback != dirs[0]) dirs.push_back(fallback);
+  const std::string home = data.empty() ? std::string() : data + "/tamsivo";
+  if (!home.empty() && !DataDirectory().empty() &&
+      fileio::PathKey(home) != fileio::PathKey(DataDirectory())) {
+    dirs.push_back(home + "/" + kRecoveryFolder + "/" + fileio::PathKey(DataDirectory()));
   }
   return dirs;
 }
@@ -56,6 +59,11 @@ void Collect(const std::string& dir, bool recovery, std::vector<LeftoverText>& o
     if (std::isnan(day)) continue;
     LeftoverText l;
     l.path = dir + "/" + name;
+    // Only texts the user wrote: nothing another user or a link put there.
+    struct stat st {};
+    if (::lstat(l.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+      continue;
+    }
     l.day = day;
     l.recovery = recovery;
     if (!fileio::ReadWholeFile(l.path, &l.text)) continue;
@@ -103,6 +111,12 @@ std::string WriteRecoveryFile(double day, const std::string& text, double now, s
     }
   }
   return {};
+}
+
+std::vector<std::string> LeftoverTextDirectories() {
+  std::vector<std::string> dirs = RecoveryDirectories();
+  dirs.insert(dirs.begin(), JoinPath(DataDirectory(), kDraftFolder));
+  return dirs;
 }
 
 std::vector<LeftoverText> FindLeftoverTexts() {

@@ -26,6 +26,8 @@ bool WriteDraft(const std::string& path, const std::string& text, std::string* e
 std::string WriteRecoveryFile(double day, const std::string& text, double now, std::string* error);
 // Drafts and recovery files found on disk, oldest day first.
 std::vector<LeftoverText> FindLeftoverTexts();
+// The folders FindLeftoverTexts looks in: drafts first.
+std::vector<std::string> LeftoverTextDirectories();
 // Removes a draft or recovery file (missing is fine).
 void RemoveLeftover(const std::string& path);
 // "2026-12-07" for a day; the day of such a file-name prefix (nullopt-like

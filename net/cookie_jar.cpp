@@ -215,8 +215,11 @@ bool StoreCookies(const std::string& jarPath, std::string_view host, std::string
     return false;
 
   // One writer at a time across running copies (of other data directories).
-  const fileio::FileDescriptor lock = fileio::OpenFile(jarPath + ".lock", O_RDWR | O_CREAT, 0600);
-  if (!lock.valid()) return false;
+  // Never through a link, never another user's file.
+  const fileio::FileDescriptor lock =
+      fileio::OpenFile(jarPath + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+  struct stat st {};
+  if (!lock.valid() || ::fstat(lock.get(), &st) != 0 || st.st_uid != ::geteuid()) return false;
   while (flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) {
   }
 

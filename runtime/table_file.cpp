@@ -215,6 +215,8 @@ bool CreateStoreFile(const std::string& file, const std::vector<rt::FieldDesc>& 
   std::string bytes;
   if (!CheckFieldList(fields, error) || !BuildImage(fields, &bytes, error)) return false;
   fileio::ReplacePolicy policy;
+  // The store holds every memo: for the user's eyes only, whatever the umask.
+  policy.newFileMode = fileio::NewFileMode::kOwnerOnly;
   policy.onlyIfAbsentOrEmpty = true;
   return fileio::ReplaceFileAtomically(file, bytes, policy, error);
 }

@@ -2,6 +2,9 @@
 #include "runtime/instance.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -12,6 +15,7 @@
 
 #include "base/program.h"
 #include "tests/support/test_program.h"
+#include "util/instance_lock.h"
 
 namespace {
 
@@ -92,4 +96,88 @@ TEST(SingleInstance, TheProgramNeverTouchesTheFilesOfARunningCopy) {
   EXPECT_FALSE(fs::exists(p.path("Start.ini")));
   ASSERT_EQ(p.messages.size(), 1u);
   EXPECT_NE(p.messages[0].text.find("没有响应"), std::string::npos) << p.messages[0].text;
+}
+
+namespace {
+
+// tests/support/squatter.py as nobody: a flock on the directory and the
+// copy's first socket name, answering "ok" to anyone.
+class Squatter {
+ public:
+  Squatter(const std::string& dir, const std::string& name) {
+    int in[2], out[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      // Only the ends it uses: ours must close for it to see the end.
+      for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+      ::execlp("setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+               "/usr/bin/python3", TAMSIVO_SQUATTER, dir.c_str(), name.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    to_ = in[1];
+    from_ = out[0];
+  }
+  ~Squatter() {
+    if (to_ >= 0) ::close(to_);  // ends it
+    if (from_ >= 0) ::close(from_);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+  void Say(const std::string& line) { (void)!::write(to_, line.data(), line.size()); }
+  // The next line it prints, running the event loop meanwhile.
+  std::string Line() {
+    std::string line;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000) {
+      pollfd p{from_, POLLIN, 0};
+      if (::poll(&p, 1, 20) == 1) {
+        char c;
+        if (::read(from_, &c, 1) != 1) break;
+        if (c == '\n') return line;
+        line += c;
+      }
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return line;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int to_ = -1, from_ = -1;
+};
+
+}  // namespace
+
+TEST(SingleInstance, AnotherUserCanNeitherBlockNorFakeNorKnock) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a squatter as another user (nobody)";
+  TestProgram p;
+  Dir dir;
+  ::chmod(dir.path().c_str(), 0755);  // so nobody can reach it
+  Squatter squatter(dir.path(), SingleInstance::SocketName(dir.path()));
+  ASSERT_EQ(squatter.Line(), "ready");
+
+  // Their flock and their "ok" neither stop nor fool a start of ours.
+  int knocks = 0;
+  rt::InstanceClaim result;
+  QElapsedTimer t;
+  t.start();
+  auto first = SingleInstance::Claim(
+      dir.path(), [&] { ++knocks; }, &result, 5000);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(result, rt::InstanceClaim::kClaimed);
+  EXPECT_LT(t.elapsed(), 2000);
+
+  // Our second start finds our copy under the next name and hands over.
+  EXPECT_EQ(ClaimElsewhere(dir.path(), 5000), rt::InstanceClaim::kHandedOver);
+  EXPECT_EQ(knocks, 1);
+
+  // Their knock raises nothing and gets no answer.
+  squatter.Say("knock " + instance::SocketNames(dir.path())[1] + "\n");
+  EXPECT_EQ(squatter.Line(), "silent");
+  EXPECT_EQ(knocks, 1);
 }

@@ -23,6 +23,7 @@
 #include "memo/memo_store.h"
 #include "runtime/table_store.h"
 #include "tests/support/test_program.h"
+#include "util/file_io.h"
 
 namespace {
 
@@ -192,9 +193,18 @@ TEST(EditorDeadEnds, ReadOnlyDirectoryNamesTheDirectoryAndRecoversElsewhere) {
   ASSERT_EQ(p.messages.size(), 2u);
   EXPECT_NE(p.messages[0].text.find("目录"), std::string::npos) << p.messages[0].text;
   EXPECT_EQ(p.messages[0].text.find("文件不存在"), std::string::npos) << p.messages[0].text;
-  const std::vector<fs::path> recovered = FilesIn(p.path("xdg-data/tamsivo/恢复"));
+  // In the user's data directory, in a folder of this store's own: every
+  // portable copy falls back there.
+  const std::string own = p.path("xdg-data/tamsivo/恢复/" + fileio::PathKey(p.dir()));
+  const std::vector<fs::path> recovered = FilesIn(own);
   ASSERT_EQ(recovered.size(), 1u);
   EXPECT_EQ(Slurp(recovered[0]), "目录不能写");
+  // Another copy's texts, in its folder or loose from an earlier build,
+  // are never offered to this store.
+  fs::create_directories(p.path("xdg-data/tamsivo/恢复/0123456789abcdef"));
+  std::ofstream(p.path("xdg-data/tamsivo/恢复/0123456789abcdef/2026-12-01 20261201-100000.txt"))
+      << "别的副本";
+  std::ofstream(p.path("xdg-data/tamsivo/恢复/2026-12-02 20261202-100000.txt")) << "别的副本";
   // Offered back at the next start, from where it was put.
   const std::vector<LeftoverText> left = FindLeftoverTexts();
   ASSERT_EQ(left.size(), 1u);

@@ -12,6 +12,7 @@
 #include "tests/support/test_program.h"
 #include "util/codepage.h"
 #include "util/file_io.h"
+#include "util/staged_file.h"
 #include "util/text.h"
 
 namespace {
@@ -167,4 +168,164 @@ TEST(MakeDirectories, EachMissingLevelGetsTheModeAndExistingOnesKeepTheirs) {
   std::ofstream(d / "file").close();
   EXPECT_FALSE(fileio::MakeDirectories(d / "file/x", 0700, &error));
   EXPECT_NE(error.find(d / "file"), std::string::npos) << error;
+}
+
+namespace {
+
+// What the file layer synced, in order: the path each descriptor names.
+std::vector<std::string> g_synced;
+int RecordSync(int fd) {
+  g_synced.push_back(fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).string());
+  return ::fsync(fd);
+}
+int FailSync(int) {
+  errno = EIO;
+  return -1;
+}
+
+struct SyncHook {
+  explicit SyncHook(fileio::SyncFunction f) : old(fileio::SetSyncFunction(f)) {}
+  ~SyncHook() { fileio::SetSyncFunction(old); }
+  fileio::SyncFunction old;
+};
+
+bool AnyHiddenFile(const std::string& dir) {
+  for (const auto& e : fs::directory_iterator(dir)) {
+    if (e.path().filename().string()[0] == '.') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(StagedFile, StreamsManyBuffersWholeAndInOrder) {
+  Dir d;
+  std::string want;
+  fileio::StagedFile f;
+  std::string error;
+  ASSERT_TRUE(f.Open(d / "big", {fileio::NewFileMode::kOwnerOnly}, &error)) << error;
+  // Small pieces fill the buffer many times over; a big one goes straight.
+  for (int i = 0; i < 20000; ++i) {
+    const std::string piece = "第" + std::to_string(i) + "行\n";
+    f.Write(piece);
+    want += piece;
+  }
+  const std::string big(200000, 'x');
+  f.Write(big);
+  want += big;
+  f.Write("end");
+  want += "end";
+  ASSERT_GT(want.size(), 4u * 65536);
+  ASSERT_TRUE(f.Commit(&error)) << error;
+  EXPECT_EQ(Slurp(d / "big"), want);
+}
+
+TEST(StagedFile, SyncsTheFileBeforeTheRenameAndTheDirectoryAfter) {
+  Dir d;
+  PutFile(d / "f", "old");
+  std::string error;
+  {
+    g_synced.clear();
+    SyncHook hook(RecordSync);
+    ASSERT_TRUE(fileio::ReplaceFileAtomically(d / "f", "new", {}, &error)) << error;
+  }
+  ASSERT_EQ(g_synced.size(), 2u);
+  EXPECT_TRUE(fileio::IsLeftoverTemporary(fileio::FileNameOf(g_synced[0]), "f")) << g_synced[0];
+  EXPECT_EQ(g_synced[1], fs::canonical(d.path()).string());
+
+  // A sync that fails: the old content stays, and nothing is left behind.
+  {
+    SyncHook hook(FailSync);
+    EXPECT_FALSE(fileio::ReplaceFileAtomically(d / "f", "lost", {}, &error));
+  }
+  EXPECT_NE(error.find("读写磁盘时出错"), std::string::npos) << error;
+  EXPECT_EQ(Slurp(d / "f"), "new");
+  EXPECT_FALSE(AnyHiddenFile(d.path()));
+}
+
+TEST(StagedFile, PrivateFromTheStartAndAReplacedFileKeepsItsMode) {
+  Dir d;
+  const mode_t old = ::umask(022);
+  std::string error;
+  {
+    fileio::StagedFile f;
+    ASSERT_TRUE(f.Open(d / "export.md", {fileio::NewFileMode::kOwnerOnly}, &error)) << error;
+    f.Write("secret");
+    // What a kill would leave shows nothing to others.
+    EXPECT_EQ(Mode(f.temporaryPath()), 0600u);
+    ASSERT_TRUE(f.Commit(&error)) << error;
+  }
+  EXPECT_EQ(Mode(d / "export.md"), 0600u);
+  ::chmod((d / "export.md").c_str(), 0640);
+  ASSERT_TRUE(fileio::ReplaceFileAtomically(d / "export.md", "again",
+                                            {fileio::NewFileMode::kOwnerOnly}, &error));
+  EXPECT_EQ(Mode(d / "export.md"), 0640u);
+  // An abandoned write removes its temporary.
+  {
+    fileio::StagedFile f;
+    ASSERT_TRUE(f.Open(d / "export.md", {}, &error));
+    f.Write("half");
+  }
+  ::umask(old);
+  EXPECT_EQ(Slurp(d / "export.md"), "again");
+  EXPECT_FALSE(AnyHiddenFile(d.path()));
+}
+
+// Files, links and folders of another user: root makes them (nobody's).
+TEST(FileLayer, NeverWritesOrTakesOverWhatAnotherUserOwns) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files another user owns";
+  Dir d;
+  const uid_t nobody = 65534;
+  std::string error;
+  PutFile(d / "theirs", "their text");
+  ASSERT_EQ(::chown((d / "theirs").c_str(), nobody, nobody), 0);
+  EXPECT_FALSE(fileio::ReplaceFileAtomically(d / "theirs", "x", {}, &error));
+  EXPECT_NE(error.find("另一个用户"), std::string::npos) << error;
+
+  // Their link to their file, and our link to their file.
+  ASSERT_EQ(::symlink("theirs", (d / "事件数据.edb").c_str()), 0);
+  ASSERT_EQ(::lchown((d / "事件数据.edb").c_str(), nobody, nobody), 0);
+  EXPECT_FALSE(fileio::ReplaceFileAtomically(d / "事件数据.edb", "x", {}, &error));
+  ASSERT_EQ(::symlink("theirs", (d / "mine").c_str()), 0);
+  EXPECT_FALSE(fileio::ReplaceFileAtomically(d / "mine", "x", {}, &error));
+  EXPECT_EQ(Slurp(d / "theirs"), "their text");
+  EXPECT_TRUE(fs::is_symlink(d / "事件数据.edb"));
+
+  // Our own link to our own file is followed (a synced folder, say).
+  PutFile(d / "ours", "a");
+  ::chmod((d / "ours").c_str(), 0600);
+  ASSERT_EQ(::symlink("ours", (d / "link").c_str()), 0);
+  EXPECT_TRUE(fileio::ReplaceFileAtomically(d / "link", "b", {}, &error)) << error;
+  EXPECT_EQ(Slurp(d / "ours"), "b");
+  EXPECT_EQ(Mode(d / "ours"), 0600u);
+
+  // Folders: theirs refused, ours narrowed, one others may write refused.
+  fs::create_directory(d / "草稿");
+  ASSERT_EQ(::chown((d / "草稿").c_str(), nobody, nobody), 0);
+  EXPECT_FALSE(fileio::MakeDirectories(d / "草稿", 0700, &error));
+  EXPECT_FALSE(fileio::CheckOwnDirectory(d / "草稿", &error));
+  ASSERT_EQ(::symlink("草稿", (d / "备份").c_str()), 0);
+  EXPECT_FALSE(fileio::MakeDirectories(d / "备份", 0700, &error));
+  ::mkdir((d / "恢复").c_str(), 0755);
+  EXPECT_TRUE(fileio::MakeDirectories(d / "恢复", 0700, &error)) << error;
+  EXPECT_EQ(Mode(d / "恢复"), 0700u);
+  ::mkdir((d / "open").c_str(), 0777);
+  ::chmod((d / "open").c_str(), 0777);
+  EXPECT_FALSE(fileio::CheckOwnDirectory(d / "open", &error));
+  EXPECT_NE(error.find("其他用户也可以写入"), std::string::npos) << error;
+  EXPECT_TRUE(fileio::CheckOwnDirectory(d / "恢复", &error)) << error;
+
+  // A lock on a folder of theirs is never taken for one of ours.
+  fileio::FileDescriptor held;
+  EXPECT_EQ(fileio::LockDirectory(d / "草稿", &held), fileio::DirectoryLock::kUnsupported);
+}
+
+TEST(LeftoverTarget, OnlyTheTemporaryPattern) {
+  EXPECT_EQ(fileio::LeftoverTarget(".事件数据.edb.a1B2c3"), "事件数据.edb");
+  EXPECT_EQ(fileio::LeftoverTarget(".x.txt.abcdef"), "x.txt");
+  EXPECT_EQ(fileio::LeftoverTarget("x.txt.abcdef"), "");
+  EXPECT_EQ(fileio::LeftoverTarget(".x.txt-abcdef"), "");
+  EXPECT_EQ(fileio::LeftoverTarget(".abcdef"), "");
+  EXPECT_EQ(fileio::PathKey("/tmp/../tmp"), fileio::PathKey("/tmp"));
+  EXPECT_NE(fileio::PathKey("/tmp"), fileio::PathKey("/"));
 }

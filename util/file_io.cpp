@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -139,9 +141,76 @@ std::string WithFilterExtension(const std::string& path, std::string_view filter
   return path + std::string(filter.substr(star + 1, end - star - 1));
 }
 
+namespace {
+
+SyncFunction g_sync = ::fsync;
+
+bool Owned(const struct stat& st) { return st.st_uid == ::geteuid(); }
+
+std::string OwnerText(const struct stat& st) {
+  return "属于另一个用户（uid " + std::to_string(st.st_uid) + "）";
+}
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+// lstat, except that an own symbolic link reports what it names: a foreign
+// link reports itself, so it is never taken for its target.
+bool StatThroughOwnLink(const std::string& path, struct stat* st) {
+  if (::lstat(path.c_str(), st) != 0) return false;
+  return !S_ISLNK(st->st_mode) || !Owned(*st) || ::stat(path.c_str(), st) == 0;
+}
+
+}  // namespace
+
+int Sync(int fd) { return g_sync(fd); }
+
+SyncFunction SetSyncFunction(SyncFunction sync) {
+  const SyncFunction old = g_sync;
+  g_sync = sync ? sync : ::fsync;
+  return old;
+}
+
 bool SyncDirectory(const std::string& directory) {
   FileDescriptor fd = OpenFile(directory, O_RDONLY | O_DIRECTORY);
-  return fd.valid() && ::fsync(fd.get()) == 0;
+  return fd.valid() && Sync(fd.get()) == 0;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: a second name, then the old one goes.
+  return ::link(from.c_str(), to.c_str()) == 0 && ::unlink(from.c_str()) == 0;
+}
+
+bool WriteTarget(const std::string& path, std::string* target, std::string* error) {
+  *target = path;
+  struct stat lst {};
+  if (::lstat(path.c_str(), &lst) != 0) {
+    if (errno == ENOENT) return true;
+    SetError(error, "无法访问“" + path + "”：" + ErrorText(errno));
+    return false;
+  }
+  if (!Owned(lst)) {
+    SetError(error, "“" + path + "”" + OwnerText(lst) + "，不会写入它");
+    return false;
+  }
+  if (!S_ISLNK(lst.st_mode)) return true;
+  char* real = ::realpath(path.c_str(), nullptr);
+  // A dangling link of the user's own is replaced by the file.
+  if (real == nullptr) return true;
+  *target = real;
+  std::free(real);
+  struct stat st {};
+  if (::stat(target->c_str(), &st) == 0 && !Owned(st)) {
+    SetError(error,
+             "符号链接“" + path + "”指向的“" + *target + "”" + OwnerText(st) + "，不会写入它");
+    return false;
+  }
+  return true;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -154,6 +223,27 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool CheckOwnDirectory(const std::string& path, std::string* error) {
+  struct stat st {};
+  if (!StatThroughOwnLink(path, &st)) {
+    SetError(error, "无法访问目录“" + path + "”：" + ErrorText(errno));
+    return false;
+  }
+  if (!Owned(st)) {
+    SetError(error, "目录“" + path + "”" + OwnerText(st) + "，其中的备忘录别人也能读取或替换");
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    SetError(error, "“" + path + "”不是目录");
+    return false;
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    SetError(error, "目录“" + path + "”其他用户也可以写入，其中的备忘录别人也能读取或替换");
+    return false;
+  }
+  return true;
+}
+
 bool MakeDirectory(const std::string& path, mode_t mode, std::string* error) {
   if (::mkdir(path.c_str(), mode) == 0 || (errno == EEXIST && IsDirectory(path))) return true;
   if (error) *error = "无法创建目录“" + path + "”：" + ErrorText(errno);
@@ -161,8 +251,9 @@ bool MakeDirectory(const std::string& path, mode_t mode, std::string* error) {
 }
 
 DirectoryLock LockDirectory(const std::string& directory, FileDescriptor* held) {
-  FileDescriptor fd = OpenFile(directory, O_RDONLY | O_DIRECTORY);
-  if (!fd.valid()) return DirectoryLock::kUnsupported;
+  FileDescriptor fd = OpenFile(directory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+  struct stat st {};
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !Owned(st)) return DirectoryLock::kUnsupported;
   int r;
   do {
     r = ::flock(fd.get(), LOCK_EX | LOCK_NB);
@@ -176,6 +267,22 @@ bool MakeDirectories(const std::string& path, mode_t mode, std::string* error) {
   for (size_t at = 1; at <= path.size(); ++at) {
     if (at < path.size() && path[at] != '/') continue;
     if (!MakeDirectory(path.substr(0, at), mode, error)) return false;
+  }
+  // The last level holds the files: the user's own, and no wider than asked.
+  std::string last = path;
+  while (last.size() > 1 && last.back() == '/') last.pop_back();
+  struct stat st {};
+  if (!StatThroughOwnLink(last, &st)) {
+    SetError(error, "无法访问目录“" + last + "”：" + ErrorText(errno));
+    return false;
+  }
+  if (!Owned(st)) {
+    SetError(error, "目录“" + last + "”" + OwnerText(st) + "，不会使用它");
+    return false;
+  }
+  if ((st.st_mode & 07777 & ~mode) != 0 && ::chmod(last.c_str(), st.st_mode & mode & 07777) != 0) {
+    SetError(error, "无法设置目录“" + last + "”的权限：" + ErrorText(errno));
+    return false;
   }
   return true;
 }
@@ -192,111 +299,30 @@ std::vector<std::string> ListDirectory(const std::string& directory) {
   return names;
 }
 
-namespace {
-
-// Writes through a symbolic link to the file it names, so the link survives.
-std::string ResolveLink(const std::string& path) {
-  struct stat lst {};
-  if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      std::string resolved(real);
-      std::free(real);
-      return resolved;
-    }
-  }
-  return path;
-}
-
-void SetError(std::string* error, const std::string& text) {
-  if (error) *error = text;
-}
-
-}  // namespace
-
 bool IsLeftoverTemporary(std::string_view fileName, std::string_view targetName) {
-  // mkstemp's six characters after "." + name + "."
-  if (fileName.size() != targetName.size() + 8) return false;
-  return fileName[0] == '.' && fileName.substr(1, targetName.size()) == targetName &&
-         fileName[targetName.size() + 1] == '.';
+  return !targetName.empty() && LeftoverTarget(fileName) == targetName;
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
-                           const ReplacePolicy& policy, std::string* error) {
-  const std::string target = ResolveLink(path);
-  const std::string dir = DirectoryOf(target);
-  struct stat old {};
-  const bool exists = ::stat(target.c_str(), &old) == 0;
-  if (!exists && errno != ENOENT) {
-    SetError(error, "无法访问“" + target + "”：" + ErrorText(errno));
-    return false;
-  }
-  if (exists && !S_ISREG(old.st_mode)) {
-    SetError(error, "“" + target + "”不是普通文件");
-    return false;
-  }
-  if (exists && policy.onlyIfAbsentOrEmpty && old.st_size > 0) {
-    SetError(error, "“" + target + "”已存在");
-    return false;
-  }
+std::string_view LeftoverTarget(std::string_view fileName) {
+  // mkstemp's six characters after "." + name + "."
+  if (fileName.size() < 9 || fileName[0] != '.' || fileName[fileName.size() - 7] != '.') return {};
+  return fileName.substr(1, fileName.size() - 8);
+}
 
-  std::string temp = dir + "/." + FileNameOf(target) + ".XXXXXX";
-  FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd.valid()) {
-    SetError(error, "无法在目录“" + dir + "”中写入文件：" + ErrorText(errno));
-    return false;
+std::string PathKey(const std::string& path) {
+  std::string real = path;
+  if (char* r = ::realpath(path.c_str(), nullptr)) {
+    real = r;
+    std::free(r);
   }
-  mode_t mode = 0600;
-  if (exists) {
-    mode = old.st_mode & 07777;
-  } else if (policy.newFileMode == NewFileMode::kFromUmask) {
-    mode = 0666 & ~CurrentUmask();
+  std::uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (unsigned char c : real) {
+    h ^= c;
+    h *= 1099511628211ull;
   }
-  int err = 0;
-  bool ok = ::fchmod(fd.get(), mode) == 0;
-  if (!ok) err = errno;
-  if (ok && exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-    // Takes effect only where permitted; otherwise the file becomes ours.
-    (void)::fchown(fd.get(), old.st_uid, old.st_gid);
-  }
-  if (ok && !(ok = WriteAll(fd.get(), bytes))) err = errno;
-  if (ok && !(ok = ::fsync(fd.get()) == 0)) err = errno;
-  if (ok && ::close(fd.release()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (ok) {
-    if (policy.onlyIfAbsentOrEmpty) {
-      // A file that appeared meanwhile is never replaced; an empty one is.
-      int r = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-      if (r != 0 && (errno == EEXIST || errno == EINVAL || errno == ENOSYS)) {
-        struct stat now {};
-        const bool absent = ::stat(target.c_str(), &now) != 0 && errno == ENOENT;
-        if (absent || (S_ISREG(now.st_mode) && now.st_size == 0)) {
-          r = ::rename(temp.c_str(), target.c_str());
-        } else {
-          errno = EEXIST;
-        }
-      }
-      if (r != 0) {
-        err = errno;
-        ok = false;
-      }
-    } else if (::rename(temp.c_str(), target.c_str()) != 0) {
-      err = errno;
-      ok = false;
-    }
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    SetError(error, err == EEXIST ? "“" + target + "”已存在"
-                                  : "无法写入“" + target + "”：" + ErrorText(err));
-    return false;
-  }
-  if (!SyncDirectory(dir)) {
-    SetError(error, "无法把“" + target + "”写入磁盘：" + ErrorText(errno));
-    return false;
-  }
-  return true;
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
 }
 
 std::string ErrorText(int err) {

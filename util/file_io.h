@@ -32,8 +32,9 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
-// The lock one running copy holds on its data directory for its whole life
-// (flock on the directory itself, so a read-only directory is covered too).
+// A flock on a directory, held as long as `held` lives. The directory is
+// never reached through a symbolic link and must be the user's own (kBusy
+// is only ever another copy of ours).
 enum class DirectoryLock { kHeld, kBusy, kUnsupported };
 DirectoryLock LockDirectory(const std::string& directory, FileDescriptor* held);
 
@@ -62,21 +63,45 @@ struct ReplacePolicy {
 };
 
 // Replaces (or creates) `path` with `bytes` so that a reader, a crash or a
-// power cut finds the old content or the new, never a mixture: a temporary
-// file in the same directory, fsync of it, rename, fsync of the directory. An
-// existing file keeps its mode and (where permitted) its owner; a symbolic
-// link keeps pointing at its target, whose content is replaced.
+// power cut finds the old content or the new, never a mixture: StagedFile's
+// steps (util/staged_file.h). An existing file keeps its mode and group.
+//
+// Files of other users are never written or taken over: a file in the
+// target's place must be the user's own. A symbolic link is followed only
+// when the link and the file it names are both the user's (their own link
+// into a synced folder, say): that file's content is replaced and the link
+// stays. A link another user placed, or one to another user's file, is
+// refused (WriteTarget).
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
                            const ReplacePolicy& policy, std::string* error);
+
+// Where a write to `path` lands by the rules above: `path` itself, or the
+// file an own link names; false with the reason for a link or file of
+// another user.
+bool WriteTarget(const std::string& path, std::string* target, std::string* error);
+
+// fsync(2); tests put their own in to count or fail syncs. Returns the one
+// it replaces.
+using SyncFunction = int (*)(int fd);
+int Sync(int fd);
+SyncFunction SetSyncFunction(SyncFunction sync);
 
 // Makes a rename or unlink in `directory` durable.
 bool SyncDirectory(const std::string& directory);
 
+// rename(2) that never replaces: false with errno EEXIST when `to` is taken.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
 // Creates `path` as a directory with `mode` unless one is there.
 bool MakeDirectory(const std::string& path, mode_t mode, std::string* error);
 // MakeDirectory for `path` and every missing directory above it, each with
-// `mode` (an absolute path).
+// `mode` (an absolute path). `path` itself, made now or before, must be the
+// user's own (an own link to an own directory counts); one from before is
+// narrowed to `mode`, so a folder of private files stays private.
 bool MakeDirectories(const std::string& path, mode_t mode, std::string* error);
+// A directory the user may keep private files in: theirs, and writable by
+// no one else. false with the reason (Chinese) otherwise.
+bool CheckOwnDirectory(const std::string& path, std::string* error);
 
 // Names in a directory (no "." or ".."); empty when it cannot be read.
 std::vector<std::string> ListDirectory(const std::string& directory);
@@ -103,8 +128,14 @@ std::string ErrorText(int err);
 std::string ExecutablePath();
 std::string ExecutableDirectory();
 
-// Names of temporary files ReplaceFileAtomically leaves behind when killed
-// mid-write, for `target` ("." + name + "." + six characters).
+// Names of temporary files StagedFile leaves behind when killed mid-write,
+// for `target` ("." + name + "." + six characters).
 bool IsLeftoverTemporary(std::string_view fileName, std::string_view targetName);
+// The target name such a temporary stands for; empty for any other name.
+std::string_view LeftoverTarget(std::string_view fileName);
+
+// A short key for a directory, the same for every name it goes by (16 hex
+// digits of a hash of its real path).
+std::string PathKey(const std::string& path);
 
 }  // namespace fileio

@@ -356,6 +356,72 @@ def non_utf8_directory(desktop, bin_dir):
         shutil.rmtree(root, ignore_errors=True)
 
 
+SQUATTER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "squatter.py")
+
+
+def old_socket_name(directory):
+    """The name the running copy listened on alone before: now only its first."""
+    h = 1469598103934665603
+    for c in os.path.realpath(directory).encode():
+        h = ((h ^ c) * 1099511628211) % (1 << 64)
+    return "tamsivo.%d.%016x" % (os.getuid(), h)
+
+
+def mode(path):
+    return oct(os.lstat(path).st_mode & 0o7777)
+
+
+def private_files_and_a_squatter(desktop, bin_dir):
+    old_umask = os.umask(0o022)
+    prog = harness.Program(desktop, bin_dir)
+    squatter = None
+    try:
+        if os.geteuid() == 0:
+            # Nobody holds a flock where the lock used to be (the data
+            # directory) and answers "ok" on the old socket name.
+            os.chmod(prog.root, 0o755)
+            squatter = subprocess.Popen(
+                ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3",
+                 SQUATTER, prog.dir, old_socket_name(prog.dir)],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+            assert squatter.stdout.readline().strip() == "ready"
+        else:
+            print("  (not root: no second user squats the lock and the socket)")
+        started = time.monotonic()
+        main = prog.start()
+        print("  main window after %.2f s%s" % (time.monotonic() - started,
+                                                " with a squatter" if squatter else ""))
+        time.sleep(0.5)
+        editor = harness.open_editor(desktop, main, today_cell(desktop, main))
+        harness.type_text(desktop, editor, "只给自己看")
+        drafts = os.path.join(prog.dir, "草稿")
+        wait_for(lambda: os.path.isdir(drafts) and os.listdir(drafts), 10, "the draft")
+        draft = os.path.join(drafts, os.listdir(drafts)[0])
+        seen = {"草稿/": mode(drafts), "draft": mode(draft)}
+        harness.close_window(desktop, editor)
+        wait_for(lambda: desktop.gone(harness.EDITOR), 10, "the editor to close")
+        backups = os.path.join(prog.dir, "备份")
+        wait_for(lambda: os.path.isdir(backups) and os.listdir(backups), 20, "today's backup")
+        seen["备份/"] = mode(backups)
+        seen["backup"] = mode(os.path.join(backups, os.listdir(backups)[0]))
+        seen["store"] = mode(os.path.join(prog.dir, "事件数据.edb"))
+        out = os.path.join(prog.root, "导出.md")
+        subprocess.run([prog.executable, "--export", out], env=prog.env, check=True,
+                       stdout=subprocess.DEVNULL)
+        seen["export"] = mode(out)
+        print("  modes under umask 022: %s" % seen)
+        want = {"草稿/": "0o700", "备份/": "0o700", "draft": "0o600", "backup": "0o600",
+                "store": "0o600", "export": "0o600"}
+        assert seen == want, seen
+        assert prog.terminate() == 0
+    finally:
+        os.umask(old_umask)
+        if squatter:
+            squatter.stdin.close()
+            squatter.wait(10)
+        prog.cleanup()
+
+
 def main():
     harness.need("wmctrl", "xclip", "setpriv")
     bin_dir = sys.argv[1]
@@ -373,6 +439,8 @@ def main():
             ("the .edb alone holds every saved memo", lambda: memo_file_alone(desktop, bin_dir)),
             ("a second start hands over and exits", lambda: second_start(desktop, bin_dir)),
             ("a program directory whose name is not UTF-8", lambda: non_utf8_directory(desktop, bin_dir)),
+            ("private files; another user squats the lock and the socket",
+             lambda: private_files_and_a_squatter(desktop, bin_dir)),
         ], desktop, "tamsivo-trust")
     finally:
         desktop.close()

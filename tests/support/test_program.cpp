@@ -25,6 +25,10 @@ namespace {}  // namespace
 
 void EnsureTestApplication() {
   if (QCoreApplication::instance()) return;
+  // The single-instance locks of every test program of this process go to
+  // a folder of its own, not to the machine's.
+  static ScratchDir runtimeDir("tamsivo-run");
+  ::setenv("XDG_RUNTIME_DIR", runtimeDir.path().c_str(), 1);
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
   static char name[] = "tamsivo-test";
