@@ -13,8 +13,8 @@
 #include "archive/memo_db.h"
 #include "archive/search.h"
 #include "util/file_io.h"
-#include "util/store_schema.h"
 #include "util/staged_file.h"
+#include "util/store_schema.h"
 
 namespace archive {
 namespace {

@@ -12,8 +12,8 @@
 #include "archive/fold.h"
 #include "archive/memo_db.h"
 #include "util/file_io.h"
-#include "util/store_schema.h"
 #include "util/staged_file.h"
+#include "util/store_schema.h"
 #include "util/text.h"
 
 namespace archive {
