@@ -47,8 +47,10 @@ std::string Reason(sqlite3* db, int rc) {
     case SQLITE_NOTADB:
       return "不是本程序的数据文件";
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return "数据库正被另一个程序使用（已锁定）";
+    case SQLITE_LOCKED: {
+      const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+      return fileio::LockedReason(file ? file : "");
+    }
     case SQLITE_READONLY:
       return "文件只读，无法写入";
     default:
