@@ -8,10 +8,6 @@
 #include "base/program.h"
 #include "util/file_io.h"
 
-#ifndef TAMSIVO_VERSION
-#define TAMSIVO_VERSION "0"
-#endif
-
 namespace cmdline {
 namespace {
 
@@ -137,7 +133,7 @@ int Run(const Request& request) {
       std::fputs(kUsage, stdout);
       return 0;
     case Action::kVersion:
-      std::printf("tamsivo %s\n", TAMSIVO_VERSION);
+      std::printf("tamsivo %s\n", ProgramVersion());
       return 0;
     case Action::kUsageError:
       std::fprintf(stderr, "tamsivo：%s。\n%s请用 tamsivo --help 查看说明。\n",
