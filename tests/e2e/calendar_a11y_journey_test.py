@@ -167,8 +167,12 @@ def journey(bus, desktop, bin_dir, shots):
         desktop.activate(main)
         desktop.xdo("key", "--delay", "60", *(["Down"] * 10))
         wait_for(lambda: shown_month(app) == (goal.year, goal.month), 10, "the page of %s" % goal)
-        cell = wait_for(lambda: a11y.focused(grid), 10, "a focused day cell")
+        cell = wait_for(lambda: next((c for c in a11y.children(grid)
+                                      if c.getRoleName() == "table cell"
+                                      and a11y.has_state(c, "focused")), None),
+                        10, "a focused day cell")
         assert cell.name.split(" ")[0] == str(goal.day), (cell.name, goal)
+        assert a11y.has_state(cell, "selected"), cell.name
         check_october_2026(turn_to(desktop, app, main, grid, 2026, 10), True)
         wait_for(lambda: beside(desktop, main, today_wid), 10, "the today window beside")
         on_size = desktop.frame_geometry(main)[2:]
