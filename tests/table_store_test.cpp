@@ -404,6 +404,8 @@ TEST(TableStore, LockOfAnotherProcessIsNamedSo) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    // Its own copy of the release end would keep the read below waiting.
+    close(release[1]);
     sqlite3* db = nullptr;
     sqlite3_open(file.c_str(), &db);
     const bool locked = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
