@@ -9,10 +9,6 @@
 #include "util/file_io.h"
 #include "util/instance_lock.h"
 
-#ifndef TAMSIVO_VERSION
-#define TAMSIVO_VERSION "0"
-#endif
-
 namespace cmdline {
 namespace {
 
@@ -140,7 +136,7 @@ int Run(const Request& request) {
       std::fputs(kUsage, stdout);
       return 0;
     case Action::kVersion:
-      std::printf("tamsivo %s\n", TAMSIVO_VERSION);
+      std::printf("tamsivo %s\n", ProgramVersion());
       return 0;
     case Action::kUsageError:
       std::fprintf(stderr, "tamsivo：%s。\n%s请用 tamsivo --help 查看说明。\n",

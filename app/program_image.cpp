@@ -191,7 +191,8 @@ constexpr ControlDesc Group(const char* name, const char* caption, int top, int 
 
 constexpr ControlDesc kOptionsControls[] = {
     Group(ctl::kStateGroup, "月历 状态", 6, 67),
-    CheckBox(ctl::kPinBox, "钉在桌面", 8, 22, 80, ctl::kStateGroup),
+    // Named as the menu item it mirrors.
+    CheckBox(ctl::kPinBox, menu::kEmbed, 8, 22, 80, ctl::kStateGroup),
     CheckBox(ctl::kStartAtBootBox, "开机启动本程序", 184, 22, 120, ctl::kStateGroup),
     CheckBox(ctl::kReturnToTodayBox, "记录备忘录后回到今天", 8, 44, 176, ctl::kStateGroup),
     CheckBox(ctl::kShowLunarBox, "显示农历和节日", 184, 44, 180, ctl::kStateGroup),
@@ -210,6 +211,9 @@ constexpr ControlDesc kOptionsControls[] = {
     Radio(ctl::kRecordModeButtons[0], "单击鼠标", 8, 20, 77, ctl::kRecordModeGroup),
     Radio(ctl::kRecordModeButtons[1], "双击鼠标", 90, 20, 77, ctl::kRecordModeGroup),
 };
+
+// Escape closes it, as the search window.
+constexpr ShortcutDesc kOptionsShortcuts[] = {{"Escape", shortcut::kCloseWindow}};
 
 // ------------------------------------------------------------ the windows
 
@@ -253,7 +257,9 @@ constexpr WindowDesc kWindows[] = {
      .height = 272,
      .icon = kIcon,
      .controls = kOptionsControls,
-     .controlCount = Count(kOptionsControls)},
+     .controlCount = Count(kOptionsControls),
+     .shortcuts = kOptionsShortcuts,
+     .shortcutCount = Count(kOptionsShortcuts)},
     {.name = kSearchWindow,
      .caption = "查找备忘录",
      .left = 80,
@@ -328,6 +334,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kOptionsWindow, ctl::kShowLunarBox, Event::Clicked, OnShowLunarBox},
     {kOptionsWindow, ctl::kPositionButtons[0], Event::Clicked, OnPositionButton},
     {kOptionsWindow, ctl::kRecordModeButtons[0], Event::Clicked, OnRecordModeButton},
+    {kOptionsWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnCloseOptionsWindow},
 };
 
 constexpr RouteEntry kRoutes[] = {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,46 @@ namespace {
 constexpr char32_t kBmpFirst = 0x3400, kBmpLast = 0x9FFF;
 constexpr char32_t kCompatFirst = 0xF900, kCompatLast = 0xFAFF;
 constexpr char32_t kSupFirst = 0x20000, kSupLast = 0x2FFFF;
+
+// Case and width: every character outside ASCII and the Chinese blocks, by
+// ranges that fold by one offset (fold_table.inc, sorted, disjoint).
+struct FoldRange {
+  char32_t first, last;
+  int step;
+  std::int32_t delta;
+};
+constexpr FoldRange kCaseAndWidth[] = {
+#include "archive/fold_table.inc"
+};
+
+char32_t FoldCaseAndWidth(char32_t cp) {
+  const FoldRange* end = std::end(kCaseAndWidth);
+  const FoldRange* r = std::upper_bound(std::begin(kCaseAndWidth), end, cp,
+                                        [](char32_t c, const FoldRange& x) { return c < x.first; });
+  if (r == std::begin(kCaseAndWidth)) return cp;
+  --r;
+  if (cp > r->last || (cp - r->first) % r->step != 0) return cp;
+  return static_cast<char32_t>(static_cast<std::int32_t>(cp) + r->delta);
+}
+
+// Part of the index's signature with the tables' own hashes: a change to
+// the folding here (fold2: case folding beyond Latin-1, full-width forms)
+// makes every index built by an earlier build be rebuilt.
+constexpr const char* kFoldVersion = "fold2";
+
+std::string CaseAndWidthSignature() {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const FoldRange& r : kCaseAndWidth) {
+    for (std::uint64_t v :
+         {std::uint64_t{r.first}, std::uint64_t{r.last}, static_cast<std::uint64_t>(r.step),
+          static_cast<std::uint64_t>(r.delta)}) {
+      hash = (hash ^ v) * 1099511628211ULL;
+    }
+  }
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%s:%016llx", kFoldVersion, static_cast<unsigned long long>(hash));
+  return buf;
+}
 
 struct FoldTable {
   std::vector<char32_t> bmp;  // kBmpFirst..kCompatLast; empty without OpenCC
@@ -38,7 +79,7 @@ std::vector<char32_t> Decode(std::string_view text) {
 FoldTable BuildTable() {
   FoldTable table;
   if (!chinese::ConverterAvailable()) {
-    table.signature = "fold1:plain";
+    table.signature = CaseAndWidthSignature() + ":plain";
     return table;
   }
   std::vector<char32_t> in;
@@ -76,8 +117,8 @@ FoldTable BuildTable() {
       table.supplementary.emplace_back(in[i], out[i]);
     }
   }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "fold1:tables:%d:%016llx", changed,
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%s:tables:%d:%016llx", CaseAndWidthSignature().c_str(), changed,
                 static_cast<unsigned long long>(hash));
   table.signature = buf;
   return table;
@@ -93,17 +134,16 @@ char32_t FoldCodePoint(char32_t cp, const FoldTable& table) {
     if (cp >= 'A' && cp <= 'Z') return cp + 0x20;
     return cp < 0x20 || cp == 0x7f ? U' ' : cp;
   }
-  // Latin-1 capitals (not ×) and full-width capitals sit 0x20 below their
-  // small letters, like ASCII.
-  if ((cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0xFF21 && cp <= 0xFF3A)) return cp + 0x20;
-  if (table.bmp.empty()) return cp;
-  if (cp >= kBmpFirst && cp <= kCompatLast) return table.bmp[cp - kBmpFirst];
-  if (cp >= kSupFirst && cp <= kSupLast) {
-    auto it = std::lower_bound(table.supplementary.begin(), table.supplementary.end(),
-                               std::make_pair(cp, char32_t{0}));
-    if (it != table.supplementary.end() && it->first == cp) return it->second;
+  if (!table.bmp.empty()) {
+    if (cp >= kBmpFirst && cp <= kCompatLast) return table.bmp[cp - kBmpFirst];
+    if (cp >= kSupFirst && cp <= kSupLast) {
+      auto it = std::lower_bound(table.supplementary.begin(), table.supplementary.end(),
+                                 std::make_pair(cp, char32_t{0}));
+      if (it != table.supplementary.end() && it->first == cp) return it->second;
+      return cp;
+    }
   }
-  return cp;
+  return FoldCaseAndWidth(cp);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// The folded form of memo text that search compares: Latin letters lower-cased
-// and traditional Chinese characters made simplified, one character for one,
-// so a position in the folded text is the same position in the original.
+// The folded form of memo text that search compares: letters of every script
+// in their simple case folding (Ł as ł, Σ as σ), half- and full-width forms
+// as their ordinary ones (ＢＡＮＫ as bank, the ideographic space as a space),
+// traditional Chinese characters made simplified; always one character for
+// one, so a position in the folded text is the same position in the
+// original.
 //
 // A "character" here is one well-formed UTF-8 sequence, or one byte that is
 // not part of one (memo text is stored as bytes and may hold anything).

@@ -39,6 +39,15 @@ bool Exec(sqlite3* db, const char* sql, std::string* error) {
   return rc == SQLITE_OK;
 }
 
+std::string Column(sqlite3_stmt* s, int i) {
+  const void* p = sqlite3_column_blob(s, i);
+  return p ? std::string(static_cast<const char*>(p), sqlite3_column_bytes(s, i)) : std::string();
+}
+
+void BindText(sqlite3_stmt* s, int i, std::string_view text) {
+  sqlite3_bind_text64(s, i, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
 std::string Reason(sqlite3* db, int rc) {
   const int sysErrno = db ? sqlite3_system_errno(db) : 0;
   std::fprintf(stderr, "tamsivo: archive: %s (%d, errno %d)\n",
@@ -49,8 +58,10 @@ std::string Reason(sqlite3* db, int rc) {
     case SQLITE_NOTADB:
       return "不是本程序的数据文件";
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return std::string(storeschema::kBusyReason);
+    case SQLITE_LOCKED: {
+      const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+      return fileio::LockedReason(file ? file : "");
+    }
     case SQLITE_READONLY:
       return "文件只读，无法写入";
     default:

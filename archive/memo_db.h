@@ -31,6 +31,10 @@ inline constexpr std::string_view kDayExpr = R"(min(max("日期", -657434.0), 29
 Db OpenDb(const std::string& file, bool readOnly, std::string* error);
 Statement Prepare(sqlite3* db, std::string_view sql, std::string* error);
 bool Exec(sqlite3* db, const char* sql, std::string* error);
+// Column `i` of the current row as bytes (empty for NULL).
+std::string Column(sqlite3_stmt* s, int i);
+// Binds `text` as UTF-8 text, copied.
+void BindText(sqlite3_stmt* s, int i, std::string_view text);
 // A reason fit for a message box; SQLite's own text goes to standard error.
 std::string Reason(sqlite3* db, int rc);
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <set>
+#include <thread>
 #include <unordered_set>
 
 #include "archive/fold.h"
@@ -17,8 +18,7 @@
 namespace archive {
 namespace {
 
-// The index's objects are the store's own (util/store_schema.cpp); a new
-// one starts with every record pending.
+// The store's own objects (util/store_schema.cpp), every record pending.
 const std::string kSchema = std::string(storeschema::kSearchSchemaSql) +
                             "INSERT INTO search_pending(id) SELECT id FROM records;";
 
@@ -28,18 +28,11 @@ constexpr const char* kObjects[] = {
     "search_state", "search_pending",        "search_folded",         "search_folded_days",
     "search_index", "search_records_insert", "search_records_update", "search_records_delete"};
 
-// A write transaction of the index gives the program's saves a turn after
-// about this long.
-constexpr auto kBatchTime = std::chrono::milliseconds(100);
-
-std::string Column(sqlite3_stmt* s, int i) {
-  const void* p = sqlite3_column_blob(s, i);
-  return p ? std::string(static_cast<const char*>(p), sqlite3_column_bytes(s, i)) : std::string();
-}
-
-void BindText(sqlite3_stmt* s, int i, std::string_view text) {
-  sqlite3_bind_text64(s, i, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-}
+// A write transaction of the index gives other connections' saves a turn
+// after about this long (the program's own announced saves get it at once).
+constexpr auto kBatchTime = std::chrono::milliseconds(50);
+// Memos folded between two looks at the program's waiting saves.
+constexpr int kChunk = 32;
 
 }  // namespace
 
@@ -134,9 +127,14 @@ struct MemoSearch::Impl {
   }
 
   // Folds pending records into the index, one short transaction at a time;
-  // takes no write lock when there is nothing to do.
-  bool Drain(std::string* error, const std::atomic<bool>* stop = nullptr) {
+  // takes no write lock when there is nothing to do, and none while one of
+  // the program's saves waits.
+  bool Drain(std::string* error, const std::atomic<bool>* stop = nullptr,
+             const std::atomic<int>* savesWaiting = nullptr) {
     for (bool more = true; more;) {
+      while (savesWaiting && savesWaiting->load() > 0 && !(stop && stop->load())) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       if (stop && stop->load()) {
         *error = "stopped";
         return false;
@@ -145,7 +143,7 @@ struct MemoSearch::Impl {
       if (!Pending(&any, error)) return false;
       if (!any) return true;
       if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
-      if (!DrainBatch(&more, error) || !Exec(db, "COMMIT", error)) {
+      if (!DrainBatch(&more, savesWaiting, error) || !Exec(db, "COMMIT", error)) {
         Rollback();
         return false;
       }
@@ -161,9 +159,11 @@ struct MemoSearch::Impl {
     return false;
   }
 
-  bool DrainBatch(bool* more, std::string* error) {
+  bool DrainBatch(bool* more, const std::atomic<int>* savesWaiting, std::string* error) {
     const auto until = std::chrono::steady_clock::now() + kBatchTime;
-    Statement pending = Prepare(db, "SELECT id FROM search_pending ORDER BY id LIMIT 256", error);
+    const auto saveWaits = [savesWaiting] { return savesWaiting && savesWaiting->load() > 0; };
+    Statement pending = Prepare(
+        db, "SELECT id FROM search_pending ORDER BY id LIMIT " + std::to_string(kChunk), error);
     Statement oldDay = Prepare(db, "SELECT day FROM search_folded WHERE id = ?1", error);
     Statement newDay =
         Prepare(db, "SELECT " + std::string(kDayExpr) + " FROM records WHERE id = ?1", error);
@@ -185,7 +185,7 @@ struct MemoSearch::Impl {
       return false;
     }
     *more = true;
-    while (*more && std::chrono::steady_clock::now() < until) {
+    while (*more && std::chrono::steady_clock::now() < until && !saveWaits()) {
       std::vector<sqlite3_int64> ids;
       int rc;
       while ((rc = sqlite3_step(pending.get())) == SQLITE_ROW) {
@@ -311,9 +311,10 @@ struct MemoSearch::Impl {
     return true;
   }
 
-  bool Update(std::string* error, const std::atomic<bool>* stop = nullptr) {
+  bool Update(std::string* error, const std::atomic<bool>* stop = nullptr,
+              const std::atomic<int>* savesWaiting = nullptr) {
     if (scanOnly) return true;
-    if (UpdateIndex(error, stop)) return true;
+    if (UpdateIndex(error, stop, savesWaiting)) return true;
     if (!RefusesWrites() || (stop && stop->load())) return false;
     std::fprintf(stderr, "tamsivo: search index cannot be written (%s); scanning instead\n",
                  error->c_str());
@@ -323,18 +324,19 @@ struct MemoSearch::Impl {
     return true;
   }
 
-  bool UpdateIndex(std::string* error, const std::atomic<bool>* stop) {
+  bool UpdateIndex(std::string* error, const std::atomic<bool>* stop,
+                   const std::atomic<int>* savesWaiting) {
     if (!checked) {
       bool usable = false;
       if (!IndexUsable(&usable, error) || (!usable && !Rebuild(error))) return false;
     }
-    if (!Drain(error, stop)) return false;
+    if (!Drain(error, stop, savesWaiting)) return false;
     if (!checked) {
       bool agree = false;
       if (!CountsAgree(&agree, error)) return false;
       if (!agree) {
         std::fprintf(stderr, "tamsivo: search index does not match the store\n");
-        if (!Rebuild(error) || !Drain(error, stop)) return false;
+        if (!Rebuild(error) || !Drain(error, stop, savesWaiting)) return false;
       }
       checked = true;
     }
@@ -488,9 +490,10 @@ bool MemoSearch::Search(std::string_view query, SearchResult* result, std::strin
   return impl_->Search(query, result, error ? error : &ignored, limit);
 }
 
-bool MemoSearch::Update(std::string* error, const std::atomic<bool>* stop) {
+bool MemoSearch::Update(std::string* error, const std::atomic<bool>* stop,
+                        const std::atomic<int>* savesWaiting) {
   std::string ignored;
-  return impl_->Update(error ? error : &ignored, stop);
+  return impl_->Update(error ? error : &ignored, stop, savesWaiting);
 }
 
 }  // namespace archive

@@ -51,8 +51,12 @@ class MemoSearch {
   // Brings the index up to date (building it when missing or found wrong)
   // without searching; Search does this itself. A set `stop` ends the work
   // between two of its short transactions (false, "stopped"); what was
-  // folded in stays and the next update goes on from there.
-  bool Update(std::string* error, const std::atomic<bool>* stop = nullptr);
+  // folded in stays and the next update goes on from there. While
+  // `savesWaiting` is above zero (the program's saves announced before they
+  // ask for the store), the transaction under way ends after the memo it is
+  // folding and no other begins, so a save never waits for the build.
+  bool Update(std::string* error, const std::atomic<bool>* stop = nullptr,
+              const std::atomic<int>* savesWaiting = nullptr);
 
   static constexpr int kDefaultLimit = 500;
 

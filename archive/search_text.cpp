@@ -11,8 +11,12 @@
 namespace archive {
 namespace {
 
-// Characters of context before the match in an excerpt, and its length.
-constexpr std::size_t kExcerptBefore = 12;
+// Context before the match in an excerpt, in columns (a Chinese or other
+// wide character takes two): the result list shows the start of a line,
+// after the date. A memo whose match is this near its start is shown from
+// the start.
+constexpr std::size_t kExcerptFromStart = 24;
+constexpr std::size_t kExcerptBefore = 16;
 constexpr std::size_t kExcerptChars = 40;
 
 }  // namespace
@@ -40,18 +44,39 @@ std::string TrigramQuery(std::string_view folded) {
   return query;
 }
 
+// Whether a character takes two columns (East Asian wide and full-width).
+bool Wide(char32_t cp) {
+  return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+         (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+         (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+         (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
+         (cp >= 0x20000 && cp <= 0x3FFFD);
+}
+
 // One line of the original text around character `at`, with the match of
 // `length` characters placed within it.
 void MakeExcerpt(std::string_view original, std::size_t at, std::size_t length, SearchHit* hit) {
   const std::size_t total = CountCharacters(original);
-  std::size_t first = at > kExcerptBefore ? at - kExcerptBefore : 0;
+  // Near the end the excerpt is shorter rather than starting earlier: the
+  // match stays where the list shows it.
+  std::vector<std::size_t> columns;  // of each character before the match
+  char32_t cp = 0;
+  for (std::size_t pos = 0, index = 0; pos < original.size() && index < at; ++index) {
+    pos += CharacterAt(original, pos, &cp);
+    columns.push_back(Wide(cp) ? 2 : 1);
+  }
+  std::size_t first = 0, width = 0;
+  for (std::size_t c : columns) width += c;
+  if (width > kExcerptFromStart) {
+    for (first = at, width = 0; first > 0 && width + columns[first - 1] <= kExcerptBefore;) {
+      width += columns[--first];
+    }
+  }
   const std::size_t last = std::min(total, std::max(first + kExcerptChars, at + 1));
-  if (last - first < kExcerptChars) first = last > kExcerptChars ? last - kExcerptChars : 0;
   std::string out = first > 0 ? "…" : "";
   std::size_t outChars = first > 0 ? 1 : 0;
   std::size_t pos = ByteOffsetOfCharacter(original, first);
   int start = -1, end = -1;
-  char32_t cp = 0;
   for (std::size_t index = first; index < last; ++index) {
     if (index == at) start = static_cast<int>(outChars);
     if (index == at + length) end = static_cast<int>(outChars);

@@ -61,6 +61,12 @@ bool DecideFileLocations(const std::string& programDirectory, std::string* error
   return true;
 }
 
+#ifndef TAMSIVO_VERSION
+#define TAMSIVO_VERSION "0"
+#endif
+
+const char* ProgramVersion() { return TAMSIVO_VERSION; }
+
 const std::string& SettingsDirectory() { return g_settingsDirectory; }
 const std::string& DataDirectory() { return g_dataDirectory; }
 

@@ -12,6 +12,8 @@
 
 // The runtime the program entry was started with (tests install their own).
 rt::Runtime& Rt();
+// The program's version, as the build names it ("1.2.0").
+const char* ProgramVersion();
 void SetRuntime(rt::Runtime* runtime);
 
 struct WindowRecord {

@@ -11,47 +11,15 @@
 #include <vector>
 
 #include "archive/export.h"
-#include "archive/fold.h"
 #include "archive/search.h"
 #include "base/datetime.h"
+#include "bench/bench_memos.h"
 #include "runtime/table_store.h"
 #include "tests/support/test_program.h"
 
 namespace {
 
 constexpr int kMemos = 100000;
-
-const char* const kWords[] = {
-    "开会",   "讨论",   "预算",    "买菜",     "打电话", "妈妈",  "孩子",   "学校",   "医院",
-    "体检",   "跑步",   "游泳",    "读书",     "写报告", "项目",  "客户",   "出差",   "北京",
-    "上海",   "火车票", "机票",    "生日",     "礼物",   "晚饭",  "朋友",   "聚会",   "天气",
-    "下雨",   "晴天",   "心情",    "不错",     "有点累", "加班",  "周末",   "计划",   "复习",
-    "考试",   "银行",   "还款",    "保险",     "修车",   "搬家",  "装修",   "电影",   "音乐会",
-    "图书馆", "超市",   "水果",    "牛奶",     "鸡蛋",   "咖啡",  "散步",   "公园",   "邻居",
-    "同事",   "老板",   "會議",    "電話",     "學習",   "開車",  "準備",   "報告",   "meeting",
-    "Bob",    "Alice",  "project", "deadline", "PDF",    "email", "review", "iPhone", "WiFi",
-    "OK",     "TODO",   "Python",  "C++",      "budget", "Q3",    "report", "的",     "了",
-    "和",     "在",     "去",      "我",       "今天",   "明天",  "下午",   "上午",   "晚上"};
-const char* const kMarks[] = {"，", "。", "、", "！", " ", "\n", "：", "；"};
-
-std::uint64_t Next(std::uint64_t& state) {
-  state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-  return state >> 33;
-}
-
-std::string MakeMemo(std::uint64_t& state) {
-  const std::size_t target = 20 + Next(state) % 381;
-  std::string memo;
-  std::size_t chars = 0;
-  while (chars < target) {
-    const bool mark = Next(state) % 4 == 0;
-    const std::string piece =
-        mark ? kMarks[Next(state) % std::size(kMarks)] : kWords[Next(state) % std::size(kWords)];
-    memo += piece;
-    chars += archive::CountCharacters(piece);
-  }
-  return memo;
-}
 
 struct Fixture {
   ScratchDir dir{"tamsivo-archive-bench"};
@@ -75,7 +43,7 @@ Fixture& TheFixture() {
       std::uint64_t state = 7;
       const double first = MakeDateTime(1750, 1, 1);
       store->Begin(&error);
-      for (int i = 0; i < kMemos; ++i) store->Append({first + i, MakeMemo(state)}, &error);
+      for (int i = 0; i < kMemos; ++i) store->Append({first + i, bench::MakeMemo(state)}, &error);
       if (!store->Commit(&error)) {
         std::fprintf(stderr, "fill: %s\n", error.c_str());
         std::abort();

@@ -76,7 +76,8 @@ void OnOptionsMenu(image::EventArgs&) { Rt().LoadWindow(kOptionsWindow, kMainWin
 void OnNewVersionMenu(image::EventArgs&) { OpenWebPage(NewVersionPageUrl); }
 
 void OnAboutMenu(image::EventArgs&) {
-  Rt().MessageBox(kAboutText, rt::MB_OK | rt::MB_ICONINFORMATION, std::string("关于本程序"));
+  Rt().MessageBox(std::string("Tamsivo 版本 ") + ProgramVersion() + "\r\n\r\n" + kAboutText,
+                  rt::MB_OK | rt::MB_ICONINFORMATION, std::string("关于本程序"));
 }
 
 void OnQuitMenu(image::EventArgs&) { Rt().EndProgram(0); }

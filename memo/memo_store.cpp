@@ -215,6 +215,8 @@ bool SaveDayMemo(double day, const std::string& text, std::string* error) {
     if (error) *error = "备忘录数据库没有打开：" + g_openError;
     return false;
   }
+  // The search index's build gives way before the save asks for the store.
+  const SaveTurn turn;
   // Look-up and write in one transaction, so a second running copy cannot
   // slip in a record for the same day between them.
   bool ok = Rt().StoreBegin(g_store, &reason);

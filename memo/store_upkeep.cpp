@@ -40,6 +40,7 @@ Job g_backup;
 Job g_indexing;
 Job g_export;
 std::atomic<bool> g_stopIndexing{false};
+std::atomic<int> g_savesWaiting{0};
 bool g_backupFailureReported = false;
 
 void Poll() { Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, kUpkeepPollMs); }
@@ -104,7 +105,8 @@ void StartSearchIndexing(const std::string& storeFile,
       [storeFile] {
         Outcome outcome;
         if (auto search = archive::MemoSearch::Open(storeFile, &outcome.error)) {
-          if (search->Update(&outcome.error, &g_stopIndexing)) outcome.error.clear();
+          if (search->Update(&outcome.error, &g_stopIndexing, &g_savesWaiting))
+            outcome.error.clear();
         }
         return outcome;
       },
@@ -112,6 +114,9 @@ void StartSearchIndexing(const std::string& storeFile,
 }
 
 bool SearchIndexingRunning() { return g_indexing.Running(); }
+
+SaveTurn::SaveTurn() { ++g_savesWaiting; }
+SaveTurn::~SaveTurn() { --g_savesWaiting; }
 
 void StartExport(const std::string& storeFile, const std::string& path,
                  std::function<void(int count, const std::string& error)> done) {

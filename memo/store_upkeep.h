@@ -19,6 +19,16 @@ void StartStoreUpkeep(const std::string& storeFile, double today);
 void StartSearchIndexing(const std::string& storeFile,
                          std::function<void(const std::string& error)> ready);
 bool SearchIndexingRunning();
+// Held around each save of the program's: the index work ends its
+// transaction at once and begins none while one is held, so the save has
+// the store without waiting.
+class SaveTurn {
+ public:
+  SaveTurn();
+  ~SaveTurn();
+  SaveTurn(const SaveTurn&) = delete;
+  SaveTurn& operator=(const SaveTurn&) = delete;
+};
 // Writes every memo to `path` (format by its extension) on a worker; `done`
 // is called on the window thread with the number written and the reason it
 // failed, empty when it succeeded. Does nothing while an export runs.

@@ -1,6 +1,12 @@
 // What a screen reader hears in the month grid. Qt's own table interface
 // names a cell by its number only; these interfaces name a day cell the way
 // it is drawn (number, lunar line, 休/班) and describe it with its tooltip.
+//
+// Children are numbered as Qt's table view numbers them in the focus and
+// selection events it raises: a slot for each of its two headers, hidden
+// here, before the model's rows and columns. Numbered otherwise, a moved
+// focus names the wrong cell, or none (Qt then warns that it cannot create
+// the child's interface).
 #include "runtime/calendar_accessible.h"
 
 #include <QAccessible>
@@ -25,6 +31,8 @@ class CellAccessible final : public QAccessibleInterface, public QAccessibleTabl
     return view_ && calendar_ && view_->model() && row_ < view_->model()->rowCount() &&
            column_ < view_->model()->columnCount();
   }
+  // A slot of the view's hidden header row or column.
+  bool IsHeaderSlot() const { return row_ < 0 || column_ < 0; }
   QObject* object() const override { return nullptr; }
   QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
   QAccessibleInterface* parent() const override {
@@ -36,7 +44,7 @@ class CellAccessible final : public QAccessibleInterface, public QAccessibleTabl
   int indexOfChild(const QAccessibleInterface*) const override { return -1; }
 
   QString text(QAccessible::Text t) const override {
-    if (!isValid()) return {};
+    if (!isValid() || IsHeaderSlot()) return {};
     const QDate day = calendar_->DateAtCell(row_, column_);
     if (t == QAccessible::Name) {
       return day.isValid() ? calendar_->CellName(day)
@@ -51,18 +59,19 @@ class CellAccessible final : public QAccessibleInterface, public QAccessibleTabl
   void setText(QAccessible::Text, const QString&) override {}
 
   QRect rect() const override {
-    if (!isValid()) return {};
+    if (!isValid() || IsHeaderSlot()) return {};
     QRect r = view_->visualRect(Index());
     if (r.isNull()) return r;
     return r.translated(view_->viewport()->mapToGlobal(QPoint(0, 0)));
   }
   QAccessible::Role role() const override {
+    if (column_ < 0) return QAccessible::RowHeader;
     return IsDay() ? QAccessible::Cell : QAccessible::ColumnHeader;
   }
   QAccessible::State state() const override {
     QAccessible::State s;
     if (!isValid()) return s;
-    if (!view_->isVisible()) s.invisible = true;
+    if (!view_->isVisible() || IsHeaderSlot()) s.invisible = true;
     if (!IsDay()) return s;
     s.selectable = true;
     s.focusable = true;
@@ -109,11 +118,19 @@ class GridAccessible final : public QAccessibleWidget, public QAccessibleTableIn
     if (t == QAccessible::Description && calendar_) return calendar_->accessibleDescription();
     return QAccessibleWidget::text(t);
   }
-  int childCount() const override { return rowCount() * columnCount(); }
+  int childCount() const override {
+    return (rowCount() + HeaderRow()) * (columnCount() + HeaderColumn());
+  }
   QAccessibleInterface* child(int index) const override {
-    const int columns = columnCount();
-    if (index < 0 || columns == 0 || index >= childCount()) return nullptr;
-    return cellAt(index / columns, index % columns);
+    if (index < 0 || columnCount() == 0 || index >= childCount()) return nullptr;
+    if (QAccessibleInterface* known = QAccessible::accessibleInterface(cells_.value(index, 0))) {
+      return known;
+    }
+    const int columns = columnCount() + HeaderColumn();
+    auto* cell = new CellAccessible(View(), calendar_, index / columns - HeaderRow(),
+                                    index % columns - HeaderColumn());
+    cells_.insert(index, QAccessible::registerAccessibleInterface(cell));
+    return cell;
   }
   int indexOfChild(const QAccessibleInterface* child) const override {
     if (!child || child->role() == QAccessible::Table) return -1;
@@ -138,13 +155,7 @@ class GridAccessible final : public QAccessibleWidget, public QAccessibleTableIn
   QAccessibleInterface* summary() const override { return nullptr; }
   QAccessibleInterface* cellAt(int row, int column) const override {
     if (row < 0 || column < 0 || row >= rowCount() || column >= columnCount()) return nullptr;
-    const int key = row * columnCount() + column;
-    if (QAccessibleInterface* known = QAccessible::accessibleInterface(cells_.value(key))) {
-      return known;
-    }
-    auto* cell = new CellAccessible(View(), calendar_, row, column);
-    cells_.insert(key, QAccessible::registerAccessibleInterface(cell));
-    return cell;
+    return child((row + HeaderRow()) * (columnCount() + HeaderColumn()) + column + HeaderColumn());
   }
   QString columnDescription(int column) const override {
     return View()->model()->index(0, column).data(Qt::DisplayRole).toString();
@@ -177,6 +188,9 @@ class GridAccessible final : public QAccessibleWidget, public QAccessibleTableIn
 
  private:
   QTableView* View() const { return static_cast<QTableView*>(widget()); }
+  // As the view counts them: a header it has takes a slot, shown or not.
+  int HeaderRow() const { return View()->horizontalHeader() ? 1 : 0; }
+  int HeaderColumn() const { return View()->verticalHeader() ? 1 : 0; }
   void Forget() {
     for (QAccessible::Id id : std::as_const(cells_)) QAccessible::deleteAccessibleInterface(id);
     cells_.clear();

@@ -85,6 +85,7 @@ std::string QtRuntime::Caption(std::string_view window, std::string_view control
   if (auto* b = qobject_cast<QAbstractButton*>(c)) return b->text().toStdString();
   if (auto* g = qobject_cast<QGroupBox*>(c)) return g->title().toStdString();
   if (auto* e = qobject_cast<QLineEdit*>(c)) return e->text().toStdString();
+  if (auto* f = qobject_cast<FittedLabel*>(c)) return f->FullText().toStdString();
   if (auto* l = qobject_cast<QLabel*>(c)) return l->text().toStdString();
   return {};
 }
@@ -103,6 +104,7 @@ void QtRuntime::SetCaption(std::string_view window, std::string_view text,
   if (auto* g = qobject_cast<QGroupBox*>(c)) g->setTitle(Q(text));
   // A text box's or a label's text is its content, not its name.
   if (auto* e = qobject_cast<QLineEdit*>(c)) return e->setText(Q(text));
+  if (auto* f = qobject_cast<FittedLabel*>(c)) return f->SetFullText(Q(text));
   if (auto* l = qobject_cast<QLabel*>(c)) return l->setText(Q(text));
   if (c) c->setAccessibleName(Q(text));
 }

@@ -1,7 +1,11 @@
 #include "runtime/sqlite_util.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <thread>
 
 #include "util/file_io.h"
 
@@ -18,6 +22,24 @@ void SetBusyTimeoutMs(int ms) { g_busyTimeoutMs = ms; }
 int PageLimit() { return g_pageLimit; }
 void SetPageLimit(int pages) { g_pageLimit = pages; }
 
+namespace {
+
+// Waits for a lock in steps of a millisecond, up to the busy timeout:
+// SQLite's own timeout sleeps ever longer (up to 100 ms a step), so a lock
+// freed at once, as the index build frees it for a save, would still cost
+// a save tens of milliseconds.
+int WaitForLock(void* timeoutMs, int count) {
+  const auto limit = std::chrono::milliseconds(reinterpret_cast<std::intptr_t>(timeoutMs));
+  static thread_local std::chrono::steady_clock::time_point since;
+  const auto now = std::chrono::steady_clock::now();
+  if (count == 0) since = now;
+  if (now - since >= limit) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return 1;
+}
+
+}  // namespace
+
 Db Open(const std::string& file, int flags, int* rc) {
   sqlite3* db = nullptr;
   *rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
@@ -25,7 +47,8 @@ Db Open(const std::string& file, int flags, int* rc) {
   if (db) {
     storeschema::Harden(db);
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, g_busyTimeoutMs);
+    sqlite3_busy_handler(db, WaitForLock,
+                         reinterpret_cast<void*>(static_cast<std::intptr_t>(g_busyTimeoutMs)));
   }
   return owned;
 }
@@ -58,8 +81,10 @@ std::string Describe(sqlite3* db, int rc) {
   }
   switch (rc & 0xff) {
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return std::string(storeschema::kBusyReason);
+    case SQLITE_LOCKED: {
+      const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+      return fileio::LockedReason(file ? file : "");
+    }
     case SQLITE_FULL:
       return "磁盘已满";
     case SQLITE_READONLY:

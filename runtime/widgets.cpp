@@ -1,5 +1,6 @@
 #include "runtime/widgets.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -312,4 +313,27 @@ MarkedList::MarkedList(QWidget* parent) : QListWidget(parent) {
   setItemDelegate(new MarkDelegate(this));
   setUniformItemSizes(true);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+FittedLabel::FittedLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+
+void FittedLabel::SetFullText(const QString& text) {
+  if (text == full_) return;
+  full_ = text;
+  // A screen reader hears the whole text, not what fits.
+  setAccessibleName(full_);
+  Fit();
+  QAccessibleEvent event(this, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&event);
+}
+
+void FittedLabel::resizeEvent(QResizeEvent* e) {
+  QLabel::resizeEvent(e);
+  Fit();
+}
+
+void FittedLabel::Fit() {
+  const QString shown = fontMetrics().elidedText(full_, Qt::ElideMiddle, contentsRect().width());
+  QLabel::setText(shown);
+  setToolTip(shown == full_ ? QString() : full_);
 }

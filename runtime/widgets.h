@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QCalendarWidget>
 #include <QHash>
+#include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
 #include <QWidget>
@@ -65,6 +66,25 @@ class EscapeToWindow : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
+};
+
+// A one-line label that shows a text too wide for it cut in the middle with
+// "…" (the whole text in its tooltip). A screen reader hears the whole
+// current text as its name, told of each change; its purpose, the name the
+// description gives it, is its accessible description.
+class FittedLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit FittedLabel(QWidget* parent);
+  void SetFullText(const QString& text);
+  const QString& FullText() const { return full_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void Fit();
+  QString full_;
 };
 
 // A list whose items may have a run of characters drawn marked (Qt::UserRole:

@@ -162,16 +162,22 @@ void QtRuntime::Build(WindowState& ws) {
         break;
       }
       case ControlKind::Label: {
-        auto* l = new QLabel(QString::fromUtf8(c.caption ? c.caption : ""), parent);
-        l->setTextFormat(Qt::PlainText);
+        auto* l = new FittedLabel(parent);
+        l->SetFullText(QString::fromUtf8(c.caption ? c.caption : ""));
+        // Its text is its name; what it is for describes it.
+        if (c.accessibleName && !c.accessibleDescription) {
+          l->setAccessibleDescription(QString::fromUtf8(c.accessibleName));
+        }
         made = l;
         break;
       }
     }
     made->setObjectName(QString::fromUtf8(c.name));
-    made->setAccessibleName(QString::fromUtf8(c.accessibleName ? c.accessibleName
-                                              : c.caption      ? c.caption
-                                                               : c.name));
+    if (!qobject_cast<FittedLabel*>(made)) {
+      made->setAccessibleName(QString::fromUtf8(c.accessibleName ? c.accessibleName
+                                                : c.caption      ? c.caption
+                                                                 : c.name));
+    }
     if (c.accessibleDescription) {
       made->setAccessibleDescription(QString::fromUtf8(c.accessibleDescription));
       made->setToolTip(QString::fromUtf8(c.accessibleDescription));

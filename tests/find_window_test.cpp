@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -115,6 +116,76 @@ TEST(SearchWindow, FindsNewestFirstMarksTheMatchAndOpensTheDay) {
   EXPECT_FALSE(p.runtime().IsLoaded(kSearchWindow));
   ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "查找备忘录…"));
   EXPECT_TRUE(p.runtime().IsLoaded(kSearchWindow));
+}
+
+namespace {
+
+std::vector<std::string> g_statusNames;
+
+// Keeps what a screen reader is told of the status line's name changes.
+void HearStatus(QAccessibleEvent* e) {
+  if (e->type() != QAccessible::NameChanged || e->object()->objectName() != "查找状态") return;
+  g_statusNames.push_back(e->accessibleInterface()->text(QAccessible::Name).toStdString());
+}
+
+}  // namespace
+
+// The status line as a screen reader hears it, a long query's status fitted
+// to the window, and a match at the end of a long memo in view.
+TEST(SearchWindow, StatusIsHeardAndFitsAndTheMatchIsInView) {
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 5, 1), [] {
+    std::string memo;
+    for (int i = 0; i < 20; ++i) memo += "今天天气不错，";
+    return memo + "很长的备忘录写到最后才说去银行转账";
+  }()));
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "查找备忘录…"));
+  QWidget* window = ShownWindow(kSearchWindow);
+  ASSERT_NE(window, nullptr);
+  auto* box = window->findChild<QLineEdit*>("查找框");
+  auto* status = window->findChild<QLabel*>("查找状态");
+  auto* list = window->findChild<QListWidget*>("结果列表");
+  QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(status);
+  ASSERT_NE(heard, nullptr);
+  EXPECT_EQ(heard->text(QAccessible::Name).toStdString(),
+            "输入要找的文字：不分大小写，繁体简体都能找到。");
+  EXPECT_EQ(heard->text(QAccessible::Description).toStdString(), "查找状态");
+
+  QAccessible::installUpdateHandler(HearStatus);
+  QAccessible::setActive(true);
+  Type(box, "银行转账");
+  const bool listed = PumpUntil([&] { return list->count() > 0; });
+  QAccessible::setActive(false);
+  QAccessible::installUpdateHandler(nullptr);
+  ASSERT_TRUE(listed);
+  EXPECT_EQ(heard->text(QAccessible::Name).toStdString(), "找到 1 天。按回车或双击打开。");
+  if (QAccessible::isActive()) {
+    EXPECT_EQ(g_statusNames,
+              (std::vector<std::string>{"正在建立查找索引（只在第一次查找时需要），请稍候……",
+                                        "找到 1 天。按回车或双击打开。"}));
+  }
+
+  // The marked run ends inside the list's visible width.
+  const QListWidgetItem* item = list->item(0);
+  const int end = item->data(Qt::UserRole).toInt() + item->data(Qt::UserRole + 1).toInt();
+  EXPECT_LT(list->fontMetrics().horizontalAdvance(item->text().left(end)),
+            list->viewport()->width() - 8)
+      << item->text().toStdString();
+
+  // A long query: the status fits, cut with "…"; the whole text is heard
+  // and read back.
+  const std::string query = "一个很长很长很长很长很长很长很长很长很长很长很长很长的找不到的查询";
+  Type(box, query.c_str());
+  const std::string full = "没有找到“" + query + "”。";
+  EXPECT_EQ(p.runtime().Caption(kSearchWindow, "查找状态"), full);
+  EXPECT_EQ(heard->text(QAccessible::Name).toStdString(), full);
+  EXPECT_NE(status->text().toStdString(), full);
+  EXPECT_TRUE(status->text().contains(QString::fromUtf8("…")));
+  EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()),
+            status->contentsRect().width());
+  EXPECT_EQ(status->toolTip().toStdString(), full);
 }
 
 TEST(ExportMenu, WritesWhereTheUserChoseAndSaysSo) {

@@ -192,7 +192,12 @@ TEST(MenuCommands, AboutStartAtBootAndOptions) {
   ASSERT_EQ(p.messages.size(), 1u);
   EXPECT_EQ(p.messages[0].title, "关于本程序");
   EXPECT_EQ(p.messages[0].flags, rt::MB_OK | rt::MB_ICONINFORMATION);
-  EXPECT_EQ(p.messages[0].text.rfind("本程序处于测试阶段\r\n\r\n", 0), 0u);
+  // The version first, as --version prints it.
+  EXPECT_EQ(p.messages[0].text.rfind(std::string("Tamsivo 版本 ") + TAMSIVO_TEST_VERSION +
+                                         "\r\n\r\n本程序处于测试阶段\r\n\r\n",
+                                     0),
+            0u)
+      << p.messages[0].text;
 
   const std::string entry = p.dir() + "/config/autostart/Tamsivo.desktop";
   Choose("开机启动本程序");

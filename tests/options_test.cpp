@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QTest>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -310,4 +311,23 @@ TEST_F(Options, LunarSettingAtStartShowsTheLinesGrown) {
   EXPECT_EQ(calendar->CellName(QDate(2026, 12, 10)).toStdString(), "10 初二 休");
   OpenOptions();
   EXPECT_TRUE(Checked("选择框6"));
+}
+
+// Escape closes the window; its pin box is named as the menu item it
+// mirrors.
+TEST_F(Options, EscapeClosesAndThePinBoxIsNamedAsTheMenu) {
+  p.Start();
+  OpenOptions();
+  QWidget* options = TopLevel(kOptionsWindow);
+  ASSERT_NE(options, nullptr);
+  EXPECT_EQ(Rt().Caption(kOptionsWindow, "选择框1"), "嵌入桌面");
+  QAction* embed = nullptr;
+  for (QAction* a : TopLevel(kMainWindow)->findChild<QMenu*>("菜单")->actions()) {
+    if (a->text() == "嵌入桌面") embed = a;
+  }
+  EXPECT_NE(embed, nullptr);
+  QApplication::setActiveWindow(options);
+  QTest::keyClick(options->findChild<QAbstractButton*>("选择框3"), Qt::Key_Escape);
+  p.Pump();
+  EXPECT_FALSE(Rt().IsLoaded(kOptionsWindow));
 }

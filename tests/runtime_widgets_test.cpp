@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QMenu>
 #include <QTableView>
+#include <QTest>
 #include <QTextCharFormat>
 #include <QTimer>
 #include <functional>
@@ -101,7 +103,6 @@ TEST(MemoCalendarGrid, ScreenReadersHearTheCellsAsDrawn) {
   QAbstractItemModel* model = Grid(c)->model();
   // March 2026 starts on a Sunday: the 8th is row 2 (under the heading
   // row), column 6.
-  const int eighth = 2 * 7 + 6;
   ASSERT_EQ(model->index(2, 6).data().toInt(), 8);
   const QHash<QDate, MemoCalendar::DayText> texts = {{QDate(2026, 3, 8), Text("三十", "", "提示")}};
   c.SetDayTexts(texts, true);
@@ -111,19 +112,29 @@ TEST(MemoCalendarGrid, ScreenReadersHearTheCellsAsDrawn) {
   QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(Grid(c));
   ASSERT_NE(grid, nullptr);
   ASSERT_NE(grid->tableInterface(), nullptr);
-  ASSERT_EQ(grid->childCount(), 7 * 7);
+  // Numbered as the view numbers its cells: a slot for each hidden header
+  // first, so 8 rows of 8.
+  ASSERT_EQ(grid->childCount(), 8 * 8);
+  const auto at = [](int row, int column) { return (row + 1) * 8 + column + 1; };
   for (int i = 0; i < grid->childCount(); ++i) {
     QAccessibleInterface* cell = grid->child(i);
     ASSERT_NE(cell, nullptr) << i;
     EXPECT_EQ(grid->indexOfChild(cell), i);
-    const QString shown = model->index(i / 7, i % 7).data(Qt::DisplayRole).toString();
-    EXPECT_EQ(cell->role(), i < 7 ? QAccessible::ColumnHeader : QAccessible::Cell) << i;
+    const int row = i / 8 - 1, column = i % 8 - 1;
+    if (row < 0 || column < 0) {
+      EXPECT_TRUE(cell->state().invisible) << i;
+      EXPECT_TRUE(cell->text(QAccessible::Name).isEmpty()) << i;
+      continue;
+    }
+    EXPECT_EQ(grid->tableInterface()->cellAt(row, column), cell) << i;
+    const QString shown = model->index(row, column).data(Qt::DisplayRole).toString();
+    EXPECT_EQ(cell->role(), row == 0 ? QAccessible::ColumnHeader : QAccessible::Cell) << i;
     // Headings are the weekday names, days without a text their number.
-    if (i != eighth) {
+    if (i != at(2, 6)) {
       EXPECT_EQ(cell->text(QAccessible::Name), shown) << i;
     }
   }
-  QAccessibleInterface* cell = grid->child(eighth);
+  QAccessibleInterface* cell = grid->child(at(2, 6));
   EXPECT_EQ(Name(cell), "8 三十");
   EXPECT_EQ(cell->text(QAccessible::Description).toStdString(), "提示");
   EXPECT_TRUE(cell->state().selected);
@@ -135,7 +146,45 @@ TEST(MemoCalendarGrid, ScreenReadersHearTheCellsAsDrawn) {
   c.SetDayQuietly(QDate(2026, 3, 9));
   EXPECT_FALSE(cell->state().selected);
   EXPECT_EQ(grid->tableInterface()->selectedCells(),
-            QList<QAccessibleInterface*>{grid->child(7 * 3)});
+            QList<QAccessibleInterface*>{grid->child(at(3, 0))});
+}
+
+namespace {
+
+std::vector<std::string> g_warnings;
+
+void KeepWarning(QtMsgType, const QMessageLogContext&, const QString& text) {
+  g_warnings.push_back(text.toStdString());
+}
+
+}  // namespace
+
+// Arrow keys across months: the focus event the view raises for its current
+// cell (numbered as Qt's table view numbers it, a slot per header) names the
+// day now chosen, and Qt never fails to find that cell.
+TEST(MemoCalendarGrid, FocusMovedByKeysNamesTheChosenDay) {
+  EnsureTestApplication();
+  MemoCalendar c(nullptr);
+  c.setFirstDayOfWeek(Qt::Sunday);
+  c.SetDayQuietly(QDate(2026, 1, 28));
+  c.show();
+  QTableView* view = Grid(c);
+  const QtMessageHandler previous = qInstallMessageHandler(KeepWarning);
+  for (int i = 0; i < 10; ++i) {
+    QTest::keyClick(view, i % 3 == 2 ? Qt::Key_Right : Qt::Key_Down);
+    const QModelIndex current = view->currentIndex();
+    const int columns = view->model()->columnCount() + (view->verticalHeader() ? 1 : 0);
+    QAccessibleEvent focus(view, QAccessible::Focus);
+    focus.setChild((current.row() + (view->horizontalHeader() ? 1 : 0)) * columns +
+                   current.column() + (view->verticalHeader() ? 1 : 0));
+    QAccessibleInterface* cell = focus.accessibleInterface();
+    ASSERT_NE(cell, nullptr) << i;
+    EXPECT_EQ(cell->text(QAccessible::Name), c.CellName(c.selectedDate())) << i;
+    EXPECT_TRUE(cell->state().selected) << i;
+  }
+  qInstallMessageHandler(previous);
+  EXPECT_GE(c.selectedDate(), QDate(2026, 3, 1));
+  EXPECT_EQ(g_warnings, std::vector<std::string>{});
 }
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -366,6 +368,8 @@ TEST(TableStore, TransactionsAndLocking) {
   EXPECT_FALSE(second->First());
   EXPECT_FALSE(second->Append({2.0, std::string("c")}, &error));
   EXPECT_NE(error.find("锁定"), std::string::npos) << error;
+  // The lock is this process's own: never called another program's.
+  EXPECT_EQ(error.find("另一个程序"), std::string::npos) << error;
   ASSERT_TRUE(store->Commit(&error)) << error;
   ASSERT_TRUE(second->First());
   EXPECT_EQ(Text(second->Read("事情")), "b");
@@ -388,3 +392,42 @@ TEST(TableStore, TransactionsAndLocking) {
 // --- the memo store through the program's runtime
 
 }  // namespace
+
+// A lock another process holds is said to be another program's.
+TEST(TableStore, LockOfAnotherProcessIsNamedSo) {
+  TempDir dir;
+  const std::string file = dir / "s.edb";
+  ASSERT_TRUE(TableStore::Create(file, kFields, nullptr));
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Its own copy of the release end would keep the read below waiting.
+    close(release[1]);
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    const bool locked = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    char c = locked ? 'y' : 'n';
+    (void)!write(ready[1], &c, 1);
+    (void)!read(release[0], &c, 1);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  TableStore::SetBusyTimeoutMs(50);
+  auto store = TableStore::Open(file, nullptr);
+  TableStore::SetBusyTimeoutMs(5000);
+  std::string error;
+  EXPECT_FALSE(store->Append({1.0, std::string("a")}, &error));
+  EXPECT_NE(error.find("另一个程序"), std::string::npos) << error;
+  close(release[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(ready[0]);
+  close(ready[1]);
+  close(release[0]);
+  ASSERT_TRUE(store->Append({1.0, std::string("a")}, &error)) << error;
+}

@@ -108,3 +108,5 @@ void OnReturnToTodayBox(image::EventArgs&) {
   (void)WriteFlagSetting(item::kReturnToToday, on);
   ReturnToToday = on ? 1 : 0;
 }
+
+void OnCloseOptionsWindow(image::EventArgs&) { Rt().CloseWindow(kOptionsWindow); }

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -211,6 +212,34 @@ bool WriteTarget(const std::string& path, std::string* target, std::string* erro
     return false;
   }
   return true;
+}
+
+bool LockedByAnotherProcess(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  std::ifstream locks("/proc/locks");
+  // "1: POSIX  ADVISORY  WRITE 1234 08:02:131074 1073741824 1073741825";
+  // OFD locks have no owning process (-1) and count as another's.
+  char device[64];
+  std::snprintf(device, sizeof device, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  const long self = static_cast<long>(::getpid());
+  std::string line;
+  while (std::getline(locks, line)) {
+    char kind[16], mode[16], access[16], where[64];
+    long pid = 0;
+    if (std::sscanf(line.c_str(), "%*[^:]: %15s %15s %15s %ld %63s", kind, mode, access, &pid,
+                    where) == 5 &&
+        std::strcmp(where, device) == 0 && pid != self) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string LockedReason(const std::string& path) {
+  return LockedByAnotherProcess(path) ? "数据库正被另一个程序使用（已锁定）"
+                                      : "数据库正忙（已锁定），请稍后再试";
 }
 
 bool IsRegularFile(const std::string& path) {

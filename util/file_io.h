@@ -107,6 +107,14 @@ bool CheckOwnDirectory(const std::string& path, std::string* error);
 std::vector<std::string> ListDirectory(const std::string& directory);
 
 bool IsRegularFile(const std::string& path);
+// Whether a process other than this one holds a record lock on the file
+// (from /proc/locks; a lock this process holds, on any thread or
+// connection, is not counted).
+bool LockedByAnotherProcess(const std::string& path);
+// Why a database file could not be had, in words: another program only when
+// one is seen holding a lock on it (this program's own other work, such as
+// a build on a thread, is not another program).
+std::string LockedReason(const std::string& path);
 bool IsDirectory(const std::string& path);
 
 // The directory part of a path ("." for a bare name, "/" for the root).

@@ -225,10 +225,9 @@ TEST(MemoSearch, ExcerptShowsTheOriginalAroundTheMatch) {
   ASSERT_EQ(result.total, 1);
   const archive::SearchHit& hit = result.hits[0];
   EXPECT_EQ(hit.day, Date(2026, 7, 1));
-  // Near the end the window moves back to keep its width.
-  EXPECT_EQ(hit.excerpt,
-            "…多很多很多的字，然後在這裏開會討論預算的事情，還有更多更多更多更多更多的字在後面");
-  EXPECT_EQ(hit.matchStart, 14);
+  // Near the end it is shorter, the match as near its start as elsewhere.
+  EXPECT_EQ(hit.excerpt, "…的字，然後在這裏開會討論預算的事情，還有更多更多更多更多更多的字在後面");
+  EXPECT_EQ(hit.matchStart, 9);
   EXPECT_EQ(hit.matchLength, 4);
 
   // Near the start: no cut before, line breaks as spaces, the emoji one
@@ -315,6 +314,65 @@ TEST(MemoSearch, FoldingKeepsEveryCharacterInItsPlace) {
   EXPECT_EQ(archive::CountCharacters(folded), archive::CountCharacters(text));
   EXPECT_EQ(archive::CountCharacters(text), 10u);
   EXPECT_EQ(folded, "a\xEF\xBF\xBD开会  😀é z");
+}
+
+// Every script's letters in either case, full-width forms as the ordinary
+// ones, the marks on the original characters.
+TEST(MemoSearch, CaseOfEveryScriptAndWidthAreIgnored) {
+  ScratchDir dir;
+  MemoFile store(dir / "事件数据.edb");
+  store.Put(Date(2026, 9, 1), "去ＢＡＮＫ转账");
+  store.Put(Date(2026, 9, 2), "下周去Łódź出差");
+  store.Put(Date(2026, 9, 3), "ΣΟΦΊΑ и ДМИТРИЙ");
+  auto search = OpenSearch(store.path());
+  ExpectDays(*search, {
+                          {"bank", {"2026-9-1"}},
+                          {"BANK", {"2026-9-1"}},
+                          {"ｂａｎｋ转", {"2026-9-1"}},
+                          {"łódź", {"2026-9-2"}},
+                          {"ŁÓDŹ", {"2026-9-2"}},
+                          {"lodz", {}},
+                          {"σοφία", {"2026-9-3"}},
+                          {"дмитрий", {"2026-9-3"}},
+                      });
+  archive::SearchResult result;
+  std::string error;
+  ASSERT_TRUE(search->Search("bank", &result, &error)) << error;
+  ASSERT_EQ(result.hits.size(), 1u);
+  EXPECT_EQ(result.hits[0].excerpt, "去ＢＡＮＫ转账");
+  EXPECT_EQ(result.hits[0].matchStart, 1);
+  EXPECT_EQ(result.hits[0].matchLength, 4);
+  ASSERT_TRUE(search->Search("ÓDŹ出", &result, &error)) << error;
+  EXPECT_EQ(result.hits[0].matchStart, 4);
+  EXPECT_EQ(result.hits[0].matchLength, 4);
+
+  // An index an earlier build folded (ＢＡＮＫ as ｂａｎｋ) is built again.
+  search.reset();
+  Sql(store.path(),
+      "UPDATE search_state SET value = 'fold1:plain' WHERE key = 'fold';"
+      "UPDATE search_folded SET folded = '去ｂａｎｋ转账' WHERE id = 1");
+  EXPECT_EQ(Days(*OpenSearch(store.path()), "bank"), V{"2026-9-1"});
+}
+
+// Each character folds to one character, and outside the Chinese blocks
+// (where OpenCC's table has chains such as 薴 -> 苧 -> 苎) folding folded text
+// changes nothing.
+TEST(MemoSearch, FoldingIsOneForOneAndSettled) {
+  std::vector<std::string> unsettled;
+  for (char32_t cp = 0x80; cp <= 0x10FFFF && unsettled.size() < 10; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    std::string one;
+    archive::AppendUtf8(&one, cp);
+    const std::string folded = archive::FoldForSearch(one);
+    const bool chinese = (cp >= 0x3400 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                         (cp >= 0x20000 && cp <= 0x2FFFF);
+    if (archive::CountCharacters(folded) != 1 ||
+        (!chinese && archive::FoldForSearch(folded) != folded)) {
+      unsettled.push_back(one + " -> " + folded);
+    }
+  }
+  EXPECT_EQ(unsettled, std::vector<std::string>{});
+  EXPECT_EQ(archive::FoldForSearch("ẞßİKＺ　ｶΣς"), "ßßİkz カσσ");
 }
 
 TEST(MemoSearch, RefusesWhatIsNotAMemoStore) {

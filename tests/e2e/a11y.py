@@ -225,18 +225,20 @@ def do_action(node, action_name):
 
 def calendar_grid(app, title_prefix="Tamsivo "):
     """The month grid of MainWindow: the inner table of the table named
-    日历, with 7 weekday headings then 42 day cells."""
+    日历, numbered as Qt's table view numbers it: a hidden slot for each
+    header, then rows of 7 weekday headings and 6 weeks of day cells."""
     frame = wait_for(lambda: next((w for w in children(app)
                                    if w.name.startswith(title_prefix)), None),
                      15, "MainWindow in the accessibility tree")
     calendar = wait_find(frame, "table", "日历")
-    return wait_find(calendar, "table", predicate=lambda n: n.childCount == 49)
+    return wait_find(calendar, "table", predicate=lambda n: n.childCount == 64)
 
 
 def cells(grid):
     """[(name, description)] of the 42 day cells, in reading order."""
     out = []
-    for c in children(grid)[7:]:
+    for c in children(grid):
         fresh(c)
-        out.append((c.name, c.description))
+        if c.getRoleName() == "table cell":
+            out.append((c.name, c.description))
     return out

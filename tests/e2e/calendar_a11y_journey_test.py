@@ -150,7 +150,8 @@ def journey(bus, desktop, bin_dir, shots):
         for day, (name, description) in zip(days, cells):
             assert name.startswith("%d " % day.day), (day, name)
             assert description.startswith(date_text(day) + " · 农历"), (day, description)
-        selected = [c for c in a11y.children(grid)[7:] if a11y.has_state(c, "selected")]
+        selected = [c for c in a11y.children(grid)
+                    if c.getRoleName() == "table cell" and a11y.has_state(c, "selected")]
         assert [c.name.split(" ")[0] for c in selected] == [str(now.day)], selected
         # Years with no arrangement on file say so.
         for day, (_, description) in zip(days, cells):
@@ -159,6 +160,19 @@ def journey(bus, desktop, bin_dir, shots):
 
         assert shown_month(app) == (now.year, now.month), month_bar(app)
         check_august_2025(turn_to(desktop, app, main, grid, 2025, 8))
+        check_october_2026(turn_to(desktop, app, main, grid, 2026, 10), True)
+        # Arrow keys across months: the focused cell is the day chosen, and
+        # Qt finds every cell it announces (it would warn on standard error).
+        goal = datetime.date(2026, 10, min(now.day, 31)) + datetime.timedelta(days=70)
+        desktop.activate(main)
+        desktop.xdo("key", "--delay", "60", *(["Down"] * 10))
+        wait_for(lambda: shown_month(app) == (goal.year, goal.month), 10, "the page of %s" % goal)
+        cell = wait_for(lambda: next((c for c in a11y.children(grid)
+                                      if c.getRoleName() == "table cell"
+                                      and a11y.has_state(c, "focused")), None),
+                        10, "a focused day cell")
+        assert cell.name.split(" ")[0] == str(goal.day), (cell.name, goal)
+        assert a11y.has_state(cell, "selected"), cell.name
         check_october_2026(turn_to(desktop, app, main, grid, 2026, 10), True)
         wait_for(lambda: beside(desktop, main, today_wid), 10, "the today window beside")
         on_size = desktop.frame_geometry(main)[2:]
@@ -175,7 +189,8 @@ def journey(bus, desktop, bin_dir, shots):
         desktop.xdo("key", "space")
         wait_for(lambda: prog.setting("主窗口", "显示农历") == "0", 10, "显示农历=0")
         assert not a11y.has_state(box, "checked")
-        harness.close_window(desktop, prog.find_window("^Tamsivo 选项$"))
+        # Escape closes it.
+        desktop.xdo("key", "Escape")
         wait_for(lambda: desktop.gone("^Tamsivo 选项$"), 10, "the options window to close")
 
         cells = wait_for(lambda: (lambda c: c if c[4][0] == "1" else None)(a11y.cells(grid)),
