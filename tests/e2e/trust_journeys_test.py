@@ -382,7 +382,8 @@ def private_files_and_a_squatter(desktop, bin_dir):
             os.chmod(prog.root, 0o755)
             squatter = subprocess.Popen(
                 ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3",
-                 SQUATTER, prog.dir, old_socket_name(prog.dir)],
+                 # As text: nobody may not be able to enter the checkout.
+                 "-c", open(SQUATTER).read(), prog.dir, old_socket_name(prog.dir)],
                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
             assert squatter.stdout.readline().strip() == "ready"
         else:
