@@ -25,7 +25,6 @@ struct Session {
   double day = 0;
   std::string stored;                  // the day's memo when the editor opened
   std::optional<std::string> restore;  // a leftover text put back instead
-  std::string sourcePath;              // that leftover's file
   std::string draftPath;               // this session's draft file
   bool draftWritten = false;
   bool draftFailureLogged = false;
@@ -47,7 +46,6 @@ void RemoveDraft() {
 // The text is safe (stored or in a recovery file): its drafts go.
 void FinishSession() {
   RemoveDraft();
-  if (!g_session.sourcePath.empty()) RemoveLeftover(g_session.sourcePath);
   g_session = Session{};
 }
 
@@ -86,10 +84,14 @@ void EditDay(double day, const LeftoverText* leftover) {
   SelectedDate = day;
   g_session = Session{};
   g_session.day = day;
-  g_session.draftPath = NewDraftPath(day, Rt().Now());
   if (leftover) {
     g_session.restore = leftover->text;
-    g_session.sourcePath = leftover->path;
+    // The leftover's file becomes this session's draft, replaced in place:
+    // a kill at any moment leaves the text in that one file, never in two.
+    g_session.draftPath = leftover->path;
+    g_session.draftWritten = true;
+  } else {
+    g_session.draftPath = NewDraftPath(day, Rt().Now());
   }
   Rt().LoadWindow(kMemoEditWindow, kMainWindow, true);
   if (ReturnToToday == 1) Rt().SetCalendarValue(kMainWindow, kCalendar, TodayDate);

@@ -319,6 +319,36 @@ TEST(Drafts, LeftoversAreOfferedBackAtTheNextStart) {
   EXPECT_EQ(names, (std::vector<std::string>{"2026-12-17 20261207-093200.txt", "notes.txt"}));
 }
 
+// A kill while a leftover's editor is open: what the next start would offer
+// is read at every moment. The text is in exactly one file, never none.
+TEST(Drafts, ALeftoverTakenUpLivesInOneFileAtEveryKillMoment) {
+  for (const char* folder : {"草稿", "恢复"}) {
+    SCOPED_TRACE(folder);
+    TestProgram p;
+    fs::create_directories(p.path(folder));
+    p.WriteFile(std::string(folder) + "/2026-12-15 20261207-093000.txt", "被杀掉前打的字");
+    auto offered = [] {
+      std::vector<std::string> texts;
+      for (const LeftoverText& l : FindLeftoverTexts()) texts.push_back(l.text);
+      return texts;
+    };
+    using Texts = std::vector<std::string>;
+    p.onModal = [&](const std::string& w) {
+      EXPECT_EQ(offered(), Texts{"被杀掉前打的字"});  // before the first draft
+      p.Pump(1300);
+      EXPECT_EQ(offered(), Texts{"被杀掉前打的字"});  // the first draft is written
+      Type(p.runtime(), "被杀掉前打的字，又添了几句");
+      p.Pump(1300);
+      EXPECT_EQ(offered(), Texts{"被杀掉前打的字，又添了几句"});
+      p.runtime().CloseWindow(w);
+    };
+    AnswerWith(p, {rt::IDYES});
+    p.Start();
+    EXPECT_EQ(StoredText(kDay), "被杀掉前打的字，又添了几句");
+    EXPECT_TRUE(offered().empty());
+  }
+}
+
 // The edit box takes every key, Escape included; Escape must still reach
 // the window's shortcut, which closes the editor the way its close box does.
 TEST(EditorKeys, EscapeClosesTheEditorAndSaves) {

@@ -261,10 +261,26 @@ def killed_while_typing(desktop, bin_dir):
         prog.answer(box, "Return")  # 是: put it back
         editor = prog.find_window(harness.EDITOR, 30)
         assert harness.box_text(desktop, editor) == "杀掉前打的字 typed"
+
+        # Killed again in the restored text's editor: its draft is the one
+        # file that holds the text, offered once.
+        harness.type_text(desktop, editor, "杀掉前打的字 typed again")
+        wait_for(lambda: drafts_hold(drafts, "杀掉前打的字 typed again"), 20,
+                 "one draft of the text")
+        prog.kill()
+        assert len(os.listdir(drafts)) == 1, os.listdir(drafts)
+        prog.launch()
+        box, text = prog.message_text(30)
+        assert "杀掉前打的字 typed again" in text, text
+        prog.answer(box, "Return")
+        editor = prog.find_window(harness.EDITOR, 30)
+        assert harness.box_text(desktop, editor) == "杀掉前打的字 typed again"
         harness.close_window(desktop, editor)
         wait_for(lambda: desktop.gone(harness.EDITOR), 10, "the editor to close")
+        time.sleep(3)  # a second offer would come up as soon as the editor closed
+        assert desktop.gone("^Tamsivo$"), "the text was offered a second time"
         today = datetime.date.today()
-        assert prog.memos() == {float(harness.days_since_1899(today)): "杀掉前打的字 typed"}
+        assert prog.memos() == {float(harness.days_since_1899(today)): "杀掉前打的字 typed again"}
         assert os.listdir(drafts) == []
         assert prog.terminate() == 0
     finally:
@@ -436,7 +452,8 @@ def main():
              lambda: locked_store(desktop, bin_dir)),
             ("--restore beside a copy that runs unlocked",
              lambda: restore_beside_unlocked_copy(desktop, bin_dir)),
-            ("killed while typing: the draft is offered back", lambda: killed_while_typing(desktop, bin_dir)),
+            ("killed while typing, then in the restored editor: the draft offered back once",
+             lambda: killed_while_typing(desktop, bin_dir)),
             ("the .edb alone holds every saved memo", lambda: memo_file_alone(desktop, bin_dir)),
             ("a second start hands over and exits", lambda: second_start(desktop, bin_dir)),
             ("a program directory whose name is not UTF-8", lambda: non_utf8_directory(desktop, bin_dir)),
