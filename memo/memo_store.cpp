@@ -1,6 +1,7 @@
 #include "memo/memo_store.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "archive/backup.h"
 #include "archive/restore.h"
@@ -181,14 +182,25 @@ void OnStoreChecked(image::EventArgs&) {
   Rt().StoreClose(g_store);
   g_store = 0;
   g_openError = reason;
-  if (!OfferRestore("备忘录数据库文件已损坏：", reason)) return;
-  // The windows show the damaged file's memos; show the restored ones.
+  (void)OfferRestore("备忘录数据库文件已损坏：", reason);
+  // The windows show the damaged file's memos: show the restored ones, or
+  // that there are none to show.
   MemosChanged();
 }
 
 bool ReopenMemoStore() {
   if (g_store != 0) return true;
-  return OpenStore(&g_openError);
+  if (!OpenStore(&g_openError)) return false;
+  // The windows said the store could not be read.
+  MemosChanged();
+  return true;
+}
+
+std::string MemoStoreClosedNotice() {
+  if (g_store != 0) return {};
+  std::string reason = g_openError;
+  if (reason.ends_with("。")) reason.resize(reason.size() - std::string_view("。").size());
+  return "备忘录数据库文件无法打开：" + reason + "。本次运行中备忘录无法保存。";
 }
 
 bool MemoStoreOpen() { return g_store != 0; }

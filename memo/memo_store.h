@@ -15,6 +15,9 @@ void OpenMemoStore();
 // Tries once more, without a message, when the store is not open.
 bool ReopenMemoStore();
 bool MemoStoreOpen();
+// While the store is not open, a line for the windows saying that it could
+// not be read and why; empty while it is open.
+std::string MemoStoreClosedNotice();
 // The store is open and its whole-file check has passed.
 bool MemoStoreChecked();
 // The store's whole-file check has its verdict: a damaged store is reported

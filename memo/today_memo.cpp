@@ -9,9 +9,12 @@ constexpr const char* kBox = ctl::kMemoBox;
 }
 
 void RefreshTodayMemo() {
-  const bool found = FindDayMemo(TodayDate);
+  // A store that did not open is said, not shown as an empty day. The box is
+  // read-only and never saved, so the notice cannot become a memo.
+  const std::string notice = MemoStoreClosedNotice();
+  const bool found = notice.empty() && FindDayMemo(TodayDate);
   Rt().SetEditReadOnly(kTodayMemoWindow, kBox, false);
-  Rt().SetEditText(kTodayMemoWindow, kBox, found ? ReadMemoText() : std::string());
+  Rt().SetEditText(kTodayMemoWindow, kBox, found ? ReadMemoText() : notice);
   // Read back as its length alone: an empty box is a length of 0, and a big
   // memo is not copied once more to find that out.
   if (Rt().EditTextLength(kTodayMemoWindow, kBox) == 0)

@@ -43,6 +43,22 @@ void KeepBackupOfTheStore(TestProgram& p) {
   fs::copy_file(p.path(kMemoStoreFileName), p.path("备份/事件数据 2026-12-06.edb"));
 }
 
+std::string TodayBox(TestProgram& p) {
+  rt::Runtime& r = p.runtime();
+  return r.GetEditText(kTodayMemoWindow, "编辑框1", r.EditTextLength(kTodayMemoWindow, "编辑框1"));
+}
+
+// A store that did not open is said in the today box, not shown as an
+// empty day, and the box stays read-only.
+void ExpectClosedNotice(TestProgram& p, const std::string& reason) {
+  const std::string box = TodayBox(p);
+  EXPECT_TRUE(box.starts_with("备忘录数据库文件无法打开：")) << box;
+  EXPECT_NE(box.find(reason), std::string::npos) << box;
+  EXPECT_TRUE(box.ends_with("。本次运行中备忘录无法保存。")) << box;
+  EXPECT_EQ(box.find("。。"), std::string::npos) << box;
+  EXPECT_TRUE(p.runtime().EditReadOnly(kTodayMemoWindow, "编辑框1"));
+}
+
 std::vector<std::string> DamagedKept(TestProgram& p) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(p.dir())) {
@@ -98,8 +114,14 @@ TEST(StoreRestore, AStoreThatWillNotOpenIsReplacedByItsBackupOnYes) {
     if (answer == rt::IDNO) {
       EXPECT_EQ(p.messages.size(), 1u);
       EXPECT_FALSE(MemoStoreOpen());
+      ExpectClosedNotice(p, "");
       EXPECT_EQ(p.ReadFile(kMemoStoreFileName), "这不是数据库");
       EXPECT_TRUE(DamagedKept(p).empty());
+      // Put right meanwhile and opened on a retry: the box shows the memos.
+      fs::copy_file(p.path("备份/事件数据 2026-12-06.edb"), p.path(kMemoStoreFileName),
+                    fs::copy_options::overwrite_existing);
+      ASSERT_TRUE(ReopenMemoStore());
+      EXPECT_EQ(TodayBox(p), "今天没有备忘的事情");
       continue;
     }
     ASSERT_EQ(p.messages.size(), 2u);
@@ -183,6 +205,7 @@ TEST(StoreRestore, AStoreAnotherProgramHoldsIsWaitedForNeverRestored) {
   TableStore::SetBusyTimeoutMs(5000);
   EXPECT_EQ(p.messages.size(), 1u);
   EXPECT_FALSE(MemoStoreOpen());
+  ExpectClosedNotice(p, "");
   again.End();
   EXPECT_EQ(p.ReadFile(kMemoStoreFileName), bytes);
   EXPECT_TRUE(DamagedKept(p).empty());
@@ -213,6 +236,7 @@ TEST(StoreRestore, AStoreWithAStrangersTriggerIsRefusedAndNotReplaced) {
   EXPECT_NE(p.messages[0].text.find("本程序没有建立"), std::string::npos) << p.messages[0].text;
   EXPECT_NE(p.messages[0].text.find("触发器“wipe”"), std::string::npos) << p.messages[0].text;
   EXPECT_FALSE(MemoStoreOpen());
+  ExpectClosedNotice(p, "触发器“wipe”");
   EXPECT_FALSE(SaveDayMemo(MakeDateTime(2026, 12, 3), "第三天"));
   EXPECT_EQ(p.ReadFile(kMemoStoreFileName), bytes);
   EXPECT_TRUE(DamagedKept(p).empty());
