@@ -55,6 +55,10 @@ std::optional<CivilDate> ParseDate(std::string_view s) {
   return date;
 }
 
+std::string NotADate(std::string_view text) {
+  return "“" + std::string(text) + "”不是日期（应为 YYYY-MM-DD）";
+}
+
 std::string Text(CivilDate d) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
@@ -66,32 +70,31 @@ std::string Text(CivilDate d) {
 std::string ParseLine(std::string_view line, int year, std::map<int, HolidayMark>& days) {
   std::string_view rest = line;
   const std::string_view mark = NextToken(rest);
-  if (mark != kOff && mark != kWork)
-    return "expected 休 or 班 at the start of the line, found \"" + std::string(mark) + "\"";
+  if (mark != kOff && mark != kWork) return "行首应为“休”或“班”，却是“" + std::string(mark) + "”";
   const std::string_view firstText = NextToken(rest);
   const auto first = ParseDate(firstText);
-  if (!first) return "\"" + std::string(firstText) + "\" is not a date (YYYY-MM-DD)";
+  if (!first) return NotADate(firstText);
   CivilDate last = *first;
   std::string_view peek = rest;
   if (LooksLikeDate(NextToken(peek))) {
     const std::string_view lastText = NextToken(rest);
     const auto parsed = ParseDate(lastText);
-    if (!parsed) return "\"" + std::string(lastText) + "\" is not a date (YYYY-MM-DD)";
+    if (!parsed) return NotADate(lastText);
     last = *parsed;
   }
   const std::string_view name = NextToken(rest);
-  if (name.empty()) return "the holiday's name is missing";
-  if (!rest.empty()) return "unexpected \"" + std::string(rest) + "\" after the name";
-  if (last < *first) return "the range ends before it starts";
+  if (name.empty()) return "缺少节日名称";
+  if (!rest.empty()) return "名称后多了“" + std::string(rest) + "”";
+  if (last < *first) return "结束日早于开始日";
   const int from = DayNumber(*first), to = DayNumber(last);
-  if (to - from >= kLongestRange) return "a range longer than 31 days";
+  if (to - from >= kLongestRange) return "日期范围超过 31 天";
   for (const CivilDate d : {*first, last}) {
     if (d.year != year && !(d.year == year - 1 && d.month == 12))
-      return Text(d) + " lies outside " + std::to_string(year) + " (and the December before it)";
+      return Text(d) + " 不在 " + std::to_string(year) + " 年（及前一年 12 月）之内";
   }
   const HolidayMark value{mark == kOff ? HolidayKind::kOff : HolidayKind::kWork, std::string(name)};
   for (int day = from; day <= to; ++day) {
-    if (!days.emplace(day, value).second) return Text(FromDayNumber(day)) + " is listed twice";
+    if (!days.emplace(day, value).second) return Text(FromDayNumber(day)) + " 列了两次";
   }
   return {};
 }
@@ -99,8 +102,8 @@ std::string ParseLine(std::string_view line, int year, std::map<int, HolidayMark
 // The whole file, or false with `text` empty when it cannot be read and
 // holding the reason when it is too large (however it grew meanwhile).
 bool ReadSmallFile(const std::filesystem::path& path, std::string* text) {
-  const std::string tooLarge = "larger than " + std::to_string(kMaxFileBytes / 1024) +
-                               " KiB: not a 休/班 file (a year's file is a few hundred bytes)";
+  const std::string tooLarge = "文件大于 " + std::to_string(kMaxFileBytes / 1024) +
+                               " KiB，不是休/班文件（一年的文件只有几百字节）";
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (!ec && size > kMaxFileBytes) {
@@ -120,6 +123,14 @@ bool ReadSmallFile(const std::filesystem::path& path, std::string* text) {
     return false;
   }
   return true;
+}
+
+// "节假日/2026.txt 未采用：第 3 行……": the folder and file, as the user
+// would look for them, and the first reason.
+std::string RejectionText(const std::filesystem::path& path, const HolidayProblem& first) {
+  const std::string name = (path.parent_path().filename() / path.filename()).string();
+  const std::string where = first.line > 0 ? "第 " + std::to_string(first.line) + " 行" : "";
+  return name + " 未采用：" + where + first.reason;
 }
 
 }  // namespace
@@ -142,7 +153,7 @@ HolidaySchedule ParseHolidays(std::string_view text, int year) {
     }
   }
   if (unlisted > 0) {
-    schedule.problems.push_back({{}, 0, "and " + std::to_string(unlisted) + " more bad lines"});
+    schedule.problems.push_back({{}, 0, "另有 " + std::to_string(unlisted) + " 行有误"});
   }
   if (!schedule.ok()) schedule.days.clear();
   return schedule;
@@ -159,16 +170,21 @@ const HolidayCalendar::Year& HolidayCalendar::Load(int year) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) continue;
     std::string text;
-    if (!ReadSmallFile(path, &text)) {
-      problems_.push_back({path.string(), 0, text.empty() ? "cannot be read" : text});
-      continue;
+    HolidaySchedule schedule;
+    if (ReadSmallFile(path, &text)) {
+      schedule = ParseHolidays(text, year);
+    } else {
+      schedule.problems.push_back({{}, 0, text.empty() ? "无法读取" : text});
     }
-    HolidaySchedule schedule = ParseHolidays(text, year);
     if (!schedule.ok()) {
+      // The first rejected file is the one the user meant to be used.
+      if (result.rejected.empty()) result.rejected = RejectionText(path, schedule.problems[0]);
       for (auto& p : schedule.problems) problems_.push_back({path.string(), p.line, p.reason});
       continue;
     }
-    result = {true, path, std::move(schedule.days)};
+    result.hasData = true;
+    result.source = path;
+    result.days = std::move(schedule.days);
     break;
   }
   return result;
@@ -187,6 +203,8 @@ const HolidayMark* HolidayCalendar::Find(CivilDate date) {
 bool HolidayCalendar::HasData(int year) { return Load(year).hasData; }
 
 std::filesystem::path HolidayCalendar::SourceOf(int year) { return Load(year).source; }
+
+std::string HolidayCalendar::RejectedFile(int year) { return Load(year).rejected; }
 
 void HolidayCalendar::Reload() {
   years_.clear();

@@ -35,9 +35,9 @@ struct HolidayMark {
 };
 
 struct HolidayProblem {
-  std::string file;  // empty for text parsed directly
-  int line = 0;      // 1-based; 0 for a problem with the file as a whole
-  std::string reason;
+  std::string file;    // empty for text parsed directly
+  int line = 0;        // 1-based; 0 for a problem with the file as a whole
+  std::string reason;  // short, in Chinese
 };
 
 struct HolidaySchedule {
@@ -63,6 +63,9 @@ class HolidayCalendar {
   bool HasData(int year);
   // The file a year's data came from; empty when the year has none.
   std::filesystem::path SourceOf(int year);
+  // "节假日/2026.txt 未采用：第 3 行……" when a file for the year was refused
+  // (whether or not a later directory had one); empty otherwise.
+  std::string RejectedFile(int year);
   const std::vector<HolidayProblem>& Problems() const { return problems_; }
   // Forgets what was read, so edited files are read again.
   void Reload();
@@ -72,6 +75,7 @@ class HolidayCalendar {
     bool hasData = false;
     std::filesystem::path source;
     std::map<int, HolidayMark> days;
+    std::string rejected;
   };
   const Year& Load(int year);
 

@@ -52,6 +52,9 @@ std::vector<rt::CalendarDayText> CalendarPageTexts(int year, int month,
     t.special = info.nameCount > 0;
     t.mark = cell.mark;
     t.tooltip = lunar::TooltipFor(info, holiday, holidays.HasData(info.date.year));
+    // A refused file of the user's is told where it would have counted.
+    if (const std::string rejected = holidays.RejectedFile(info.date.year); !rejected.empty())
+      t.tooltip += "\n" + rejected;
     while (memo != memos.end() && memo->day < t.day) ++memo;
     if (memo != memos.end() && memo->day == t.day) {
       const std::string line = MemoFirstLine(memo->start);

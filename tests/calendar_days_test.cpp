@@ -114,6 +114,29 @@ TEST(CalendarPage, ShippedScheduleAndTheUsersOwnFileBeforeIt) {
   EXPECT_EQ(At(CalendarPageTexts(2025, 10, own, {}), 2025, 10, 1).mark, "休");
 }
 
+// A refused file of the user's is said in the year's tooltips, whether the
+// year then has no data or the shipped file's.
+TEST(CalendarPage, ARefusedUserFileIsToldInTheTooltip) {
+  ScratchDir data;
+  fs::create_directory(data / "节假日");
+  PutFile(data / "节假日/2027.txt", "休 2027-02-06 春节\n休 2027-13-01 x\n");
+  PutFile(data / "节假日/2026.txt", "休 2026-10-09\n");
+  lunar::HolidayCalendar own(HolidayDirectories(data.path(), kProgramDir));
+  const auto february = CalendarPageTexts(2027, 2, own, {});
+  EXPECT_EQ(At(february, 2027, 2, 6).mark, "");
+  EXPECT_EQ(At(february, 2027, 2, 6).tooltip,
+            "2027年2月6日 星期六 · 农历丁未年正月初一 · 春节 · 未收录2027年放假安排\n"
+            "节假日/2027.txt 未采用：第 2 行“2027-13-01”不是日期（应为 YYYY-MM-DD）");
+  const auto october = CalendarPageTexts(2026, 10, own, {});
+  EXPECT_EQ(At(october, 2026, 10, 1).mark, "休");  // the shipped file
+  EXPECT_TRUE(EndsWith(At(october, 2026, 10, 1).tooltip,
+                       "休（国庆节）\n节假日/2026.txt 未采用：第 1 行缺少节日名称"))
+      << At(october, 2026, 10, 1).tooltip;
+  // Only that year's days say it.
+  EXPECT_EQ(At(CalendarPageTexts(2025, 10, own, {}), 2025, 10, 1).tooltip.find("未采用"),
+            std::string::npos);
+}
+
 TEST(HolidayDirectories, UsersFirstThenBesideTheProgramThenShare) {
   EXPECT_EQ(HolidayDirectories("/home/u/.local/share/tamsivo", "/usr/lib/tamsivo"),
             (std::vector<fs::path>{"/home/u/.local/share/tamsivo/节假日",

@@ -41,18 +41,18 @@ TEST(HolidayParser, RejectsMalformedLinesWithLineNumbers) {
     const char* reason;
   };
   const Case kCases[] = {
-      {"放 2026-01-01 元旦", "expected 休 or 班"},
-      {"休 2026-1-1 元旦", "is not a date"},
-      {"休 2026-02-30 春节", "is not a date"},
-      {"休 2026-02-15 2026-02-31 春节", "is not a date"},
-      {"休 2026-02-15", "name is missing"},
-      {"休 2026-02-15 2026-02-23", "name is missing"},
-      {"休 2026-02-23 2026-02-15 春节", "ends before it starts"},
-      {"休 2027-01-01 元旦", "lies outside 2026"},
-      {"班 2025-11-30 元旦", "lies outside 2026"},
-      {"休 2026-01-01 2026-03-01 春节", "longer than 31 days"},
-      {"休 2026-01-01 2026-02-01 春节", "longer than 31 days"},
-      {"休 2026-10-01 to 2026-10-08 国庆节", "after the name"},
+      {"放 2026-01-01 元旦", "行首应为“休”或“班”，却是“放”"},
+      {"休 2026-1-1 元旦", "“2026-1-1”不是日期"},
+      {"休 2026-02-30 春节", "不是日期"},
+      {"休 2026-02-15 2026-02-31 春节", "不是日期"},
+      {"休 2026-02-15", "缺少节日名称"},
+      {"休 2026-02-15 2026-02-23", "缺少节日名称"},
+      {"休 2026-02-23 2026-02-15 春节", "结束日早于开始日"},
+      {"休 2027-01-01 元旦", "2027-01-01 不在 2026 年"},
+      {"班 2025-11-30 元旦", "不在 2026 年"},
+      {"休 2026-01-01 2026-03-01 春节", "超过 31 天"},
+      {"休 2026-01-01 2026-02-01 春节", "超过 31 天"},
+      {"休 2026-10-01 to 2026-10-08 国庆节", "名称后多了“2026-10-08 国庆节”"},
   };
   for (const Case& c : kCases) {
     const auto s = ParseHolidays(std::string("# ok\n休 2026-10-01 国庆节\n") + c.line + "\n", 2026);
@@ -64,7 +64,7 @@ TEST(HolidayParser, RejectsMalformedLinesWithLineNumbers) {
   const auto twice = ParseHolidays("休 2026-02-15 2026-02-23 春节\n班 2026-02-20 春节\n", 2026);
   ASSERT_EQ(twice.problems.size(), 1u);
   EXPECT_EQ(twice.problems[0].line, 2);
-  EXPECT_NE(twice.problems[0].reason.find("2026-02-20 is listed twice"), std::string::npos);
+  EXPECT_NE(twice.problems[0].reason.find("2026-02-20 列了两次"), std::string::npos);
 }
 
 TEST(HolidayParser, SurvivesArbitraryBytes) {
@@ -86,7 +86,7 @@ TEST(HolidayParser, AFileOfBadLinesIsToldByItsFirstFewAndACount) {
   EXPECT_EQ(s.problems[0].line, 2);
   EXPECT_EQ(s.problems[4].line, 6);
   EXPECT_EQ(s.problems[5].line, 0);
-  EXPECT_EQ(s.problems[5].reason, "and 1995 more bad lines");
+  EXPECT_EQ(s.problems[5].reason, "另有 1995 行有误");
   EXPECT_TRUE(s.days.empty());
   // Five bad lines are all listed, with no count.
   const auto five = ParseHolidays("x\nx\nx\nx\nx\n", 2026);
@@ -133,6 +133,9 @@ TEST_F(HolidayDirs, MalformedUserFileIsReportedAndSkipped) {
   ASSERT_EQ(calendar.Problems().size(), 1u);
   EXPECT_EQ(calendar.Problems()[0].file, (user_ / "2026.txt").string());
   EXPECT_EQ(calendar.Problems()[0].line, 2);
+  EXPECT_EQ(calendar.RejectedFile(2026),
+            "user/2026.txt 未采用：第 2 行名称后多了“2026-10-08 国庆节”");
+  EXPECT_EQ(calendar.RejectedFile(2027), "");
 }
 
 TEST_F(HolidayDirs, AnOversizedFileIsRefusedUnread) {
@@ -146,7 +149,9 @@ TEST_F(HolidayDirs, AnOversizedFileIsRefusedUnread) {
   EXPECT_EQ(calendar.SourceOf(2026), shipped_ / "2026.txt");
   ASSERT_EQ(calendar.Problems().size(), 1u);
   EXPECT_EQ(calendar.Problems()[0].line, 0);
-  EXPECT_NE(calendar.Problems()[0].reason.find("larger than 64 KiB"), std::string::npos);
+  EXPECT_NE(calendar.Problems()[0].reason.find("文件大于 64 KiB"), std::string::npos);
+  EXPECT_TRUE(calendar.RejectedFile(2026).starts_with("user/2026.txt 未采用：文件大于 64 KiB"))
+      << calendar.RejectedFile(2026);
   // At the limit it is still read.
   big.resize(64 * 1024);
   big.back() = '\n';
@@ -154,6 +159,7 @@ TEST_F(HolidayDirs, AnOversizedFileIsRefusedUnread) {
   calendar.Reload();
   EXPECT_EQ(calendar.SourceOf(2026), user_ / "2026.txt");
   EXPECT_TRUE(calendar.Problems().empty());
+  EXPECT_EQ(calendar.RejectedFile(2026), "");
 }
 
 TEST_F(HolidayDirs, YearsWithoutFilesHaveNoData) {
