@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "runtime/table_store.h"
+#include "tests/archive/archive_test_util.h"
 #include "tests/support/store_test_util.h"
 #include "util/store_schema.h"
 
@@ -14,16 +15,7 @@ using namespace store_test;
 
 namespace {
 
-void Sql(const std::string& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  char* message = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
-      << (message ? message : "") << "\n"
-      << sql;
-  sqlite3_free(message);
-  sqlite3_close_v2(db);
-}
+using archive_test::Sql;
 
 // A store with three memos, closed.
 std::string ThreeMemos(const TempDir& dir) {
