@@ -14,6 +14,7 @@
 #include "memo/memo_store.h"
 #include "memo/store_upkeep.h"
 #include "memo/today_memo.h"
+#include "net/holiday_fetch.h"
 #include "net/time_correction.h"
 #include "today/options.h"
 #include "today/placement.h"
@@ -64,6 +65,8 @@ constexpr ControlDesc kMainControls[] = {
     {.kind = ControlKind::Timer, .name = ctl::kDateWatchTimer, .visible = false},
     // Collects the backup and index work that follows the store's check.
     {.kind = ControlKind::Timer, .name = ctl::kUpkeepTimer, .visible = false},
+    // The offer to download missing 休/班 schedules, once the start settled.
+    {.kind = ControlKind::Timer, .name = ctl::kHolidayOfferTimer, .visible = false},
     {.kind = ControlKind::Menu,
      .name = ctl::kMenu,
      .visible = false,
@@ -285,9 +288,11 @@ constexpr HandlerEntry kHandlers[] = {
     {kMainWindow, nullptr, Event::TrayNotification, OnTrayNotification},
     {kMainWindow, nullptr, Event::StartedAgain, OnStartedAgain},
     {kMainWindow, nullptr, Event::StoreChecked, OnStoreChecked},
+    {kMainWindow, nullptr, Event::StoreChecked, OnHolidayOfferStoreChecked},
     {kMainWindow, ctl::kMidnightTimer, Event::TimerFired, OnMidnightTimer},
     {kMainWindow, ctl::kDateWatchTimer, Event::TimerFired, OnDateWatchTimer},
     {kMainWindow, ctl::kUpkeepTimer, Event::TimerFired, OnUpkeepTimer},
+    {kMainWindow, ctl::kHolidayOfferTimer, Event::TimerFired, OnHolidayOfferTimer},
     {kMainWindow, ctl::kMenuButton, Event::Clicked, OnMenuButtonClicked},
     {kMainWindow, ctl::kCalendar, Event::CalendarPicked, OnCalendarPicked},
     {kMainWindow, ctl::kCalendar, Event::CalendarDblClick, OnCalendarDblClick},

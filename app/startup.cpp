@@ -17,6 +17,7 @@
 #include "memo/memos_changed.h"
 #include "memo/store_upkeep.h"
 #include "memo/today_memo.h"
+#include "net/holiday_fetch.h"
 #include "settings/settings.h"
 #include "system/registration.h"
 #include "today/placement.h"
@@ -146,6 +147,8 @@ void OnFirstActivation(image::EventArgs& args) {
   // so the today window is placed here in any case.
   PlaceTodayWindow();
   OfferLeftoverTexts();
+  // Only now may other questions come.
+  HolidayOfferWindowsShown();
 }
 
 void EndOfProgramCleanup() {

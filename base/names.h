@@ -15,6 +15,7 @@ namespace ctl {
 inline constexpr const char* kMidnightTimer = "时钟1";
 inline constexpr const char* kDateWatchTimer = "时钟2";
 inline constexpr const char* kUpkeepTimer = "时钟3";
+inline constexpr const char* kHolidayOfferTimer = "时钟4";
 inline constexpr const char* kMenu = "菜单";
 inline constexpr const char* kMenuButton = "图形按钮1";
 inline constexpr const char* kCalendar = "Calendar1";

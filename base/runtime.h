@@ -16,7 +16,7 @@ namespace rt {
 
 // Bumped whenever this interface changes; a program image names the version
 // it was built against and a runtime of another version refuses it.
-inline constexpr std::uint32_t kInterfaceVersion = 7;
+inline constexpr std::uint32_t kInterfaceVersion = 8;
 
 // Windows message-box style flags and results, as the program's texts use them.
 inline constexpr unsigned MB_OK = 0x0;
@@ -25,12 +25,15 @@ inline constexpr unsigned MB_ABORTRETRYIGNORE = 0x2;
 inline constexpr unsigned MB_YESNOCANCEL = 0x3;
 inline constexpr unsigned MB_YESNO = 0x4;
 inline constexpr unsigned MB_RETRYCANCEL = 0x5;
+// Not a Windows style: 是 / 否 / 不再询问, for an offer the user may turn off.
+inline constexpr unsigned MB_YESNONEVER = 0x7;
 inline constexpr unsigned MB_ICONERROR = 0x10;
 inline constexpr unsigned MB_ICONQUESTION = 0x20;
 inline constexpr unsigned MB_ICONWARNING = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
 inline constexpr int IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6,
                      IDNO = 7;
+inline constexpr int IDNEVER = 32;  // 不再询问 (MB_YESNONEVER)
 
 // Table store field kinds.
 inline constexpr int kDateTimeField = 8;

@@ -143,6 +143,9 @@ HolidaySchedule ParseHolidays(std::string_view text, int year) {
     const size_t end = text.find('\n');
     const std::string_view line = Trim(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    if (line.starts_with(kHolidaySourcePrefix) && schedule.source.empty()) {
+      schedule.source = Trim(line.substr(kHolidaySourcePrefix.size()));
+    }
     if (line.empty() || line.front() == '#') continue;
     std::string reason = ParseLine(line, year, schedule.days);
     if (reason.empty()) continue;
@@ -159,8 +162,9 @@ HolidaySchedule ParseHolidays(std::string_view text, int year) {
   return schedule;
 }
 
-HolidayCalendar::HolidayCalendar(std::vector<std::filesystem::path> dirs)
-    : dirs_(std::move(dirs)) {}
+HolidayCalendar::HolidayCalendar(std::vector<std::filesystem::path> dirs,
+                                 std::span<const ShippedHolidayFile> shipped)
+    : dirs_(std::move(dirs)), shipped_(shipped) {}
 
 const HolidayCalendar::Year& HolidayCalendar::Load(int year) {
   if (auto it = years_.find(year); it != years_.end()) return it->second;
@@ -184,6 +188,16 @@ const HolidayCalendar::Year& HolidayCalendar::Load(int year) {
     }
     result.hasData = true;
     result.source = path;
+    result.note = std::move(schedule.source);
+    result.days = std::move(schedule.days);
+    return result;
+  }
+  for (const ShippedHolidayFile& file : shipped_) {
+    if (file.year != year) continue;
+    HolidaySchedule schedule = ParseHolidays(file.text, year);
+    // The tests parse every shipped file; a bad one is still never shown.
+    if (!schedule.ok()) break;
+    result.hasData = true;
     result.days = std::move(schedule.days);
     break;
   }
@@ -203,6 +217,8 @@ const HolidayMark* HolidayCalendar::Find(CivilDate date) {
 bool HolidayCalendar::HasData(int year) { return Load(year).hasData; }
 
 std::filesystem::path HolidayCalendar::SourceOf(int year) { return Load(year).source; }
+
+std::string HolidayCalendar::SourceNote(int year) { return Load(year).note; }
 
 std::string HolidayCalendar::RejectedFile(int year) { return Load(year).rejected; }
 

@@ -6,6 +6,7 @@
 
 #include "base/datetime.h"
 #include "base/program.h"
+#include "lunar/shipped_holidays.h"
 #include "memo/calendar_days.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
@@ -33,19 +34,6 @@ constexpr int kLinesExtraWidth = 90, kLinesExtraHeight = 96;
 // Enough of a memo for its first line in a tooltip.
 constexpr int kMemoStartBytes = 160;
 
-// The 休/班 files, read on demand, for the directories of this run.
-lunar::HolidayCalendar& Holidays() {
-  static std::unique_ptr<lunar::HolidayCalendar> holidays;
-  static std::vector<std::filesystem::path> dirs;
-  std::vector<std::filesystem::path> now =
-      HolidayDirectories(DataDirectory(), Rt().ProgramDirectory());
-  if (!holidays || now != dirs) {
-    dirs = std::move(now);
-    holidays = std::make_unique<lunar::HolidayCalendar>(dirs);
-  }
-  return *holidays;
-}
-
 void ReportHolidayProblems(const lunar::HolidayCalendar& holidays) {
   static size_t reported = 0;
   const auto& problems = holidays.Problems();
@@ -57,6 +45,18 @@ void ReportHolidayProblems(const lunar::HolidayCalendar& holidays) {
 }
 
 }  // namespace
+
+lunar::HolidayCalendar& ProgramHolidays() {
+  static std::unique_ptr<lunar::HolidayCalendar> holidays;
+  static std::vector<std::filesystem::path> dirs;
+  std::vector<std::filesystem::path> now =
+      HolidayDirectories(DataDirectory(), Rt().ProgramDirectory());
+  if (!holidays || now != dirs) {
+    dirs = std::move(now);
+    holidays = std::make_unique<lunar::HolidayCalendar>(dirs, lunar::ShippedHolidayFiles());
+  }
+  return *holidays;
+}
 
 std::optional<double> ReadCalendarDay() {
   const std::string text = std::to_string(Rt().CalendarYear(kMainWindow, kCalendar)) + "年" +
@@ -114,7 +114,7 @@ void MarkMemoDays() {
   days.reserve(memos.size());
   for (const rt::DayText& m : memos) days.push_back(m.day);
   Rt().SetCalendarMarkedDays(kMainWindow, kCalendar, days);
-  lunar::HolidayCalendar& holidays = Holidays();
+  lunar::HolidayCalendar& holidays = ProgramHolidays();
   Rt().SetCalendarDayTexts(kMainWindow, kCalendar, CalendarPageTexts(year, month, holidays, memos),
                            ReadFlagSetting(item::kShowLunar));
   ReportHolidayProblems(holidays);

@@ -52,6 +52,11 @@ std::vector<rt::CalendarDayText> CalendarPageTexts(int year, int month,
     t.special = info.nameCount > 0;
     t.mark = cell.mark;
     t.tooltip = lunar::TooltipFor(info, holiday, holidays.HasData(info.date.year));
+    // A downloaded schedule says where it came from, on the days it marks.
+    if (holiday) {
+      if (const std::string note = holidays.SourceNote(info.date.year); !note.empty())
+        t.tooltip += "\n放假安排来源：" + note;
+    }
     // A refused file of the user's is told where it would have counted.
     if (const std::string rejected = holidays.RejectedFile(info.date.year); !rejected.empty())
       t.tooltip += "\n" + rejected;

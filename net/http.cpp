@@ -426,10 +426,20 @@ std::string FetchPage(const std::string& url, const HttpLimits& limits) {
                 limits);
 }
 
-std::string FetchSecurePage(const std::string& url, const HttpLimits& limits,
-                            FetchFailure* failure) {
-  return Access(url, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, nullptr,
-                limits, failure);
+std::string FetchSecurePage(const std::string& url, const HttpLimits& limits, FetchFailure* failure,
+                            int* status) {
+  std::string headers;
+  std::string body = Access(url, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                            std::nullopt, status ? &headers : nullptr, limits, failure);
+  if (status != nullptr) {
+    // "HTTP/1.1 404 Not Found": the number after the first space.
+    *status = 0;
+    const size_t space = headers.find(' ');
+    for (size_t i = space == std::string::npos ? headers.size() : space + 1;
+         i < headers.size() && headers[i] >= '0' && headers[i] <= '9' && *status < 1000; ++i)
+      *status = *status * 10 + (headers[i] - '0');
+  }
+  return body;
 }
 
 void SetCaFileForTesting(std::string path) { g_caFile = std::move(path); }

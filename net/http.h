@@ -58,9 +58,10 @@ enum class FetchFailure { kNone, kNotHttps, kUntrusted, kOther };
 // A GET for a page whose content is trusted (the time page): only an
 // https:// URL, its certificate and host name checked against the system's
 // CA store, redirects followed only to https. Empty with `failure` set when
-// any of that fails or the page cannot be read.
-std::string FetchSecurePage(const std::string& url, const HttpLimits& limits,
-                            FetchFailure* failure);
+// any of that fails or the page cannot be read. `status` receives the final
+// response's HTTP status (0 when none came).
+std::string FetchSecurePage(const std::string& url, const HttpLimits& limits, FetchFailure* failure,
+                            int* status = nullptr);
 
 // Tests trust a CA of their own instead of the system's store ("" for the
 // system's again).

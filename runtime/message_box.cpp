@@ -25,6 +25,10 @@ std::vector<MessageButton> ButtonsFor(unsigned flags) {
               {"取消", rt::IDCANCEL, R::RejectRole}};
     case rt::MB_YESNO:
       return {{"是", rt::IDYES, R::YesRole}, {"否", rt::IDNO, R::NoRole}};
+    case rt::MB_YESNONEVER:
+      return {{"是", rt::IDYES, R::YesRole},
+              {"否", rt::IDNO, R::NoRole},
+              {"不再询问", rt::IDNEVER, R::RejectRole}};
     case rt::MB_RETRYCANCEL:
       return {{"重试", rt::IDRETRY, R::AcceptRole}, {"取消", rt::IDCANCEL, R::RejectRole}};
     default:

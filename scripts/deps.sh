@@ -20,7 +20,7 @@ run=(
 build=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev libqscintilla2-qt6-dev libsqlite3-dev libcurl4-openssl-dev
-  libopencc-dev libx11-dev libical-dev
+  libopencc-dev libx11-dev libical-dev nlohmann-json3-dev
 )
 test=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev

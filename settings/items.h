@@ -10,6 +10,7 @@ struct SettingItem {
 
 inline constexpr std::string_view kMainSection = "主窗口";
 inline constexpr std::string_view kTodaySection = "今天备忘录窗口";
+inline constexpr std::string_view kHolidaySection = "节假日";
 
 namespace item {
 
@@ -32,5 +33,14 @@ inline constexpr SettingItem kClickThrough{kTodaySection, "鼠标穿透"};
 inline constexpr SettingItem kEmbedded{kTodaySection, "嵌入桌面"};
 inline constexpr SettingItem kTodayHidden{kTodaySection, "隐藏"};
 inline constexpr SettingItem kRecordMode{kTodaySection, "记录方式"};
+// Missing means off: the window shows today's memo alone.
+inline constexpr SettingItem kPastYears{kTodaySection, "往年今日"};
+
+// Downloading 休/班 schedules. A missing address means the default one; each
+// year's schedule is offered once (the latest year offered is kept), and
+// none after 不再询问.
+inline constexpr SettingItem kHolidaySource{kHolidaySection, "下载地址"};
+inline constexpr SettingItem kHolidayOfferedYear{kHolidaySection, "询问年份"};
+inline constexpr SettingItem kHolidayNeverAsk{kHolidaySection, "不再询问"};
 
 }  // namespace item

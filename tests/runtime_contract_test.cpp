@@ -302,6 +302,8 @@ TEST(MessageBoxes, EachStyleHasItsButtonsAndItsAnswerWithoutOne) {
       {rt::MB_YESNO, {rt::IDYES, rt::IDNO}, rt::IDNO},
       {rt::MB_RETRYCANCEL, {rt::IDRETRY, rt::IDCANCEL}, rt::IDCANCEL},
       {rt::MB_YESNO | rt::MB_ICONQUESTION, {rt::IDYES, rt::IDNO}, rt::IDNO},
+      // Closing an offer is a 否 for now, never the 不再询问 that turns it off.
+      {rt::MB_YESNONEVER, {rt::IDYES, rt::IDNO, rt::IDNEVER}, rt::IDNO},
   };
   for (const Row& row : rows) {
     std::vector<int> ids;
