@@ -12,6 +12,7 @@
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
+#include "memo/past_years.h"
 #include "memo/store_upkeep.h"
 #include "memo/today_memo.h"
 #include "net/holiday_fetch.h"
@@ -109,6 +110,15 @@ constexpr ControlDesc kTodayControls[] = {
      .height = 182,
      .accessibleName = "今天备忘录",
      .accessibleDescription = "今天的备忘录（只读）；要修改，在日历上打开今天"},
+    // 往年今日, shown with the option and lines to show; the window grows.
+    {.kind = ControlKind::ListBox,
+     .name = ctl::kPastYearsList,
+     .top = 182,
+     .width = 300,
+     .height = 24,
+     .visible = false,
+     .accessibleName = "往年今日",
+     .accessibleDescription = "往年这一天的备忘录；按回车或双击打开那一天"},
 };
 
 // The editor also keeps a draft a second after the typing stops.
@@ -193,24 +203,25 @@ constexpr ControlDesc Group(const char* name, const char* caption, int top, int 
 }
 
 constexpr ControlDesc kOptionsControls[] = {
-    Group(ctl::kStateGroup, "月历 状态", 6, 67),
+    Group(ctl::kStateGroup, "月历 状态", 6, 89),
     // Named as the menu item it mirrors.
     CheckBox(ctl::kPinBox, menu::kEmbed, 8, 22, 80, ctl::kStateGroup),
     CheckBox(ctl::kStartAtBootBox, "开机启动本程序", 184, 22, 120, ctl::kStateGroup),
     CheckBox(ctl::kReturnToTodayBox, "记录备忘录后回到今天", 8, 44, 176, ctl::kStateGroup),
     CheckBox(ctl::kShowLunarBox, "显示农历和节日", 184, 44, 180, ctl::kStateGroup),
+    CheckBox(ctl::kPastYearsBox, "今天备忘录下显示往年今日", 8, 66, 250, ctl::kStateGroup),
     // Created hidden and never shown: click-through is only remembered.
-    CheckBox(ctl::kClickThroughBox, "鼠标穿透(程序载入托盘图标操作，鼠标点击程序将无效。)", 8, 79,
+    CheckBox(ctl::kClickThroughBox, "鼠标穿透(程序载入托盘图标操作，鼠标点击程序将无效。)", 8, 101,
              357, ctl::kStateGroup, false),
-    Group(ctl::kTrayGroup, "托盘图标 状态", 79, 48),
+    Group(ctl::kTrayGroup, "托盘图标 状态", 101, 48),
     CheckBox(ctl::kTrayBox, "加入托盘图标", 8, 22, 357, ctl::kTrayGroup),
-    Group(ctl::kPositionGroup, "今天备忘录 位置", 133, 48),
+    Group(ctl::kPositionGroup, "今天备忘录 位置", 155, 48),
     Radio(ctl::kPositionButtons[0], "自定义", 8, 22, 60, ctl::kPositionGroup),
     Radio(ctl::kPositionButtons[1], "靠上", 80, 22, 60, ctl::kPositionGroup),
     Radio(ctl::kPositionButtons[2], "靠下", 152, 22, 60, ctl::kPositionGroup),
     Radio(ctl::kPositionButtons[3], "靠左", 224, 22, 60, ctl::kPositionGroup),
     Radio(ctl::kPositionButtons[4], "靠右", 296, 22, 60, ctl::kPositionGroup),
-    Group(ctl::kRecordModeGroup, "记录方式", 189, 48),
+    Group(ctl::kRecordModeGroup, "记录方式", 211, 48),
     Radio(ctl::kRecordModeButtons[0], "单击鼠标", 8, 20, 77, ctl::kRecordModeGroup),
     Radio(ctl::kRecordModeButtons[1], "双击鼠标", 90, 20, 77, ctl::kRecordModeGroup),
 };
@@ -257,7 +268,7 @@ constexpr WindowDesc kWindows[] = {
      .left = 50,
      .top = 50,
      .width = 400,
-     .height = 272,
+     .height = 294,
      .icon = kIcon,
      .controls = kOptionsControls,
      .controlCount = Count(kOptionsControls),
@@ -328,6 +339,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kTodayMemoWindow, nullptr, Event::Created, OnTodayMemoWindowCreated},
     {kTodayMemoWindow, nullptr, Event::PositionChanged, OnTodayWindowMoved},
     {kTodayMemoWindow, nullptr, Event::AskedToClose, OnTodayWindowClose},
+    {kTodayMemoWindow, ctl::kPastYearsList, Event::ItemActivated, OnPastYearChosen},
     // OptionsWindow (the other radio buttons are routed to the first of
     // their group, below)
     {kOptionsWindow, nullptr, Event::Created, LoadOptionsWindow},
@@ -337,6 +349,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kOptionsWindow, ctl::kTrayBox, Event::Clicked, OnTrayBox},
     {kOptionsWindow, ctl::kReturnToTodayBox, Event::Clicked, OnReturnToTodayBox},
     {kOptionsWindow, ctl::kShowLunarBox, Event::Clicked, OnShowLunarBox},
+    {kOptionsWindow, ctl::kPastYearsBox, Event::Clicked, OnPastYearsBox},
     {kOptionsWindow, ctl::kPositionButtons[0], Event::Clicked, OnPositionButton},
     {kOptionsWindow, ctl::kRecordModeButtons[0], Event::Clicked, OnRecordModeButton},
     {kOptionsWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnCloseOptionsWindow},

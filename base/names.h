@@ -22,7 +22,8 @@ inline constexpr const char* kCalendar = "Calendar1";
 
 // MemoEditWindow and TodayMemoWindow.
 inline constexpr const char* kMemoBox = "编辑框1";
-inline constexpr const char* kDraftTimer = "时钟1";  // MemoEditWindow only
+inline constexpr const char* kDraftTimer = "时钟1";        // MemoEditWindow only
+inline constexpr const char* kPastYearsList = "往年今日";  // TodayMemoWindow only
 
 // OptionsWindow.
 inline constexpr const char* kPinBox = "选择框1";
@@ -31,6 +32,7 @@ inline constexpr const char* kStartAtBootBox = "选择框3";
 inline constexpr const char* kTrayBox = "选择框4";
 inline constexpr const char* kReturnToTodayBox = "选择框5";
 inline constexpr const char* kShowLunarBox = "选择框6";
+inline constexpr const char* kPastYearsBox = "选择框7";
 inline constexpr const char* kStateGroup = "分组框2";
 inline constexpr const char* kTrayGroup = "分组框3";
 inline constexpr const char* kPositionGroup = "分组框1";

@@ -136,6 +136,10 @@ class Runtime {
   virtual void FocusControl(std::string_view window, std::string_view control) = 0;
   virtual bool IsVisible(std::string_view window) = 0;
   virtual void SetVisible(std::string_view window, bool visible) = 0;
+  // Shows or hides one control; a hidden one is left out of the focus chain
+  // and of what a screen reader hears.
+  virtual void SetControlVisible(std::string_view window, std::string_view control,
+                                 bool visible) = 0;
   virtual std::string Caption(std::string_view window, std::string_view control = {}) = 0;
   virtual void SetCaption(std::string_view window, std::string_view text,
                           std::string_view control = {}) = 0;
@@ -229,6 +233,11 @@ class Runtime {
   virtual std::vector<DayText> StoreDayTexts(StoreId store, std::string_view dayField,
                                              std::string_view textField, double from, double to,
                                              int startBytes) = 0;
+  // The same for a set of days (whole date-times, at most 1000), in one
+  // query, by day; empty for an empty set or a larger one.
+  virtual std::vector<DayText> StoreDayTextsOn(StoreId store, std::string_view dayField,
+                                               std::string_view textField,
+                                               const std::vector<double>& days, int startBytes) = 0;
 
   // --- files and text bytes
   virtual bool FileExists(const std::string& path) = 0;

@@ -253,6 +253,11 @@ std::vector<rt::DayText> MemoStarts(double from, double to, int startBytes) {
   return Rt().StoreDayTexts(g_store, kDayField, kTextField, from, to, startBytes);
 }
 
+std::vector<rt::DayText> MemoStartsOn(const std::vector<double>& days, int startBytes) {
+  if (g_store == 0) return {};
+  return Rt().StoreDayTextsOn(g_store, kDayField, kTextField, days, startBytes);
+}
+
 std::vector<double> DaysWithMemo(double from, double to) {
   std::vector<double> days;
   for (const rt::DayText& d : MemoStarts(from, to, 0)) days.push_back(d.day);

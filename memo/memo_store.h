@@ -33,3 +33,5 @@ double ClampDate(double value);
 std::vector<double> DaysWithMemo(double from, double to);
 // The same days with the first `startBytes` bytes of each memo.
 std::vector<rt::DayText> MemoStarts(double from, double to, int startBytes);
+// The same for the given days only, in one look-up, by day.
+std::vector<rt::DayText> MemoStartsOn(const std::vector<double>& days, int startBytes);

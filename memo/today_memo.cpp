@@ -3,6 +3,7 @@
 
 #include "base/program.h"
 #include "memo/memo_store.h"
+#include "memo/past_years.h"
 
 namespace {
 constexpr const char* kBox = ctl::kMemoBox;
@@ -20,6 +21,7 @@ void RefreshTodayMemo() {
   if (Rt().EditTextLength(kTodayMemoWindow, kBox) == 0)
     Rt().SetEditText(kTodayMemoWindow, kBox, NoMemoText);
   Rt().SetEditReadOnly(kTodayMemoWindow, kBox, true);
+  RefreshPastYears();
 }
 
 void OnTodayMemoWindowCreated(image::EventArgs&) {

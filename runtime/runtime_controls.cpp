@@ -77,6 +77,12 @@ void QtRuntime::SetVisible(std::string_view window, bool visible) {
     ws->widget->hide();
 }
 
+void QtRuntime::SetControlVisible(std::string_view window, std::string_view control, bool visible) {
+  WindowState* ws = Find(window);
+  if (!ws) return;
+  if (QWidget* c = Control(*ws, control)) c->setVisible(visible);
+}
+
 std::string QtRuntime::Caption(std::string_view window, std::string_view control) {
   WindowState* ws = Find(window);
   if (!ws) return {};

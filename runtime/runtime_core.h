@@ -78,6 +78,7 @@ class QtRuntime final : public rt::Runtime {
             std::optional<int> height) override;
   bool IsVisible(std::string_view window) override;
   void SetVisible(std::string_view window, bool visible) override;
+  void SetControlVisible(std::string_view window, std::string_view control, bool visible) override;
   std::string Caption(std::string_view window, std::string_view control) override;
   void SetCaption(std::string_view window, std::string_view text,
                   std::string_view control) override;
@@ -141,6 +142,10 @@ class QtRuntime final : public rt::Runtime {
   std::vector<rt::DayText> StoreDayTexts(rt::StoreId store, std::string_view dayField,
                                          std::string_view textField, double from, double to,
                                          int startBytes) override;
+  std::vector<rt::DayText> StoreDayTextsOn(rt::StoreId store, std::string_view dayField,
+                                           std::string_view textField,
+                                           const std::vector<double>& days,
+                                           int startBytes) override;
   std::string AskSaveFileName(std::string_view owner, std::string_view title,
                               const std::string& suggested, std::string_view filters) override;
   bool FileExists(const std::string& path) override;

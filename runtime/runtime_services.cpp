@@ -107,6 +107,14 @@ std::vector<rt::DayText> QtRuntime::StoreDayTexts(rt::StoreId store, std::string
   return s ? s->DayTexts(dayField, textField, from, to, startBytes) : std::vector<rt::DayText>{};
 }
 
+std::vector<rt::DayText> QtRuntime::StoreDayTextsOn(rt::StoreId store, std::string_view dayField,
+                                                    std::string_view textField,
+                                                    const std::vector<double>& days,
+                                                    int startBytes) {
+  TableStore* s = Store(store);
+  return s ? s->DayTextsOn(dayField, textField, days, startBytes) : std::vector<rt::DayText>{};
+}
+
 bool QtRuntime::FileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

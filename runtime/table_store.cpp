@@ -374,6 +374,24 @@ void TableStore::Rollback() {
 
 std::vector<rt::DayText> TableStore::DayTexts(std::string_view dayField, std::string_view textField,
                                               double from, double to, int startBytes) {
+  return DayTextsWhere(dayField, textField, "BETWEEN ?2 AND ?3", {from, to}, startBytes);
+}
+
+std::vector<rt::DayText> TableStore::DayTextsOn(std::string_view dayField,
+                                                std::string_view textField,
+                                                const std::vector<double>& days, int startBytes) {
+  if (days.empty() || days.size() > kMostDaysAtOnce) return {};
+  // One statement, each day a lookup in the clamped index.
+  std::string in = "IN (";
+  for (size_t i = 0; i < days.size(); ++i) in += (i ? ", ?" : "?") + std::to_string(i + 2);
+  return DayTextsWhere(dayField, textField, in + ")", days, startBytes);
+}
+
+std::vector<rt::DayText> TableStore::DayTextsWhere(std::string_view dayField,
+                                                   std::string_view textField,
+                                                   const std::string& condition,
+                                                   const std::vector<double>& values,
+                                                   int startBytes) {
   Impl& im = *impl_;
   std::vector<rt::DayText> days;
   const Field* day = im.FindField(dayField);
@@ -383,14 +401,14 @@ std::vector<rt::DayText> TableStore::DayTexts(std::string_view dayField, std::st
   // A day counts by its first record, the one a lookup finds (SQLite takes
   // the bare column of the min(id) row).
   // The text is a blob, so substr counts bytes.
-  sqlite3_stmt* s = im.Prepare("SELECT d, substr(t, 1, ?3) FROM (SELECT " + clamp + " AS d, " +
+  sqlite3_stmt* s = im.Prepare("SELECT d, substr(t, 1, ?1) FROM (SELECT " + clamp + " AS d, " +
                                Quote(text->name) + " AS t, min(id) FROM records WHERE " + clamp +
-                               " BETWEEN ?1 AND ?2 GROUP BY d) WHERE length(t) > 0 ORDER BY d");
+                               " " + condition + " GROUP BY d) WHERE length(t) > 0 ORDER BY d");
   if (!s) return days;
   StmtUse use{s};
-  sqlite3_bind_double(s, 1, from);
-  sqlite3_bind_double(s, 2, to);
-  sqlite3_bind_int(s, 3, std::max(0, startBytes));
+  sqlite3_bind_int(s, 1, std::max(0, startBytes));
+  for (size_t i = 0; i < values.size(); ++i)
+    sqlite3_bind_double(s, static_cast<int>(i) + 2, values[i]);
   while (sqlite3_step(s) == SQLITE_ROW) {
     rt::DayText& d = days.emplace_back();
     d.day = sqlite3_column_double(s, 0);

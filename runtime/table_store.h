@@ -41,6 +41,10 @@ class TableStore {
   void Rollback();
   std::vector<rt::DayText> DayTexts(std::string_view dayField, std::string_view textField,
                                     double from, double to, int startBytes);
+  // The same for the given days only (at most kMostDaysAtOnce).
+  std::vector<rt::DayText> DayTextsOn(std::string_view dayField, std::string_view textField,
+                                      const std::vector<double>& days, int startBytes);
+  static constexpr size_t kMostDaysAtOnce = 1000;
 
   // How long a write waits for another connection's write lock (5000 ms by
   // default); applies to stores opened afterwards. Tests shorten it.
@@ -51,6 +55,11 @@ class TableStore {
 
  private:
   TableStore() = default;
+  // Day texts of the records whose clamped day meets `condition` (its
+  // parameters from ?2 on take `values`).
+  std::vector<rt::DayText> DayTextsWhere(std::string_view dayField, std::string_view textField,
+                                         const std::string& condition,
+                                         const std::vector<double>& values, int startBytes);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -7,6 +7,7 @@
 #include "base/program.h"
 #include "base/textnum.h"
 #include "memo/calendar.h"
+#include "memo/past_years.h"
 #include "settings/settings.h"
 #include "system/start_at_boot.h"
 #include "today/placement.h"
@@ -52,6 +53,7 @@ void LoadOptionsWindow(image::EventArgs&) {
   ShowFlag(ctl::kTrayBox, item::kTray);
   ShowFlag(ctl::kReturnToTodayBox, item::kReturnToToday);
   ShowFlag(ctl::kShowLunarBox, item::kShowLunar);
+  ShowFlag(ctl::kPastYearsBox, item::kPastYears);
 }
 
 // The options write at once and are not reported when the file cannot be
@@ -101,6 +103,11 @@ void OnShowLunarBox(image::EventArgs&) {
   ApplyCalendarLayout();
   MarkMemoDays();
   PlaceTodayWindow();
+}
+
+void OnPastYearsBox(image::EventArgs&) {
+  (void)WriteFlagSetting(item::kPastYears, Checked(ctl::kPastYearsBox));
+  RefreshPastYears();
 }
 
 void OnReturnToTodayBox(image::EventArgs&) {

@@ -3,6 +3,7 @@
 Everything happens in a temporary directory; only processes started here are
 ended, by their PID. The program's standard error is read when it ends: a Qt
 warning or a sanitizer report fails the journey."""
+import datetime
 import os
 import shutil
 import signal
@@ -43,10 +44,14 @@ def check_logs():
 class Program:
     """A copy of tamsivo and its runtime in a temporary program directory."""
 
-    def __init__(self, desktop, bin_dir, start_ini=None, session_bus=None):
+    def __init__(self, desktop, bin_dir, start_ini=None, session_bus=None, holiday_offer=False):
         """session_bus: the address of a private D-Bus session bus to hand to
         the program, with accessibility on (for AT-SPI readers); without it
-        the program gets no session bus at all."""
+        the program gets no session bus at all. holiday_offer: let the
+        program offer to download a missing 休/班 schedule (it does on the
+        real date from November); otherwise a given Start.ini says 不再询问
+        and without one the copied holidays/ folder has a file for each year
+        it would offer, so no journey meets a question it did not expect."""
         self.desktop = desktop
         self.root = tempfile.mkdtemp(prefix="tamsivo-e2e-")
         self.dir = os.path.join(self.root, "prog")
@@ -57,9 +62,21 @@ class Program:
         holidays = os.path.join(bin_dir, "holidays")
         if os.path.isdir(holidays):
             shutil.copytree(holidays, os.path.join(self.dir, "holidays"))
+        if start_ini is not None and not holiday_offer:
+            start_ini += "\r\n[节假日]\r\n不再询问=1"
+        elif not holiday_offer:
+            today = datetime.date.today()
+            os.makedirs(os.path.join(self.dir, "holidays"), exist_ok=True)
+            for year in (today.year, today.year + 1):
+                path = os.path.join(self.dir, "holidays", "%d.txt" % year)
+                if not os.path.exists(path):
+                    with open(path, "w", encoding="utf-8") as f:
+                        f.write("# 测试用：这一年没有安排\n")
+        self.initial_settings = None
         if start_ini is not None:
+            self.initial_settings = start_ini.encode("gbk")
             with open(os.path.join(self.dir, "Start.ini"), "wb") as f:
-                f.write(start_ini.encode("gbk"))
+                f.write(self.initial_settings)
         home = os.path.join(self.root, "home")
         runtime_dir = os.path.join(self.root, "run")
         os.makedirs(home)

@@ -75,7 +75,7 @@ def main():
         def start():
             wids["main"] = prog.start()
             # The hand-edited file is left as it was.
-            assert prog.settings_bytes() == ini.encode("gbk")
+            assert prog.settings_bytes() == prog.initial_settings
         harness.run_journeys([
             ("start with 记录方式=1", start),
             ("record mode 1", lambda: single_click_mode(desktop, prog, wids["main"])),
