@@ -88,6 +88,8 @@ void RefreshPastYears() {
   g_listHeight = listHeight;
 }
 
+void ForgetPastYearsSize() { g_listHeight = 0; }
+
 void OnPastYearChosen(image::EventArgs& args) {
   const int index =
       args.code >= 0 ? args.code : Rt().ListCurrentIndex(kTodayMemoWindow, ctl::kPastYearsList);

@@ -25,4 +25,6 @@ std::vector<PastYearLine> PastYearLines(double today);
 // Shows the lines under today's memo (or hides the list and gives the
 // window its own size back when the option is off or there are none).
 void RefreshPastYears();
+// The today window was just built at its designed size.
+void ForgetPastYearsSize();
 void OnPastYearChosen(image::EventArgs&);

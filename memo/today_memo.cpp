@@ -27,6 +27,7 @@ void RefreshTodayMemo() {
 void OnTodayMemoWindowCreated(image::EventArgs&) {
   Rt().EditSetupA(kTodayMemoWindow, kBox, 0, 25);
   Rt().SetCaption(kTodayMemoWindow, "今天备忘录");
+  ForgetPastYearsSize();
   RefreshTodayMemo();
   Rt().EditSetupB(kTodayMemoWindow, kBox, 32, 12);
 }
