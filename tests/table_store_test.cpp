@@ -196,6 +196,38 @@ TEST(TableStore, TheFileAloneHoldsEverySavedRecord) {
   }
 }
 
+// The day texts of a set of days: each day's first record, empty texts left
+// out, by day, only whole days asked for; no query for no days or too many.
+TEST(TableStore, DayTextsOfASetOfDays) {
+  TempDir dir;
+  const std::string file = dir / "s.edb";
+  ASSERT_TRUE(TableStore::Create(file, kFields, nullptr));
+  auto store = TableStore::Open(file, nullptr);
+  ASSERT_NE(store, nullptr);
+  std::string error;
+  for (const auto& [day, text] : std::vector<std::pair<double, std::string>>{
+           {40, "四十天"}, {10, "十天"}, {10, "后来的"}, {20, ""}, {30, "三十"}, {-5, "早"}}) {
+    ASSERT_TRUE(store->Append({day, text}, &error)) << error;
+  }
+  const auto days = store->DayTextsOn("日期", "事情", {40, 99, 20, 10, -5}, 3);
+  ASSERT_EQ(days.size(), 3u);
+  EXPECT_EQ(days[0].day, -5);
+  EXPECT_EQ(days[0].start, "早");
+  EXPECT_EQ(days[1].day, 10);
+  EXPECT_EQ(days[1].start, "十");  // the first 3 bytes of the first record
+  EXPECT_EQ(days[2].day, 40);
+  EXPECT_TRUE(store->DayTextsOn("日期", "事情", {}, 10).empty());
+  EXPECT_TRUE(store->DayTextsOn("事情", "事情", {10}, 10).empty());
+  std::vector<double> many(TableStore::kMostDaysAtOnce + 1, 10.0);
+  EXPECT_TRUE(store->DayTextsOn("日期", "事情", many, 10).empty());
+  many.pop_back();
+  EXPECT_EQ(store->DayTextsOn("日期", "事情", many, 10).size(), 1u);
+  // The range form agrees.
+  const auto range = store->DayTexts("日期", "事情", -10, 50, 3);
+  ASSERT_EQ(range.size(), 4u);
+  EXPECT_EQ(range[1].start, "十");
+}
+
 TEST(TableStore, StoresOfEarlierBuildsInWalModeAreTakenOver) {
   TempDir dir;
   const std::string file = dir / "old.edb";

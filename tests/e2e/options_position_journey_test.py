@@ -13,10 +13,10 @@ OPTIONS_TITLE = "^Tamsivo 选项$"
 
 # Radio buttons of the options window: group box origin plus the button's own
 # place, client coordinates; the round mark sits 7, 6 into the button.
-POSITION_GROUP = (8, 133)
+POSITION_GROUP = (8, 155)
 POSITION_BUTTONS = {"自定义": (8, 22), "靠上": (80, 22), "靠下": (152, 22), "靠左": (224, 22),
                     "靠右": (296, 22)}
-RECORD_GROUP = (8, 189)
+RECORD_GROUP = (8, 211)
 RECORD_BUTTONS = {"单击鼠标": (8, 20), "双击鼠标": (90, 20)}
 
 
