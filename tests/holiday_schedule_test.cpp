@@ -15,6 +15,7 @@
 
 #include "base/datetime.h"
 #include "lunar/shipped_holidays.h"
+#include "memo/calendar.h"
 #include "memo/calendar_days.h"
 #include "tests/support/holiday_json.h"
 #include "tests/support/test_program.h"
@@ -227,6 +228,18 @@ TEST(ShippedSchedules, CarriedInsideTheProgramAsTheLastFallback) {
   ASSERT_NE(own.Find({2026, 10, 9}), nullptr);
   ASSERT_NE(own.Find({2025, 10, 1}), nullptr);
   EXPECT_NE(own.RejectedFile(2025).find("节假日/2025.txt 未采用"), std::string::npos);
+}
+
+// The program as a portable copy without holidays/ beside it (the test's
+// program directory has none): the calendar still marks the shipped years.
+TEST(ShippedSchedules, TheProgramWithoutItsFolderStillMarksThem) {
+  TestProgram p;
+  ASSERT_FALSE(fs::exists(p.path("holidays")));
+  p.Start();
+  const lunar::HolidayMark* mark = ProgramHolidays().Find({2026, 10, 1});
+  ASSERT_NE(mark, nullptr);
+  EXPECT_EQ(mark->name, "国庆节");
+  EXPECT_TRUE(ProgramHolidays().HasData(2024));
 }
 
 TEST(ShippedSchedules, ADownloadedYearSaysWhereItCameFrom) {
