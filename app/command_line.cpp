@@ -1,19 +1,27 @@
 #include "app/command_line.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "archive/export.h"
+#include "archive/memo_db.h"
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
+#include "settings/items.h"
+#include "settings/settings.h"
+#include "sync/engine.h"
+#include "sync/password.h"
 #include "util/file_io.h"
+#include "util/ini_file.h"
 #include "util/instance_lock.h"
+#include "util/text.h"
 
 namespace cmdline {
 namespace {
 
 constexpr const char* kUsage =
-    "用法：tamsivo [--help] [--version] [--export 文件] [--restore 备份文件]\n";
+    "用法：tamsivo [--help] [--version] [--export 文件] [--restore 备份文件] [--sync]\n";
 
 constexpr const char* kHelp =
     "Tamsivo：一天一条备忘录的月历，今天的备忘录常在眼前。\n"
@@ -25,6 +33,8 @@ constexpr const char* kHelp =
     "                       不需要图形界面\n"
     "  --restore 备份文件   在程序没有运行时，用这个备份替换备忘录数据文件；\n"
     "                       原来的数据文件改名保留，不会删除\n"
+    "  --sync               与 Start.ini 的 [同步] 一节设置的 CalDAV 日历同步一次；\n"
+    "                       不需要图形界面\n"
     "  --help               显示这段说明后退出\n"
     "  --version            显示版本后退出\n"
     "\n"
@@ -38,7 +48,8 @@ struct Option {
 constexpr Option kOptions[] = {{"--help", Action::kHelp, false},
                                {"--version", Action::kVersion, false},
                                {"--export", Action::kExport, true},
-                               {"--restore", Action::kRestore, true}};
+                               {"--restore", Action::kRestore, true},
+                               {"--sync", Action::kSync, false}};
 
 Request UsageError(std::string error) {
   Request r;
@@ -91,6 +102,57 @@ int Restore(const std::string& backup) {
   return r.ok ? 0 : 1;
 }
 
+std::string DayList(const std::vector<double>& days) {
+  std::string list;
+  for (std::size_t i = 0; i < days.size() && i < 5; ++i) {
+    list += (i ? "、" : "") + archive::ChineseDate(days[i]);
+  }
+  if (days.size() > 5) list += "等";
+  return list;
+}
+
+int Sync() {
+  std::string store;
+  if (!FindStore(&store)) return 1;
+  const std::string settings = SettingsPath();
+  const auto read = [&](const SettingItem& item) {
+    return ini::ReadItem(settings, item.section, item.key);
+  };
+  davsync::SyncConfig config;
+  config.address = std::string(text::Trim(read(item::kSyncAddress)));
+  config.user = read(item::kSyncUser);
+  if (config.address.empty() || !IsFlagSet(read(item::kSyncOn))) {
+    std::fprintf(stderr,
+                 "tamsivo：还没有设置同步：请在“同步…”窗口里填写 CalDAV 服务器地址，"
+                 "或在“%s”的 [同步] 一节写上 地址= 和 开启=1。\n",
+                 settings.c_str());
+    return 1;
+  }
+  if (!fileio::IsRegularFile(store)) {
+    std::fprintf(stderr, "tamsivo：同步失败：还没有备忘录数据文件“%s”，请先运行一次 Tamsivo。\n",
+                 store.c_str());
+    return 1;
+  }
+  std::string error;
+  davsync::PasswordSource source;
+  if (!davsync::LookUpPassword(DataFile(davsync::kPasswordFileName), config.address, config.user,
+                               &config.password, &source, &error)) {
+    std::fprintf(stderr, "tamsivo：同步失败：%s。\n", error.c_str());
+    return 1;
+  }
+  const davsync::SyncOutcome out = davsync::RunSync(config, store, std::time(nullptr));
+  std::string counts = "上传 " + std::to_string(out.up) + " 天，下载 " + std::to_string(out.down) +
+                       " 天，冲突 " + std::to_string(out.conflicts) + " 天";
+  if (!out.conflictDays.empty())
+    counts += "（" + DayList(out.conflictDays) + "，两处的文字都保留了）";
+  if (!out.ok) {
+    std::fprintf(stderr, "tamsivo：同步失败：%s（%s）。\n", out.error.c_str(), counts.c_str());
+    return 1;
+  }
+  std::printf("同步完成：%s。\n", counts.c_str());
+  return 0;
+}
+
 }  // namespace
 
 Request Parse(const std::vector<std::string>& arguments) {
@@ -124,7 +186,7 @@ Request Parse(const std::vector<std::string>& arguments) {
       request.file = value;
       continue;
     }
-    return UsageError("--export 和 --restore 一次只能用一个");
+    return UsageError("--export、--restore 和 --sync 一次只能用一个");
   }
   return request;
 }
@@ -146,6 +208,8 @@ int Run(const Request& request) {
       return Export(request.file);
     case Action::kRestore:
       return Restore(request.file);
+    case Action::kSync:
+      return Sync();
     case Action::kRunWindows:
       break;
   }

@@ -1,5 +1,5 @@
 // The command line: the window-less requests (help, version, export,
-// restore) and usage errors; anything else starts the program's windows.
+// restore, sync) and usage errors; anything else starts the program's windows.
 #pragma once
 
 #include <string>
@@ -7,7 +7,7 @@
 
 namespace cmdline {
 
-enum class Action { kRunWindows, kHelp, kVersion, kExport, kRestore, kUsageError };
+enum class Action { kRunWindows, kHelp, kVersion, kExport, kRestore, kSync, kUsageError };
 
 struct Request {
   Action action = Action::kRunWindows;

@@ -100,6 +100,31 @@ void Writer::Csv(double day, std::string_view memo) {
   out_->Write(IsoDate(day) + "," + CsvCell(memo) + "\r\n");
 }
 
+void Writer::Calendar(double day, std::string_view memo) {
+  const std::string description = CalendarText(memo);
+  const std::string summary = CalendarSummary(description);
+  const std::string date = IsoDate(day);
+  const std::string uid = date.substr(0, 4) + date.substr(5, 2) + date.substr(8, 2) + "@tamsivo";
+  icalcomponent* event = icalcomponent_new_vevent();
+  icalcomponent_add_property(event, icalproperty_new_uid(uid.c_str()));
+  icalcomponent_add_property(event, icalproperty_new_dtstamp(stamp_));
+  icalcomponent_add_property(event, CalendarDateProperty("DTSTART", day));
+  // The last day a date can hold has no next day to end on; an all-day
+  // event without an end lasts its one day.
+  const CivilDay c = ToCivil(day);
+  if (c.year < 9999 || c.month < 12 || c.day < 31) {
+    icalcomponent_add_property(event, CalendarDateProperty("DTEND", std::trunc(day) + 1));
+  }
+  icalcomponent_add_property(event, icalproperty_new_summary(summary.c_str()));
+  icalcomponent_add_property(event, icalproperty_new_description(description.c_str()));
+  char* rendered = icalcomponent_as_ical_string_r(event);
+  icalcomponent_free(event);
+  if (rendered) out_->Write(rendered);
+  icalmemory_free_buffer(rendered);
+}
+
+}  // namespace
+
 // iCalendar text is UTF-8 with LF breaks and no other controls.
 std::string CalendarText(std::string_view memo) {
   std::string out;
@@ -120,41 +145,20 @@ std::string CalendarText(std::string_view memo) {
 
 // libical's own date values stop at the year 3000 (later ones are written
 // as a zero date-time); from text its properties hold any four-digit year.
-icalproperty* DateProperty(const char* name, double day) {
+icalproperty* CalendarDateProperty(const char* name, double day) {
   const CivilDay c = ToCivil(day);
   char line[64];
   std::snprintf(line, sizeof line, "%s;VALUE=DATE:%04d%02d%02d", name, c.year, c.month, c.day);
   return icalproperty_new_from_string(line);
 }
 
-void Writer::Calendar(double day, std::string_view memo) {
-  const std::string description = CalendarText(memo);
-  std::string summary;
+std::string CalendarSummary(std::string_view description) {
   for (std::string_view line : text::SplitLines(description)) {
-    summary = std::string(text::Trim(line));
-    if (!summary.empty()) break;
+    const std::string_view summary = text::Trim(line);
+    if (!summary.empty()) return std::string(summary);
   }
-  const std::string date = IsoDate(day);
-  const std::string uid = date.substr(0, 4) + date.substr(5, 2) + date.substr(8, 2) + "@tamsivo";
-  icalcomponent* event = icalcomponent_new_vevent();
-  icalcomponent_add_property(event, icalproperty_new_uid(uid.c_str()));
-  icalcomponent_add_property(event, icalproperty_new_dtstamp(stamp_));
-  icalcomponent_add_property(event, DateProperty("DTSTART", day));
-  // The last day a date can hold has no next day to end on; an all-day
-  // event without an end lasts its one day.
-  const CivilDay c = ToCivil(day);
-  if (c.year < 9999 || c.month < 12 || c.day < 31) {
-    icalcomponent_add_property(event, DateProperty("DTEND", std::trunc(day) + 1));
-  }
-  icalcomponent_add_property(event, icalproperty_new_summary(summary.c_str()));
-  icalcomponent_add_property(event, icalproperty_new_description(description.c_str()));
-  char* rendered = icalcomponent_as_ical_string_r(event);
-  icalcomponent_free(event);
-  if (rendered) out_->Write(rendered);
-  icalmemory_free_buffer(rendered);
+  return {};
 }
-
-}  // namespace
 
 bool ExportMemos(const std::string& storeFile, const std::string& target, int* count,
                  std::string* error) {

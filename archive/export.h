@@ -12,6 +12,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+typedef struct icalproperty_impl icalproperty;
 
 namespace archive {
 
@@ -21,5 +24,13 @@ namespace archive {
 // place when whole. `count` gets the number of memos written.
 bool ExportMemos(const std::string& storeFile, const std::string& target, int* count,
                  std::string* error);
+
+// What a memo's text becomes in iCalendar: UTF-8 with LF breaks and no
+// other controls; the sync module writes journals the same way.
+std::string CalendarText(std::string_view memo);
+// Its first non-blank line, for SUMMARY.
+std::string CalendarSummary(std::string_view description);
+// `name;VALUE=DATE:YYYYMMDD` for a stored day, any four-digit year.
+icalproperty* CalendarDateProperty(const char* name, double day);
 
 }  // namespace archive

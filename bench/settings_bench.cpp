@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "runtime/ini_file.h"
+#include "util/ini_file.h"
 #include "settings/settings.h"
 #include "tests/support/test_program.h"
 #include "util/codepage.h"

@@ -6,7 +6,7 @@
 #include <QPointer>
 
 #include "runtime/clock.h"
-#include "runtime/ini_file.h"
+#include "util/ini_file.h"
 #include "runtime/message_box.h"
 #include "runtime/runtime_core.h"
 #include "util/codepage.h"

@@ -11,6 +11,7 @@ struct SettingItem {
 inline constexpr std::string_view kMainSection = "主窗口";
 inline constexpr std::string_view kTodaySection = "今天备忘录窗口";
 inline constexpr std::string_view kHolidaySection = "节假日";
+inline constexpr std::string_view kSyncSection = "同步";
 
 namespace item {
 
@@ -42,5 +43,11 @@ inline constexpr SettingItem kPastYears{kTodaySection, "往年今日"};
 inline constexpr SettingItem kHolidaySource{kHolidaySection, "下载地址"};
 inline constexpr SettingItem kHolidayOfferedYear{kHolidaySection, "询问年份"};
 inline constexpr SettingItem kHolidayNeverAsk{kHolidaySection, "不再询问"};
+
+// Sync with a CalDAV calendar; the password is never here. Missing means
+// not set up.
+inline constexpr SettingItem kSyncAddress{kSyncSection, "地址"};
+inline constexpr SettingItem kSyncUser{kSyncSection, "用户名"};
+inline constexpr SettingItem kSyncOn{kSyncSection, "开启"};
 
 }  // namespace item

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/ini_file.h"
+#include "util/ini_file.h"
 #include "tests/support/test_program.h"
 #include "util/codepage.h"
 

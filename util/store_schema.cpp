@@ -172,6 +172,27 @@ CREATE TRIGGER search_records_delete AFTER DELETE ON records BEGIN
 END;
 )sql";
 
+// sync_pending holds the days the triggers saw change (clamped as the day
+// index clamps), and days whose server copy changed and await merging.
+const char kSyncSchemaSql[] = R"sql(
+CREATE TABLE sync_state(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE sync_pending(day REAL PRIMARY KEY);
+CREATE TABLE sync_days(day REAL PRIMARY KEY, agreed BLOB NOT NULL);
+CREATE TABLE sync_remote(href TEXT PRIMARY KEY, etag TEXT NOT NULL, day REAL NOT NULL,
+  ours INTEGER NOT NULL, modified INTEGER NOT NULL, memo BLOB NOT NULL);
+CREATE INDEX sync_remote_days ON sync_remote(day);
+CREATE TRIGGER sync_records_insert AFTER INSERT ON records BEGIN
+  INSERT OR IGNORE INTO sync_pending(day) VALUES(min(max(NEW."日期", -657434.0), 2958465.0));
+END;
+CREATE TRIGGER sync_records_update AFTER UPDATE ON records BEGIN
+  INSERT OR IGNORE INTO sync_pending(day) VALUES(min(max(OLD."日期", -657434.0), 2958465.0));
+  INSERT OR IGNORE INTO sync_pending(day) VALUES(min(max(NEW."日期", -657434.0), 2958465.0));
+END;
+CREATE TRIGGER sync_records_delete AFTER DELETE ON records BEGIN
+  INSERT OR IGNORE INTO sync_pending(day) VALUES(min(max(OLD."日期", -657434.0), 2958465.0));
+END;
+)sql";
+
 void Harden(sqlite3* db) {
   if (!db) return;
   (void)sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -241,6 +262,8 @@ bool AcceptSchema(sqlite3* db, bool* staleSearch, std::string* error) {
       sqlite3_open_v2(":memory:", &memory, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) ==
           SQLITE_OK &&
       Build(memory, RecordsSchemaSql(columns), &ours) && Build(memory, kSearchSchemaSql, &search);
+  // The sync objects name the day column; a store without one has none.
+  if (built) (void)Build(memory, kSyncSchemaSql, &ours);
   sqlite3_close_v2(memory);
   if (!built) {
     Fail(error, std::string(kNotOurs) + "（字段表内容不符）");

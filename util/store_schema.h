@@ -35,6 +35,10 @@ std::string ClampExpr(std::string_view column, double lo, double hi);
 std::string RecordsSchemaSql(const std::vector<Column>& columns);
 // The search index's objects (archive/search.cpp keeps them up to date).
 extern const char kSearchSchemaSql[];
+// The sync state (sync/sync_store.cpp): changed days noted by triggers on
+// the records, what was last agreed with the server per day, the server's
+// resources as last seen, the collection and its token. Named sync_*.
+extern const char kSyncSchemaSql[];
 
 // What every connection to a store sets before it reads anything: defensive
 // mode, no trust in functions or virtual tables named by the file's schema,

@@ -3,7 +3,7 @@
 // one line only, reads back, and a second identical write changes nothing.
 #include <string>
 
-#include "runtime/ini_file.h"
+#include "util/ini_file.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "util/codepage.h"
 

@@ -33,6 +33,9 @@ struct CurlApi {
   void (*url_cleanup)(CURLU*);
   void (*free)(void*);
   time_t (*getdate)(const char*, const time_t*);
+  CURLcode (*easy_perform)(CURL*);
+  void (*easy_reset)(CURL*);
+  const char* (*easy_strerror)(CURLcode);
 };
 
 template <typename F>
@@ -63,7 +66,10 @@ CurlApi Load() {
            Bind(lib, api.slist_free_all, "curl_slist_free_all") && Bind(lib, api.url, "curl_url") &&
            Bind(lib, api.url_set, "curl_url_set") && Bind(lib, api.url_get, "curl_url_get") &&
            Bind(lib, api.url_cleanup, "curl_url_cleanup") && Bind(lib, api.free, "curl_free") &&
-           Bind(lib, api.getdate, "curl_getdate");
+           Bind(lib, api.getdate, "curl_getdate") &&
+           Bind(lib, api.easy_perform, "curl_easy_perform") &&
+           Bind(lib, api.easy_reset, "curl_easy_reset") &&
+           Bind(lib, api.easy_strerror, "curl_easy_strerror");
   // Never closed: handles and strings from it may be in use until exit.
   return api;
 }
@@ -175,6 +181,18 @@ void curl_free(void* p) {
 
 time_t curl_getdate(const char* text, const time_t* unused) {
   return Api().ok ? Api().getdate(text, unused) : -1;
+}
+
+CURLcode curl_easy_perform(CURL* easy) {
+  return Api().ok ? Api().easy_perform(easy) : CURLE_FAILED_INIT;
+}
+
+void curl_easy_reset(CURL* easy) {
+  if (Api().ok) Api().easy_reset(easy);
+}
+
+const char* curl_easy_strerror(CURLcode code) {
+  return Api().ok ? Api().easy_strerror(code) : "libcurl could not be loaded";
 }
 
 }  // extern "C"

@@ -1,4 +1,4 @@
-#include "runtime/ini_file.h"
+#include "util/ini_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

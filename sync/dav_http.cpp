@@ -1,0 +1,243 @@
+#include "sync/dav_http.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "util/text.h"
+
+namespace davsync {
+namespace {
+
+constexpr const char* kUserAgent = "Tamsivo-sync/1";
+
+struct CurlUrl {
+  CURLU* u = curl_url();
+  ~CurlUrl() {
+    if (u) curl_url_cleanup(u);
+  }
+  std::string Get(CURLUPart part) const {
+    char* text = nullptr;
+    if (!u || curl_url_get(u, part, &text, 0) != CURLUE_OK || !text) return {};
+    std::string out = text;
+    curl_free(text);
+    return out;
+  }
+};
+
+struct Transfer {
+  HttpResponse* response;
+  std::size_t maxBody;
+  bool tooLarge = false;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  if (t->response->body.size() + n > t->maxBody) {
+    t->tooLarge = true;
+    return 0;
+  }
+  t->response->body.append(data, n);
+  return n;
+}
+
+// The value of header `name` when `line` is that header, else nullopt-ish.
+bool HeaderValue(std::string_view line, std::string_view name, std::string* value) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return false;
+  if (!text::EqualsIgnoringAsciiCase(line.substr(0, name.size()), name)) return false;
+  *value = std::string(text::Trim(line.substr(name.size() + 1)));
+  return true;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const std::string_view line(data, size * count);
+  // A new status line (after a 100 Continue or an auth round) starts over.
+  if (line.starts_with("HTTP/")) {
+    t->response->etag.clear();
+    t->response->location.clear();
+    t->response->retryAfter = -1;
+    return size * count;
+  }
+  std::string value;
+  if (HeaderValue(line, "ETag", &value)) {
+    t->response->etag = value;
+  } else if (HeaderValue(line, "Location", &value)) {
+    t->response->location = value;
+  } else if (HeaderValue(line, "Retry-After", &value)) {
+    char* end = nullptr;
+    const long seconds = std::strtol(value.c_str(), &end, 10);
+    if (end != value.c_str() && *end == '\0' && seconds >= 0) {
+      t->response->retryAfter = seconds;
+    } else {
+      const time_t when = curl_getdate(value.c_str(), nullptr);
+      const time_t now = time(nullptr);
+      if (when > 0) t->response->retryAfter = when > now ? static_cast<long>(when - now) : 0;
+    }
+  }
+  return size * count;
+}
+
+std::string CurlReason(CURLcode rc, bool tooLarge) {
+  if (tooLarge) return "服务器的回答太大，已停止接收";
+  switch (rc) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return "连接服务器超时";
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return "找不到服务器（地址无法解析，可能没有联网）";
+    case CURLE_COULDNT_CONNECT:
+      return "无法连接服务器（服务器没有运行，或网络不通）";
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ISSUER_ERROR:
+      return "服务器的证书不受信任";
+    case CURLE_SSL_CONNECT_ERROR:
+      return "无法与服务器建立加密连接";
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return "与服务器的连接中断了";
+    case CURLE_FAILED_INIT:
+      return "无法载入网络库（libcurl）";
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+      return "服务器地址无效";
+    default:
+      return "网络请求失败（错误 " + std::to_string(static_cast<int>(rc)) + "）";
+  }
+}
+
+bool LocalHost(const std::string& host) {
+  return host == "127.0.0.1" || text::EqualsIgnoringAsciiCase(host, "localhost") ||
+         host == "[::1]" || host == "::1";
+}
+
+}  // namespace
+
+bool UrlAllowed(const std::string& url, bool insecureConfirmed, std::string* error) {
+  CurlUrl u;
+  if (!u.u || curl_url_set(u.u, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+    *error = "服务器地址无效：" + url;
+    return false;
+  }
+  const std::string scheme = u.Get(CURLUPART_SCHEME);
+  if (text::EqualsIgnoringAsciiCase(scheme, "https")) return true;
+  if (text::EqualsIgnoringAsciiCase(scheme, "http")) {
+    if (insecureConfirmed || LocalHost(u.Get(CURLUPART_HOST))) return true;
+    *error = "地址以 http:// 开头，密码和备忘录会不加密地在网上传送；请改用 https://";
+    return false;
+  }
+  *error = "服务器地址要以 https:// 开头";
+  return false;
+}
+
+std::string ResolveUrl(const std::string& base, const std::string& ref) {
+  CurlUrl u;
+  if (!u.u || curl_url_set(u.u, CURLUPART_URL, base.c_str(), 0) != CURLUE_OK) return {};
+  if (curl_url_set(u.u, CURLUPART_URL, ref.c_str(), 0) != CURLUE_OK) return {};
+  return u.Get(CURLUPART_URL);
+}
+
+std::string UrlPath(const std::string& url) {
+  CurlUrl u;
+  if (!u.u || curl_url_set(u.u, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return {};
+  return u.Get(CURLUPART_PATH);
+}
+
+struct DavHttp::Impl {
+  CURL* easy = nullptr;
+  std::string user, password;
+  bool insecure = false;
+  HttpLimits limits;
+  ~Impl() {
+    if (easy) curl_easy_cleanup(easy);
+  }
+};
+
+DavHttp::DavHttp(std::string user, std::string password, bool insecureConfirmed, HttpLimits limits)
+    : impl_(std::make_unique<Impl>()) {
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  if (ready) impl_->easy = curl_easy_init();
+  impl_->user = std::move(user);
+  impl_->password = std::move(password);
+  impl_->insecure = insecureConfirmed;
+  impl_->limits = limits;
+}
+
+DavHttp::~DavHttp() = default;
+
+bool DavHttp::Send(const std::string& method, const std::string& url,
+                   const std::vector<std::string>& headers, const std::string& body,
+                   HttpResponse* response, std::string* error) {
+  *response = HttpResponse{};
+  if (!UrlAllowed(url, impl_->insecure, error)) return false;
+  CURL* easy = impl_->easy;
+  if (!easy) {
+    *error = CurlReason(CURLE_FAILED_INIT, false);
+    return false;
+  }
+  ++requests_;
+  // The handle keeps its connection cache across resets.
+  curl_easy_reset(easy);
+  curl_slist* list = nullptr;
+  for (const std::string& h : headers) list = curl_slist_append(list, h.c_str());
+  // No "Expect: 100-continue" round trip before each body.
+  list = curl_slist_append(list, "Expect:");
+  Transfer t{response, impl_->limits.maxBody};
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  if (method == "GET") {
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  } else if (method == "DELETE") {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
+  } else {
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  }
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+  curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, impl_->limits.connectTimeoutMs);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, impl_->limits.totalTimeoutMs);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, impl_->limits.stallSeconds);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+  if (!impl_->user.empty() || !impl_->password.empty()) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, impl_->user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, impl_->password.c_str());
+    // Basic only over https or to this computer (UrlAllowed); digest where offered.
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
+  }
+  const CURLcode rc = curl_easy_perform(easy);
+  curl_slist_free_all(list);
+  if (rc != CURLE_OK) {
+    std::fprintf(stderr, "tamsivo: sync: %s %s: %s\n", method.c_str(), url.c_str(),
+                 curl_easy_strerror(rc));
+    *error = CurlReason(rc, t.tooLarge);
+    return false;
+  }
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response->status);
+  char* effective = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+    response->effectiveUrl = effective;
+  }
+  if (!response->location.empty()) response->location = ResolveUrl(url, response->location);
+  return true;
+}
+
+}  // namespace davsync

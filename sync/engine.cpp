@@ -1,0 +1,705 @@
+#include "sync/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "archive/export.h"
+#include "archive/memo_db.h"
+#include "sync/dav_http.h"
+#include "sync/dav_xml.h"
+#include "sync/journal.h"
+#include "util/store_schema.h"
+
+namespace davsync {
+namespace {
+
+// Hrefs asked for in one calendar-multiget.
+constexpr std::size_t kMultigetBatch = 100;
+// Resources that hold no dated journal (events, tasks) are remembered under
+// this day, which no memo has, so they are not fetched again.
+constexpr double kNoDay = storeschema::kMinDay - 1;
+constexpr int kMaxRedirects = 5;
+
+const char* const kXml = "Content-Type: application/xml; charset=utf-8";
+
+std::string Norm(const std::string& text) { return archive::CalendarText(text); }
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+// What went wrong, from a status that is no success.
+std::string StatusReason(long status, long retryAfter) {
+  switch (status) {
+    case 401:
+      return "服务器拒绝登录：用户名或密码不对";
+    case 403:
+      return "服务器不允许这个用户访问该日历（403）";
+    case 404:
+    case 410:
+      return "服务器上没有这个地址（" + std::to_string(status) + "）";
+    case 405:
+    case 501:
+      return "这个地址不是 CalDAV 日历（服务器不支持所需的请求）";
+    case 429:
+    case 503:
+      return retryAfter >= 0 ? "服务器正忙，要求 " + std::to_string(retryAfter) + " 秒后再试"
+                             : "服务器正忙，请稍后再试（" + std::to_string(status) + "）";
+    case 507:
+      return "服务器上的存储空间已满（507）";
+    default:
+      if (status >= 500) return "服务器出错（" + std::to_string(status) + "）";
+      return "服务器拒绝了请求（" + std::to_string(status) + "）";
+  }
+}
+
+struct Fetched {
+  std::string href;
+  std::optional<RemoteRow> row;  // nullopt: gone from the server
+};
+
+class Run {
+ public:
+  Run(const SyncConfig& config, SyncStore* store, std::time_t now, const std::atomic<bool>* stop)
+      : config_(config),
+        store_(store),
+        now_(now),
+        stop_(stop),
+        http_(config.user, config.password, config.insecureConfirmed,
+              HttpLimits{10000, config.timeoutMs, 30, 64u << 20}) {}
+
+  SyncOutcome Go();
+
+ private:
+  bool Fail(std::string reason) {
+    if (out_.error.empty()) out_.error = std::move(reason);
+    return false;
+  }
+  bool StoreFailed(const std::string& reason) {
+    store_->Rollback();
+    return Fail("备忘录数据库：" + reason);
+  }
+  bool Send(const std::string& method, const std::string& url, const std::string& depth,
+            std::vector<std::string> headers, const std::string& body, HttpResponse* r);
+  bool Busy(const HttpResponse& r) {
+    if (r.status != 429 && r.status != 503) return false;
+    out_.retryAfter = r.retryAfter;
+    std::string ignored;
+    if (r.retryAfter > 0) {
+      (void)store_->SetState("retry_until", std::to_string(now_ + r.retryAfter), &ignored);
+    }
+    return true;
+  }
+  bool Propfind(const std::string& url, const std::string& depth, const std::string& body,
+                Multistatus* ms, long* status);
+  bool Discover(std::string* collection);
+  bool CalendarAt(const std::string& url, bool* isCalendar);
+  bool FindPrincipal(std::string* principal);
+  bool ChooseCalendar(const std::string& home, std::string* collection);
+  bool FetchChanges();
+  bool Listing(std::map<std::string, std::string>* etags, std::string* token, bool* usedToken);
+  bool Multiget(const std::vector<std::string>& hrefs, std::vector<Fetched>* fetched);
+  bool ApplyFetched(const std::vector<Fetched>& fetched, const std::string& token);
+  bool MergeDay(double day, int attempt);
+  bool Refetch(const std::string& href, double day);
+  std::string Url(const std::string& path) const { return ResolveUrl(collection_, path); }
+  std::string Key(const std::string& href) const {
+    const std::string path = UrlPath(ResolveUrl(collection_, href));
+    return path.empty() ? href : path;
+  }
+
+  const SyncConfig& config_;
+  SyncStore* store_;
+  std::time_t now_;
+  const std::atomic<bool>* stop_;
+  DavHttp http_;
+  SyncOutcome out_;
+  std::string collection_;
+  std::string collectionPath_;
+  bool uploaded_ = false;
+};
+
+bool Run::Send(const std::string& method, const std::string& url, const std::string& depth,
+               std::vector<std::string> headers, const std::string& body, HttpResponse* r) {
+  if (!depth.empty()) headers.push_back("Depth: " + depth);
+  std::string error;
+  if (!http_.Send(method, url, headers, body, r, &error)) return Fail(error);
+  return true;
+}
+
+bool Run::Propfind(const std::string& url, const std::string& depth, const std::string& body,
+                   Multistatus* ms, long* status) {
+  HttpResponse r;
+  std::string target = url;
+  // Redirects are followed by hand, and only within the same server, so the
+  // password never goes anywhere else.
+  for (int i = 0;; ++i) {
+    if (!Send("PROPFIND", target, depth, {kXml}, body, &r)) return false;
+    if ((r.status == 301 || r.status == 302 || r.status == 307 || r.status == 308) &&
+        !r.location.empty() && i < kMaxRedirects) {
+      const std::string origin = ResolveUrl(target, "/");
+      if (ResolveUrl(r.location, "/") != origin) {
+        return Fail("服务器把请求转到了另一个网站：" + r.location);
+      }
+      target = r.location;
+      continue;
+    }
+    break;
+  }
+  *status = r.status;
+  if (r.status != 207) return true;
+  std::string error;
+  if (!ParseMultistatus(r.body, ms, &error)) return Fail(error);
+  if (ms) ms->syncToken.clear();
+  // Where the answer came from, for resolving its hrefs.
+  if (ms && !ms->resources.empty()) {
+    for (DavResource& res : ms->resources) res.href = ResolveUrl(target, res.href);
+  }
+  return true;
+}
+
+bool Run::CalendarAt(const std::string& url, bool* isCalendar) {
+  Multistatus ms;
+  long status = 0;
+  *isCalendar = false;
+  if (!Propfind(url, "0", PropfindCalendarsBody(), &ms, &status)) return false;
+  if (status == 401 || status == 403) return Fail(StatusReason(status, -1));
+  if (status != 207) return true;
+  for (const DavResource& r : ms.resources) {
+    if (!r.calendar) continue;
+    if (r.componentsListed && !r.journals) {
+      return Fail("这个日历不接受备忘录（不支持 VJOURNAL），请换一个日历或只填服务器地址");
+    }
+    *isCalendar = true;
+  }
+  return true;
+}
+
+bool Run::FindPrincipal(std::string* principal) {
+  const std::string wellKnown = ResolveUrl(config_.address, "/.well-known/caldav");
+  for (const std::string& url : {config_.address, wellKnown}) {
+    Multistatus ms;
+    long status = 0;
+    if (!Propfind(url, "0", PropfindPrincipalBody(), &ms, &status)) return false;
+    if (status == 401) return Fail(StatusReason(status, -1));
+    if (status != 207) continue;
+    for (const DavResource& r : ms.resources) {
+      if (!r.principal.empty()) {
+        *principal = ResolveUrl(r.href, r.principal);
+        return true;
+      }
+    }
+  }
+  return Fail("这个地址不是 CalDAV 服务器（找不到用户的日历）");
+}
+
+bool Run::ChooseCalendar(const std::string& home, std::string* collection) {
+  Multistatus ms;
+  long status = 0;
+  if (!Propfind(home, "1", PropfindCalendarsBody(), &ms, &status)) return false;
+  if (status != 207) return Fail(StatusReason(status, -1));
+  for (const DavResource& r : ms.resources) {
+    if (r.calendar && (!r.componentsListed || r.journals) && r.displayName == kCalendarName) {
+      *collection = r.href;
+      return true;
+    }
+  }
+  // None of ours: make one that takes journals, never borrowing a calendar
+  // the user keeps for something else.
+  const std::string target = ResolveUrl(WithSlash(home), "tamsivo-memos/");
+  HttpResponse r;
+  if (!Send("MKCALENDAR", target, "", {kXml}, MkcalendarBody(kCalendarName), &r)) return false;
+  if (r.status != 201 && r.status != 200) {
+    return Fail("无法在服务器上建立日历“" + std::string(kCalendarName) + "”：" +
+                StatusReason(r.status, r.retryAfter));
+  }
+  *collection = target;
+  return true;
+}
+
+bool Run::Discover(std::string* collection) {
+  bool isCalendar = false;
+  if (!CalendarAt(config_.address, &isCalendar)) return false;
+  if (isCalendar) {
+    *collection = WithSlash(config_.address);
+    return true;
+  }
+  std::string principal;
+  if (!FindPrincipal(&principal)) return false;
+  Multistatus ms;
+  long status = 0;
+  if (!Propfind(principal, "0", PropfindHomeBody(), &ms, &status)) return false;
+  if (status != 207) return Fail(StatusReason(status, -1));
+  for (const DavResource& r : ms.resources) {
+    if (!r.calendarHome.empty()) {
+      return ChooseCalendar(ResolveUrl(r.href, r.calendarHome), collection);
+    }
+  }
+  return Fail("服务器没有告诉这个用户的日历在哪里（没有 calendar-home-set）");
+}
+
+// The collection's members and their ETags: through the token when there is
+// one, else all of them (a first sync-collection, else a PROPFIND).
+bool Run::Listing(std::map<std::string, std::string>* etags, std::string* token,
+                  bool* incremental) {
+  std::string old;
+  std::string error;
+  if (!store_->State("token", &old, &error)) return StoreFailed(error);
+  *incremental = false;
+  for (int tries = 0; tries < 2; ++tries) {
+    const bool withToken = tries == 0 && !old.empty();
+    if (tries == 1 && old.empty()) break;
+    HttpResponse r;
+    if (!Send("REPORT", collection_, "0", {kXml}, SyncCollectionBody(withToken ? old : ""), &r)) {
+      return false;
+    }
+    if (r.status == 401) return Fail(StatusReason(r.status, -1));
+    if (r.status == 404 || r.status == 410) {
+      out_.calendarLost = true;
+      return Fail("服务器上的日历不见了（" + std::to_string(r.status) +
+                  "），这里的备忘录都没有动；请选择“上传全部”或“停止同步”");
+    }
+    if (Busy(r) || r.status == 507 || r.status >= 500)
+      return Fail(StatusReason(r.status, r.retryAfter));
+    if (r.status != 207) {
+      // A token the server no longer knows (403/409 valid-sync-token), or
+      // no sync-collection at all: start over without it.
+      if (withToken) continue;
+      break;
+    }
+    Multistatus ms;
+    if (!ParseMultistatus(r.body, &ms, &error)) return Fail(error);
+    for (const DavResource& res : ms.resources) {
+      const std::string key = Key(res.href);
+      if (WithSlash(key) == collectionPath_) continue;
+      if (res.collection) continue;
+      (*etags)[key] = (res.status >= 400) ? std::string() : res.etag;
+    }
+    *token = ms.syncToken;
+    *incremental = withToken;
+    return true;
+  }
+  // No sync-collection: one PROPFIND of every member's ETag.
+  Multistatus ms;
+  long status = 0;
+  HttpResponse r;
+  if (!Send("PROPFIND", collection_, "1", {kXml}, PropfindEtagsBody(), &r)) return false;
+  status = r.status;
+  if (status == 404 || status == 410) {
+    out_.calendarLost = true;
+    return Fail("服务器上的日历不见了（" + std::to_string(status) +
+                "），这里的备忘录都没有动；请选择“上传全部”或“停止同步”");
+  }
+  if (status != 207) {
+    if (Busy(r)) return Fail(StatusReason(status, r.retryAfter));
+    return Fail(StatusReason(status, r.retryAfter));
+  }
+  if (!ParseMultistatus(r.body, &ms, &error)) return Fail(error);
+  for (const DavResource& res : ms.resources) {
+    const std::string key = Key(res.href);
+    if (WithSlash(key) == collectionPath_ || res.collection) continue;
+    (*etags)[key] = res.etag;
+  }
+  token->clear();
+  return true;
+}
+
+bool Run::Multiget(const std::vector<std::string>& hrefs, std::vector<Fetched>* fetched) {
+  for (std::size_t at = 0; at < hrefs.size(); at += kMultigetBatch) {
+    const std::vector<std::string> batch(
+        hrefs.begin() + at, hrefs.begin() + std::min(hrefs.size(), at + kMultigetBatch));
+    HttpResponse r;
+    if (!Send("REPORT", collection_, "1", {kXml}, MultigetBody(batch), &r)) return false;
+    if (r.status != 207) {
+      if (Busy(r)) return Fail(StatusReason(r.status, r.retryAfter));
+      return Fail("无法从服务器取回备忘录：" + StatusReason(r.status, r.retryAfter));
+    }
+    Multistatus ms;
+    std::string error;
+    if (!ParseMultistatus(r.body, &ms, &error)) return Fail(error);
+    std::set<std::string> answered;
+    for (const DavResource& res : ms.resources) {
+      const std::string key = Key(res.href);
+      answered.insert(key);
+      Fetched f{key, std::nullopt};
+      if (res.status < 400 && !res.calendarData.empty()) {
+        std::vector<Journal> journals;
+        if (!ParseJournals(res.calendarData, &journals)) {
+          std::fprintf(stderr, "tamsivo: sync: %s is not iCalendar\n", key.c_str());
+        }
+        RemoteRow row;
+        row.href = key;
+        row.etag = res.etag;
+        row.day = kNoDay;
+        if (!journals.empty()) {
+          row.day = journals.front().day;
+          for (const Journal& j : journals) {
+            if (j.day != row.day) continue;
+            if (!j.text.empty()) row.memo += (row.memo.empty() ? "" : "\n") + j.text;
+            row.modified = std::max<long long>(row.modified, j.modified);
+          }
+          const std::string name = key.substr(key.rfind('/') + 1);
+          row.ours = name == DayResourceName(row.day) && journals.front().uid == DayUid(row.day);
+        }
+        f.row = std::move(row);
+      } else if (res.status < 400) {
+        continue;  // no data and no error: asked again next time
+      }
+      fetched->push_back(std::move(f));
+    }
+  }
+  return true;
+}
+
+bool Run::ApplyFetched(const std::vector<Fetched>& fetched, const std::string& token) {
+  std::string error;
+  std::map<std::string, RemoteRow> known;
+  if (!store_->Begin(&error) || !store_->Remote(&known, &error)) return StoreFailed(error);
+  for (const Fetched& f : fetched) {
+    const auto it = known.find(f.href);
+    if (it != known.end() && it->second.day != kNoDay &&
+        !store_->AddPending(it->second.day, &error)) {
+      return StoreFailed(error);
+    }
+    if (f.row) {
+      if (!store_->PutRemote(*f.row, &error)) return StoreFailed(error);
+      if (f.row->day != kNoDay && !store_->AddPending(f.row->day, &error))
+        return StoreFailed(error);
+    } else if (!store_->DropRemote(f.href, &error)) {
+      return StoreFailed(error);
+    }
+  }
+  // The token goes with what it covers: a kill before this commit leaves
+  // the old one, and the same changes come again.
+  if (!store_->SetState("token", token, &error) || !store_->Commit(&error)) {
+    return StoreFailed(error);
+  }
+  return true;
+}
+
+bool Run::FetchChanges() {
+  std::map<std::string, std::string> etags;
+  std::string token, error;
+  bool incremental = false;
+  if (!Listing(&etags, &token, &incremental)) return false;
+  std::map<std::string, RemoteRow> known;
+  if (!store_->Remote(&known, &error)) return StoreFailed(error);
+  std::vector<Fetched> fetched;
+  std::vector<std::string> wanted;
+  for (const auto& [href, etag] : etags) {
+    const auto it = known.find(href);
+    if (etag.empty() && incremental) {
+      if (it != known.end()) fetched.push_back({href, std::nullopt});
+      continue;
+    }
+    if (it == known.end() || it->second.etag != etag || etag.empty()) wanted.push_back(href);
+  }
+  if (!incremental) {
+    for (const auto& [href, row] : known)
+      if (!etags.count(href)) fetched.push_back({href, std::nullopt});
+  }
+  // The emptied-calendar guard: what we had synced with is all gone.
+  std::size_t remaining = 0;
+  if (incremental) {
+    std::set<std::string> left;
+    for (const auto& [href, row] : known) left.insert(href);
+    for (const Fetched& f : fetched) left.erase(f.href);
+    for (const std::string& h : wanted) left.insert(h);
+    remaining = left.size();
+  } else {
+    remaining = etags.size();
+  }
+  bool synced = false;
+  if (!store_->SyncedBefore(&synced, &error)) return StoreFailed(error);
+  // One day deleted over there is a deletion; every one of several gone at
+  // once is a calendar that was emptied or replaced.
+  if (remaining == 0 && synced && known.size() >= 2) {
+    out_.calendarLost = true;
+    return Fail("服务器上的日历已被清空，这里的备忘录都没有动；请选择“上传全部”或“停止同步”");
+  }
+  if (!Multiget(wanted, &fetched)) return false;
+  return ApplyFetched(fetched, token);
+}
+
+bool Run::Refetch(const std::string& href, double day) {
+  std::vector<Fetched> fetched;
+  if (!Multiget({href}, &fetched)) return false;
+  if (fetched.empty()) fetched.push_back({href, std::nullopt});
+  std::string error, token;
+  if (!store_->State("token", &token, &error)) return StoreFailed(error);
+  if (!ApplyFetched(fetched, token)) return false;
+  if (!store_->AddPending(day, &error)) return StoreFailed(error);
+  return true;
+}
+
+bool Run::MergeDay(double day, int attempt) {
+  std::string local, error;
+  std::optional<std::string> agreed;
+  std::vector<RemoteRow> rows;
+  if (!store_->LocalText(day, &local, &error) || !store_->Agreed(day, &agreed, &error) ||
+      !store_->RemoteOfDay(day, &rows, &error)) {
+    return StoreFailed(error);
+  }
+  const RemoteRow* ours = nullptr;
+  std::time_t otherTime = 0;
+  for (const RemoteRow& r : rows) {
+    if (r.ours && !ours) ours = &r;
+    otherTime = std::max<std::time_t>(otherTime, r.modified);
+  }
+  const std::string remote = CombineRemote(rows);
+  const DayPlan plan = PlanDay(local, agreed, remote, otherTime ? otherTime : now_);
+  const std::string agreedText = agreed.value_or("");
+  const bool empty = Norm(plan.result).empty();
+
+  // The server first: nothing here changes until it took the text.
+  std::optional<RemoteRow> put;
+  std::vector<std::string> dropped;
+  if (plan.upload) {
+    const std::string href = ours ? ours->href : Key(ResolveUrl(collection_, DayResourceName(day)));
+    HttpResponse r;
+    if (empty) {
+      if (ours) {
+        if (!Send("DELETE", Url(href), "", {"If-Match: " + ours->etag}, "", &r)) return false;
+        if (r.status == 404 || r.status == 410) r.status = 204;
+        if (r.status < 300) dropped.push_back(href);
+      } else {
+        r.status = 204;
+      }
+    } else {
+      std::vector<std::string> headers = {"Content-Type: text/calendar; charset=utf-8"};
+      headers.push_back(ours ? "If-Match: " + ours->etag : "If-None-Match: *");
+      if (!Send("PUT", Url(href), "", headers, BuildJournal(day, plan.result, now_), &r)) {
+        return false;
+      }
+      if (r.status < 300) {
+        put = RemoteRow{href, r.etag, day, true, static_cast<long long>(now_), Norm(plan.result)};
+      }
+    }
+    if (r.status == 412) {
+      // Someone else wrote the day since we looked: take theirs and merge.
+      if (attempt >= 2)
+        return Fail(archive::ChineseDate(day) + " 的备忘录在服务器上不断被改动，稍后再试");
+      if (!Refetch(href, day)) return false;
+      return MergeDay(day, attempt + 1);
+    }
+    if (r.status >= 300) {
+      if (Busy(r) || r.status == 401 || r.status == 507 || r.status >= 500) {
+        return Fail(StatusReason(r.status, r.retryAfter));
+      }
+      // The day is refused (409, 415, 403...): the others go on.
+      out_.refusedDays.push_back(day);
+      Fail("服务器拒收了 " + archive::ChineseDate(day) + " 的备忘录（" + std::to_string(r.status) +
+           "）");
+      return true;
+    }
+    uploaded_ = true;
+  }
+  // Journals of other clients that our text now holds, or that were in the
+  // text the user last saw and edited, are ours from now on.
+  // An emptied day keeps them: their text is in nothing of ours.
+  if (!empty && (ours || put)) {
+    const std::string& mine = put ? put->memo : ours->memo;
+    for (const RemoteRow& r : rows) {
+      if (r.ours || r.day == kNoDay) continue;
+      const bool held = TextInside(r.memo, mine) || (plan.upload && TextInside(r.memo, agreedText));
+      if (!held) continue;
+      HttpResponse del;
+      if (!Send("DELETE", Url(r.href), "", {"If-Match: " + r.etag}, "", &del)) return false;
+      if (del.status < 300 || del.status == 404 || del.status == 410) dropped.push_back(r.href);
+    }
+  }
+
+  // One transaction: the memo, what was agreed, the server as it now is.
+  if (!store_->Begin(&error)) return StoreFailed(error);
+  std::string now;
+  if (!store_->LocalText(day, &now, &error)) return StoreFailed(error);
+  const bool savedMeanwhile = now != local;
+  bool agree = true;
+  if (plan.writeLocal) {
+    if (savedMeanwhile) {
+      // A save came between: leave the day pending, agreeing on nothing, so
+      // the next run keeps both texts.
+      agree = false;
+    } else if (!store_->SaveDay(day, plan.result, &error)) {
+      return StoreFailed(error);
+    }
+  }
+  if (put && !store_->PutRemote(*put, &error)) return StoreFailed(error);
+  for (const std::string& h : dropped)
+    if (!store_->DropRemote(h, &error)) return StoreFailed(error);
+  if (agree && !store_->SetAgreed(day, plan.result, &error)) return StoreFailed(error);
+  if (agree && !savedMeanwhile && !store_->RemovePending(day, &error)) return StoreFailed(error);
+  if (!store_->Commit(&error)) return StoreFailed(error);
+  if (plan.upload) ++out_.up;
+  if (plan.writeLocal && agree) ++out_.down;
+  if (plan.conflict) {
+    ++out_.conflicts;
+    out_.conflictDays.push_back(day);
+  }
+  return true;
+}
+
+SyncOutcome Run::Go() {
+  std::string error, address, until;
+  if (!store_->State("address", &address, &error) ||
+      !store_->State("collection", &collection_, &error) ||
+      !store_->State("retry_until", &until, &error)) {
+    StoreFailed(error);
+    return out_;
+  }
+  if (!until.empty() && std::atoll(until.c_str()) > now_) {
+    out_.retryAfter = std::atoll(until.c_str()) - now_;
+    Fail("服务器要求稍后再试（还要等 " + std::to_string(out_.retryAfter) + " 秒）");
+    return out_;
+  }
+  if (address != config_.address) {
+    // Another server or calendar: what we knew of the old one says nothing.
+    if (!store_->Begin(&error) || !store_->ForgetServer(&error) ||
+        !store_->SetState("address", config_.address, &error) || !store_->Commit(&error)) {
+      StoreFailed(error);
+      return out_;
+    }
+    collection_.clear();
+  }
+  if (collection_.empty()) {
+    if (!Discover(&collection_)) {
+      out_.requests = http_.requests();
+      return out_;
+    }
+    collection_ = WithSlash(collection_);
+    if (!store_->SetState("collection", collection_, &error)) {
+      StoreFailed(error);
+      return out_;
+    }
+  }
+  collectionPath_ = WithSlash(UrlPath(collection_));
+  bool ok = FetchChanges();
+  for (int round = 0; ok && round < 2; ++round) {
+    std::vector<double> days;
+    if (!store_->PendingDays(&days, &error)) {
+      ok = StoreFailed(error);
+      break;
+    }
+    for (double day : days) {
+      if (stop_ && stop_->load()) {
+        ok = Fail("同步已停止");
+        break;
+      }
+      if (!MergeDay(day, 0)) {
+        ok = false;
+        break;
+      }
+    }
+    // Our own writes changed the collection's token: taking it now makes
+    // the next run with nothing new a single request.
+    if (!ok || !uploaded_) break;
+    uploaded_ = false;
+    ok = FetchChanges();
+  }
+  if (ok && out_.error.empty()) {
+    (void)store_->SetState("retry_until", "", &error);
+    out_.ok = true;
+  }
+  out_.requests = http_.requests();
+  return out_;
+}
+
+}  // namespace
+
+std::string ConflictLine(std::time_t otherTime) {
+  std::tm t{};
+  localtime_r(&otherTime, &t);
+  return "—— 另一处的版本（" + std::to_string(t.tm_year + 1900) + "年" +
+         std::to_string(t.tm_mon + 1) + "月" + std::to_string(t.tm_mday) + "日" +
+         std::to_string(t.tm_hour) + "时" + std::to_string(t.tm_min) + "分）——";
+}
+
+bool TextInside(const std::string& part, const std::string& whole) {
+  const std::string p = Norm(part);
+  return !p.empty() && Norm(whole).find(p) != std::string::npos;
+}
+
+std::string CombineRemote(const std::vector<RemoteRow>& rows) {
+  std::string text;
+  for (const RemoteRow& r : rows)
+    if (r.ours) text = Norm(r.memo);
+  for (const RemoteRow& r : rows) {
+    if (r.ours || r.day == kNoDay) continue;
+    const std::string memo = Norm(r.memo);
+    if (memo.empty() || text.find(memo) != std::string::npos) continue;
+    text = text.empty() ? memo : text + "\n\n" + memo;
+  }
+  return text;
+}
+
+DayPlan PlanDay(const std::string& local, const std::optional<std::string>& agreed,
+                const std::string& remote, std::time_t otherTime) {
+  const std::string base = agreed.value_or("");
+  const bool localChanged = !SameMemo(local, base);
+  const bool remoteChanged = !SameMemo(remote, base);
+  DayPlan plan;
+  plan.result = local;
+  if (SameMemo(local, remote)) return plan;  // same text is no conflict
+  if (localChanged && !remoteChanged) {
+    plan.upload = true;
+  } else if (!localChanged && remoteChanged) {
+    plan.result = remote;
+    plan.writeLocal = true;
+  } else if (TextInside(local, remote)) {
+    // One side only added to the other (also what a sync cut off after the
+    // server took a merged text leaves): the longer text, nothing doubled.
+    plan.result = remote;
+    plan.writeLocal = true;
+  } else if (TextInside(remote, local)) {
+    plan.upload = true;
+  } else if (Norm(local).empty()) {
+    // Emptied here, written there (or the other way round): the text stays.
+    plan.result = remote;
+    plan.writeLocal = true;
+  } else if (Norm(remote).empty()) {
+    plan.upload = true;
+  } else {
+    plan.result = local;
+    if (!plan.result.empty() && plan.result.back() != '\n') plan.result += '\n';
+    plan.result += ConflictLine(otherTime) + "\n" + remote;
+    plan.writeLocal = plan.upload = plan.conflict = true;
+  }
+  return plan;
+}
+
+SyncOutcome RunSync(const SyncConfig& config, const std::string& storeFile, std::time_t now,
+                    const std::atomic<bool>* stop) {
+  SyncOutcome out;
+  if (config.address.empty()) {
+    out.error = "还没有设置同步：没有服务器地址";
+    return out;
+  }
+  std::string error;
+  if (!UrlAllowed(config.address, config.insecureConfirmed, &error)) {
+    out.error = error;
+    return out;
+  }
+  std::unique_ptr<SyncStore> store = SyncStore::Open(storeFile, &error);
+  if (!store) {
+    out.error = "备忘录数据库：" + error;
+    return out;
+  }
+  Run run(config, store.get(), now, stop);
+  return run.Go();
+}
+
+bool ForgetServerState(const std::string& storeFile, std::string* error) {
+  std::unique_ptr<SyncStore> store = SyncStore::Open(storeFile, error);
+  if (!store) return false;
+  if (!store->Begin(error) || !store->ForgetServer(error) || !store->Commit(error)) {
+    store->Rollback();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace davsync
