@@ -53,16 +53,21 @@ std::unique_ptr<SyncStore> SyncStore::Open(const std::string& file, std::string*
 }
 
 bool SyncStore::EnsureObjects(std::string* error) {
-  Statement names =
-      Prepare(db(), "SELECT name FROM sqlite_master WHERE name LIKE 'sync\\_%' ESCAPE '\\'", error);
+  Statement names = Prepare(
+      db(), "SELECT type, name FROM sqlite_master WHERE name LIKE 'sync\\_%' ESCAPE '\\'", error);
   if (!names) return false;
   std::set<std::string> present;
+  std::vector<std::pair<std::string, std::string>> objects;
   int rc;
-  while ((rc = sqlite3_step(names.get())) == SQLITE_ROW) present.insert(Column(names.get(), 0));
+  while ((rc = sqlite3_step(names.get())) == SQLITE_ROW) {
+    objects.emplace_back(Column(names.get(), 0), Column(names.get(), 1));
+    present.insert(objects.back().second);
+  }
   if (rc != SQLITE_DONE) {
     *error = Reason(db(), rc);
     return false;
   }
+  // A statement still reading the schema would keep DROP from running.
   names.reset();
   bool whole = true;
   for (const char* name : kObjects) whole = whole && present.count(name);
@@ -72,17 +77,10 @@ bool SyncStore::EnsureObjects(std::string* error) {
   if (!Begin(error)) return false;
   bool ok = true;
   for (const char* type : {"trigger", "index", "table"}) {
-    for (const std::string& name : present) {
-      Statement kind = Prepare(db(), "SELECT type FROM sqlite_master WHERE name = ?1", error);
-      if (!kind) {
-        ok = false;
-        break;
-      }
-      BindText(kind.get(), 1, name);
-      if (sqlite3_step(kind.get()) == SQLITE_ROW && Column(kind.get(), 0) == type) {
-        const std::string sql = std::string("DROP ") + type + " " + storeschema::Quote(name);
-        ok = ok && Exec(db(), sql.c_str(), error);
-      }
+    for (const auto& [kind, name] : objects) {
+      if (kind != type) continue;
+      const std::string sql = "DROP " + kind + " IF EXISTS " + storeschema::Quote(name);
+      ok = ok && Exec(db(), sql.c_str(), error);
     }
   }
   ok = ok && Exec(db(), storeschema::kSyncSchemaSql, error) &&
