@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "archive/export.h"
@@ -141,6 +142,9 @@ int Sync() {
     return 1;
   }
   const davsync::SyncOutcome out = davsync::RunSync(config, store, std::time(nullptr));
+  // For benchmarks: how many requests the run took.
+  if (std::getenv("TAMSIVO_SYNC_STATS"))
+    std::fprintf(stderr, "tamsivo: sync: %d requests\n", out.requests);
   std::string counts = "上传 " + std::to_string(out.up) + " 天，下载 " + std::to_string(out.down) +
                        " 天，冲突 " + std::to_string(out.conflicts) + " 天";
   if (!out.conflictDays.empty())

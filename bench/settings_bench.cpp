@@ -8,10 +8,10 @@
 #include <fstream>
 #include <string>
 
-#include "util/ini_file.h"
 #include "settings/settings.h"
 #include "tests/support/test_program.h"
 #include "util/codepage.h"
+#include "util/ini_file.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <QPointer>
 
 #include "runtime/clock.h"
-#include "util/ini_file.h"
 #include "runtime/message_box.h"
 #include "runtime/runtime_core.h"
 #include "util/codepage.h"
 #include "util/file_io.h"
+#include "util/ini_file.h"
 
 std::string QtRuntime::ReadItem(const std::string& file, std::string_view section,
                                 std::string_view key) {

@@ -422,6 +422,10 @@ bool Run::FetchChanges() {
     return Fail("服务器上的日历已被清空，这里的备忘录都没有动；请选择“上传全部”或“停止同步”");
   }
   if (!Multiget(wanted, &fetched)) return false;
+  std::string old;
+  if (!store_->State("token", &old, &error)) return StoreFailed(error);
+  // Nothing new: no write transaction either.
+  if (fetched.empty() && token == old) return true;
   return ApplyFetched(fetched, token);
 }
 

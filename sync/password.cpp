@@ -43,7 +43,8 @@ const SecretApi& Api() {
 
 const SecretSchema* Schema() {
   static const SecretSchema schema = {"org.tamsivo.Sync",
-                                      SECRET_SCHEMA_NONE,
+                                      // Items stored by hand with secret-tool carry no schema name.
+                                      SECRET_SCHEMA_DONT_MATCH_NAME,
                                       {{"server", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                        {"user", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                        {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "util/ini_file.h"
 #include "tests/support/test_program.h"
 #include "util/codepage.h"
+#include "util/ini_file.h"
 
 namespace fs = std::filesystem;
 

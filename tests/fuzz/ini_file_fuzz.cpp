@@ -3,9 +3,9 @@
 // one line only, reads back, and a second identical write changes nothing.
 #include <string>
 
-#include "util/ini_file.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "util/codepage.h"
+#include "util/ini_file.h"
 
 namespace {
 
