@@ -11,7 +11,7 @@ case "$seconds" in
 esac
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TAMSIVO_FUZZ_BUILD_DIR:-$repo/build-fuzz}"
-targets=(ini_file gbk datetime textnum url text_between cookies encoding holidays holiday_json command_line fold store_schema)
+targets=(ini_file gbk datetime textnum url text_between cookies encoding holidays holiday_json command_line fold store_schema dav_answer)
 
 bash "$repo/scripts/deps.sh"
 

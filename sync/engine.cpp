@@ -25,7 +25,7 @@ constexpr int kMaxRedirects = 5;
 
 const char* const kXml = "Content-Type: application/xml; charset=utf-8";
 
-std::string Norm(const std::string& text) { return archive::CalendarText(text); }
+std::string Norm(const std::string& text) { return ServerText(text); }
 
 std::string WithSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';

@@ -59,7 +59,7 @@ void ReadJournal(icalcomponent* c, std::vector<Journal>* out) {
   if (j.text.empty()) {
     if (const char* summary = icalcomponent_get_summary(c)) j.text = summary;
   }
-  j.text = archive::CalendarText(j.text);
+  j.text = ServerText(j.text);
   j.modified = TimeOf(c, ICAL_LASTMODIFIED_PROPERTY);
   if (j.modified == 0) j.modified = TimeOf(c, ICAL_DTSTAMP_PROPERTY);
   out->push_back(std::move(j));
@@ -112,8 +112,15 @@ bool ParseJournals(const std::string& calendarData, std::vector<Journal>* out) {
   return true;
 }
 
+std::string ServerText(std::string_view memo) {
+  const std::string text = archive::CalendarText(memo);
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 bool SameMemo(std::string_view a, std::string_view b) {
-  return a == b || archive::CalendarText(a) == archive::CalendarText(b);
+  return a == b || ServerText(a) == ServerText(b);
 }
 
 }  // namespace davsync

@@ -31,8 +31,11 @@ struct Journal {
 // else in it (events, tasks) is left out. false when it is not iCalendar.
 [[nodiscard]] bool ParseJournals(const std::string& calendarData, std::vector<Journal>* out);
 
-// Memo texts compared as the server keeps them: line breaks and controls
-// as CalendarText makes them.
+// A memo's text as servers keep it: line breaks and controls as
+// CalendarText makes them, without blanks (spaces, tabs) at either end, which
+// iCalendar readers drop from a value.
+std::string ServerText(std::string_view memo);
+// Memo texts compared as the server keeps them.
 bool SameMemo(std::string_view a, std::string_view b);
 
 }  // namespace davsync

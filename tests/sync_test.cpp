@@ -203,6 +203,13 @@ TEST(SyncJournal, AMemoGoesThereAndBackByteForByte) {
     EXPECT_EQ(journals[0].modified, kOtherTime);
   }
   EXPECT_EQ(davsync::DayResourceName(archive::FromCivil(2026, 1, 2)), "tamsivo-memo-20260102.ics");
+  // iCalendar readers drop blanks at a value's ends: the same memo, no change
+  // to send or take back (found by fuzz_dav_answer).
+  std::vector<davsync::Journal> back;
+  ASSERT_TRUE(davsync::ParseJournals(davsync::BuildJournal(0, "\t 缩进开头\r\n结尾 ", 0), &back));
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_TRUE(davsync::SameMemo(back[0].text, "\t 缩进开头\r\n结尾 "));
+  EXPECT_FALSE(PlanDay("\t 缩进开头\r\n结尾 ", std::string("旧的"), back[0].text, 0).conflict);
 }
 
 TEST(SyncJournal, OtherClientsJournalsAreReadForTheirDate) {
