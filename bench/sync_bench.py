@@ -42,11 +42,13 @@ def main():
     args = parser.parse_args()
     journeys.ARGS = args
     root = tempfile.mkdtemp(prefix="tamsivo-sync-bench-")
-    server = journeys.Server(args.server, root)
+    password = "bench-pw" if args.server == "radicale" else None
+    server = journeys.Server(args.server, root, password)
     try:
         server.start()
-        a = journeys.Computer(root, "a", server.address)
-        b = journeys.Computer(root, "b", server.address)
+        user = server.user if password else ""
+        a = journeys.Computer(root, "a", server.address, user, password)
+        b = journeys.Computer(root, "b", server.address, user, password)
         first = datetime.date(2007, 1, 1)
         texts = {(first + datetime.timedelta(days=i)).isoformat():
                  "第 %d 天\n" % i + "今天的事情，写得不长不短。" * (1 + i % 12)

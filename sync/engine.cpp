@@ -442,6 +442,14 @@ bool Run::Refetch(const std::string& href, double day) {
 
 bool Run::MergeDay(double day, int attempt) {
   std::string local, error;
+  // A record with a time of day (another tool's) is no day the program
+  // shows, and would share a resource with its whole day: left alone.
+  if (day != std::floor(day)) {
+    if (!store_->Begin(&error) || !store_->RemovePending(day, &error) || !store_->Commit(&error)) {
+      return StoreFailed(error);
+    }
+    return true;
+  }
   std::optional<std::string> agreed;
   std::vector<RemoteRow> rows;
   if (!store_->LocalText(day, &local, &error) || !store_->Agreed(day, &agreed, &error) ||

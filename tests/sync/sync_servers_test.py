@@ -319,6 +319,16 @@ class Journeys:
         self.assertEqual(self.a.memos()["2026-12-09"], "要留下的，还改了")
         self.assertEqual(self.b.memos()["2026-12-09"], "要留下的，还改了")
 
+    def test_a_record_with_a_time_of_day_is_not_sent(self):
+        self.a.put("2026-12-09", "整天的")
+        db = sqlite3.connect(self.a.store)
+        db.execute('INSERT INTO records("日期", "事情") VALUES(?, ?)', (46365.5, "半天".encode()))
+        db.commit()
+        db.close()
+        rc, out, _ = self.a.sync()
+        self.assertIn("上传 1 天", out)
+        self.assertEqual(descriptions(self.server, collection_of(self.a)), ["整天的"])
+
     def test_an_emptied_day_is_emptied_on_the_other_computer(self):
         self.a.put("2026-12-09", "写错了")
         self.a.sync()
