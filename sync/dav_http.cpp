@@ -154,6 +154,7 @@ struct DavHttp::Impl {
   CURL* easy = nullptr;
   std::string user, password;
   bool insecure = false;
+  long auth = 0;  // the method the server asked for, once known
   HttpLimits limits;
   ~Impl() {
     if (easy) curl_easy_cleanup(easy);
@@ -220,8 +221,12 @@ bool DavHttp::Send(const std::string& method, const std::string& url,
   if (!impl_->user.empty() || !impl_->password.empty()) {
     curl_easy_setopt(easy, CURLOPT_USERNAME, impl_->user.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, impl_->password.c_str());
-    // Basic only over https or to this computer (UrlAllowed); digest where offered.
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
+    // Basic only over https or to this computer (UrlAllowed); digest where
+    // offered. Once the server named its method, it is used from the first
+    // byte: two choices cost a refused request every time.
+    curl_easy_setopt(
+        easy, CURLOPT_HTTPAUTH,
+        impl_->auth ? impl_->auth : static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
   }
   const CURLcode rc = curl_easy_perform(easy);
   curl_slist_free_all(list);
@@ -232,6 +237,14 @@ bool DavHttp::Send(const std::string& method, const std::string& url,
     return false;
   }
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response->status);
+  long offered = 0;
+  if (!impl_->auth && curl_easy_getinfo(easy, CURLINFO_HTTPAUTH_AVAIL, &offered) == CURLE_OK) {
+    if (offered & CURLAUTH_BASIC) {
+      impl_->auth = CURLAUTH_BASIC;
+    } else if (offered & CURLAUTH_DIGEST) {
+      impl_->auth = CURLAUTH_DIGEST;
+    }
+  }
   char* effective = nullptr;
   if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
     response->effectiveUrl = effective;
