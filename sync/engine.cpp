@@ -214,6 +214,13 @@ bool Run::ChooseCalendar(const std::string& home, std::string* collection) {
   HttpResponse r;
   if (!Send("MKCALENDAR", target, "", {kXml}, MkcalendarBody(kCalendarName), &r)) return false;
   if (r.status != 201 && r.status != 200) {
+    // Another computer may have made it a moment ago.
+    bool made = false;
+    if (r.status != 401 && CalendarAt(target, &made) && made) {
+      *collection = target;
+      return true;
+    }
+    if (!out_.error.empty()) return false;
     return Fail("无法在服务器上建立日历“" + std::string(kCalendarName) + "”：" +
                 StatusReason(r.status, r.retryAfter));
   }

@@ -319,6 +319,22 @@ class Journeys:
         self.assertEqual(self.a.memos()["2026-12-09"], "要留下的，还改了")
         self.assertEqual(self.b.memos()["2026-12-09"], "要留下的，还改了")
 
+    def test_two_first_syncs_at_the_same_moment_meet_on_one_calendar(self):
+        self.a.put("2026-12-09", "办公室")
+        self.b.put("2026-12-09", "家里")
+        runs = [c.start_sync() for c in (self.a, self.b)]
+        for p in runs:
+            out, err = p.communicate(timeout=120)
+            self.assertEqual(p.returncode, 0, err)
+        self.assertEqual(collection_of(self.a), collection_of(self.b))
+        self.a.sync()
+        self.b.sync()
+        self.a.sync()
+        both = self.a.memos()["2026-12-09"]
+        self.assertEqual(self.b.memos()["2026-12-09"], both)
+        self.assertIn("办公室", both)
+        self.assertIn("家里", both)
+
     def test_a_record_with_a_time_of_day_is_not_sent(self):
         self.a.put("2026-12-09", "整天的")
         db = sqlite3.connect(self.a.store)
