@@ -124,9 +124,18 @@ int Sync() {
   config.user = read(item::kSyncUser);
   if (config.address.empty() || !IsFlagSet(read(item::kSyncOn))) {
     std::fprintf(stderr,
-                 "tamsivo：还没有设置同步：请在“同步…”窗口里填写 CalDAV 服务器地址，"
-                 "或在“%s”的 [同步] 一节写上 地址= 和 开启=1。\n",
+                 "tamsivo：还没有设置同步：请在“%s”的 [同步] 一节写上 "
+                 "地址=（CalDAV 服务器或日历的地址）和 开启=1。\n",
                  settings.c_str());
+    return 1;
+  }
+  // A running copy would show stale days, and an editor open on a day that
+  // text arrived for would save over it: it is left to sync itself.
+  fileio::FileDescriptor lock;
+  if (instance::LockDataDirectory(DataDirectory(), &lock) == fileio::DirectoryLock::kBusy ||
+      instance::ListenerPresent(DataDirectory())) {
+    std::fprintf(stderr, "tamsivo：同步失败：Tamsivo 正在使用“%s”中的备忘录，请先退出它再同步。\n",
+                 DataDirectory().c_str());
     return 1;
   }
   if (!fileio::IsRegularFile(store)) {

@@ -335,6 +335,21 @@ class Journeys:
         self.assertIn("办公室", both)
         self.assertIn("家里", both)
 
+    def test_a_second_sync_of_the_same_memos_waits_its_turn(self):
+        self.a.put_many({"2029-%02d-%02d" % (m, d): "第 %d 天" % d + "字" * 500
+                         for m in (1, 2) for d in range(1, 29)})
+        first = self.a.start_sync()
+        time.sleep(0.2)
+        rc, out, err = self.a.sync(expect=None)
+        overlapped = first.poll() is None
+        first.communicate(timeout=120)
+        self.assertEqual(first.returncode, 0)
+        if overlapped:
+            self.assertEqual(rc, 1)
+            self.assertIn("Tamsivo 正在使用", err)
+        rc, out, _ = self.a.sync()
+        self.assertEqual(out, "同步完成：上传 0 天，下载 0 天，冲突 0 天。")
+
     def test_a_record_with_a_time_of_day_is_not_sent(self):
         self.a.put("2026-12-09", "整天的")
         db = sqlite3.connect(self.a.store)
