@@ -46,6 +46,11 @@ TEST(CommandLine, ParseTable) {
       {{"--restore", ""}, Action::kUsageError, "文件名是空的"},
       {{"--export", "a.md", "--restore", "b.edb"}, Action::kUsageError, "一次只能用一个"},
       {{"--export=a.md", "--export=b.md"}, Action::kUsageError, "一次只能用一个"},
+      {{"--sync"}, Action::kSync, ""},
+      {{"--sync", "--help"}, Action::kHelp, ""},
+      {{"--sync=now"}, Action::kUsageError, "无法识别的选项“--sync=now”"},
+      {{"--sync", "now"}, Action::kUsageError, "多余的参数“now”"},
+      {{"--sync", "--export", "a.md"}, Action::kUsageError, "一次只能用一个"},
   };
   for (const Case& c : cases) {
     std::string joined;
