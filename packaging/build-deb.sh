@@ -81,7 +81,9 @@ shlibs="${shlibs#shlibs:Depends=}"
 depends="$shlibs, libcurl4, libopencc1.1, qt6-qpa-plugins"
 # Qt's own dialogs in Chinese, and a CJK font for the Chinese interface:
 # the program runs without them, so they are not hard dependencies.
-recommends="fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n"
+# The sync password's keeper is opened at run time too; without it a
+# password file serves.
+recommends="fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n, libsecret-1-0"
 
 mkdir -p "$root/DEBIAN"
 (cd "$root" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | LC_ALL=C sort -z |
