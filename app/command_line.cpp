@@ -36,6 +36,8 @@ constexpr const char* kHelp =
     "                       原来的数据文件改名保留，不会删除\n"
     "  --sync               与 Start.ini 的 [同步] 一节设置的 CalDAV 日历同步一次；\n"
     "                       不需要图形界面\n"
+    "  --sync-upload-all    服务器上的日历被清空或不见了之后：忘掉服务器上原有的内容，\n"
+    "                       把这里的全部备忘录重新上传（这里的备忘录不会删除）\n"
     "  --help               显示这段说明后退出\n"
     "  --version            显示版本后退出\n"
     "\n"
@@ -46,11 +48,10 @@ struct Option {
   Action action;
   bool takesFile;
 };
-constexpr Option kOptions[] = {{"--help", Action::kHelp, false},
-                               {"--version", Action::kVersion, false},
-                               {"--export", Action::kExport, true},
-                               {"--restore", Action::kRestore, true},
-                               {"--sync", Action::kSync, false}};
+constexpr Option kOptions[] = {
+    {"--help", Action::kHelp, false},    {"--version", Action::kVersion, false},
+    {"--export", Action::kExport, true}, {"--restore", Action::kRestore, true},
+    {"--sync", Action::kSync, false},    {"--sync-upload-all", Action::kSyncUploadAll, false}};
 
 Request UsageError(std::string error) {
   Request r;
@@ -112,7 +113,7 @@ std::string DayList(const std::vector<double>& days) {
   return list;
 }
 
-int Sync() {
+int Sync(bool uploadAll) {
   std::string store;
   if (!FindStore(&store)) return 1;
   const std::string settings = SettingsPath();
@@ -150,6 +151,10 @@ int Sync() {
     std::fprintf(stderr, "tamsivo：同步失败：%s。\n", error.c_str());
     return 1;
   }
+  if (uploadAll && !davsync::ForgetServerState(store, &error)) {
+    std::fprintf(stderr, "tamsivo：同步失败：备忘录数据库：%s。\n", error.c_str());
+    return 1;
+  }
   const davsync::SyncOutcome out = davsync::RunSync(config, store, std::time(nullptr));
   // For benchmarks: how many requests the run took.
   if (std::getenv("TAMSIVO_SYNC_STATS"))
@@ -159,7 +164,13 @@ int Sync() {
   if (!out.conflictDays.empty())
     counts += "（" + DayList(out.conflictDays) + "，两处的文字都保留了）";
   if (!out.ok) {
-    std::fprintf(stderr, "tamsivo：同步失败：%s（%s）。\n", out.error.c_str(), counts.c_str());
+    // What the two answers are on the command line.
+    const std::string choice =
+        out.calendarLost
+            ? "。上传全部：tamsivo --sync-upload-all；停止同步：在 Start.ini 写上 开启=0"
+            : "";
+    std::fprintf(stderr, "tamsivo：同步失败：%s（%s）%s。\n", out.error.c_str(), counts.c_str(),
+                 choice.c_str());
     return 1;
   }
   std::printf("同步完成：%s。\n", counts.c_str());
@@ -222,7 +233,9 @@ int Run(const Request& request) {
     case Action::kRestore:
       return Restore(request.file);
     case Action::kSync:
-      return Sync();
+      return Sync(false);
+    case Action::kSyncUploadAll:
+      return Sync(true);
     case Action::kRunWindows:
       break;
   }

@@ -7,7 +7,16 @@
 
 namespace cmdline {
 
-enum class Action { kRunWindows, kHelp, kVersion, kExport, kRestore, kSync, kUsageError };
+enum class Action {
+  kRunWindows,
+  kHelp,
+  kVersion,
+  kExport,
+  kRestore,
+  kSync,
+  kSyncUploadAll,
+  kUsageError
+};
 
 struct Request {
   Action action = Action::kRunWindows;

@@ -51,6 +51,7 @@ TEST(CommandLine, ParseTable) {
       {{"--sync=now"}, Action::kUsageError, "无法识别的选项“--sync=now”"},
       {{"--sync", "now"}, Action::kUsageError, "多余的参数“now”"},
       {{"--sync", "--export", "a.md"}, Action::kUsageError, "一次只能用一个"},
+      {{"--sync-upload-all"}, Action::kSyncUploadAll, ""},
   };
   for (const Case& c : cases) {
     std::string joined;

@@ -435,6 +435,14 @@ class Journeys:
         self.assertEqual(self.a.memos(), before)
         rc, out, err = self.a.sync(expect=1)
         self.assertEqual(self.a.memos(), before)
+        self.assertIn("tamsivo --sync-upload-all", err)
+        # The user's answer 上传全部: everything here goes up again.
+        p = subprocess.run([os.path.join(self.a.dir, "tamsivo"), "--sync-upload-all"],
+                           env=self.a.env(), capture_output=True, text=True, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn("上传 2 天", p.stdout)
+        self.b.sync()
+        self.assertEqual(self.b.memos(), before)
 
     def test_a_phones_journals_appear_and_an_edit_leaves_the_text_once(self):
         self.a.put("2026-12-09", "电脑上写的")
