@@ -117,6 +117,13 @@ void Writer::Calendar(double day, std::string_view memo) {
   }
   icalcomponent_add_property(event, icalproperty_new_summary(summary.c_str()));
   icalcomponent_add_property(event, icalproperty_new_description(description.c_str()));
+  // What the description cannot hold as it is (CRs, controls), so that
+  // reading the file back gives the memo byte for byte.
+  if (const std::string exact = ExactMemoValue(memo); !exact.empty()) {
+    icalproperty* carried = icalproperty_new_x(exact.c_str());
+    icalproperty_set_x_name(carried, "X-TAMSIVO-MEMO");
+    icalcomponent_add_property(event, carried);
+  }
   char* rendered = icalcomponent_as_ical_string_r(event);
   icalcomponent_free(event);
   if (rendered) out_->Write(rendered);
@@ -126,22 +133,7 @@ void Writer::Calendar(double day, std::string_view memo) {
 }  // namespace
 
 // iCalendar text is UTF-8 with LF breaks and no other controls.
-std::string CalendarText(std::string_view memo) {
-  std::string out;
-  out.reserve(memo.size());
-  char32_t cp = 0;
-  for (std::size_t pos = 0; pos < memo.size();) {
-    const std::size_t size = CharacterAt(memo, pos, &cp);
-    if (cp == '\r') {
-      out += '\n';
-      if (pos + 1 < memo.size() && memo[pos + 1] == '\n') ++pos;
-    } else if (cp >= 0x20 || cp == '\n' || cp == '\t') {
-      AppendUtf8(&out, cp);
-    }
-    pos += size;
-  }
-  return out;
-}
+std::string CalendarText(std::string_view memo) { return CalendarDescription(memo); }
 
 // libical's own date values stop at the year 3000 (later ones are written
 // as a zero date-time); from text its properties hold any four-digit year.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "archive/fold.h"
+
 namespace archive {
 namespace {
 
@@ -149,11 +151,6 @@ bool ReadTextExport(std::string_view file, bool markdown, std::vector<ExportedMe
 std::string CsvCell(std::string_view memo) {
   std::string cell;
   cell.reserve(memo.size() + 3);
-  // A spreadsheet takes these for the start of a formula (or, tab and CR,
-  // strips them and then does): a leading ' makes the cell plain text.
-  if (!memo.empty() && std::string_view("=+-@\t\r").find(memo[0]) != std::string_view::npos) {
-    cell += '\'';
-  }
   bool quote = false;
   for (const char c : memo) {
     const auto b = static_cast<unsigned char>(c);
@@ -162,7 +159,90 @@ std::string CsvCell(std::string_view memo) {
     if (c == '"') cell += '"';
     cell += c;
   }
+  // A spreadsheet takes these for the start of a formula (or, tab and CR,
+  // strips them and then does): a leading ' makes the cell plain text. A
+  // memo of its own leading ' gets one more, so that reading the file back
+  // drops exactly one.
+  if (!cell.empty() && std::string_view("=+-@\t\r'").find(cell[0]) != std::string_view::npos) {
+    cell.insert(0, "'");
+  }
   return quote ? "\"" + cell + "\"" : cell;
+}
+
+std::string CalendarDescription(std::string_view memo) {
+  std::string out;
+  out.reserve(memo.size());
+  char32_t cp = 0;
+  for (std::size_t pos = 0; pos < memo.size();) {
+    const std::size_t size = CharacterAt(memo, pos, &cp);
+    if (cp == '\r') {
+      out += '\n';
+      if (pos + 1 < memo.size() && memo[pos + 1] == '\n') ++pos;
+    } else if (cp >= 0x20 || cp == '\n' || cp == '\t') {
+      AppendUtf8(&out, cp);
+    }
+    pos += size;
+  }
+  return out;
+}
+
+namespace {
+
+bool NeedsPercent(unsigned char b) {
+  return b < 0x20 || b == 0x7F ||
+         std::string_view("%,;\\\"").find(static_cast<char>(b)) != std::string_view::npos;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string ExactMemoValue(std::string_view memo) {
+  // libical's parser also drops blanks around a value.
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  const bool edges = !memo.empty() && (blank(memo.front()) || blank(memo.back()));
+  if (!edges && CalendarDescription(memo) == memo) return {};
+  std::size_t lead = 0, trail = memo.size();
+  while (lead < memo.size() && blank(memo[lead])) ++lead;
+  while (trail > lead && blank(memo[trail - 1])) --trail;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(memo.size() + memo.size() / 8);
+  for (std::size_t i = 0; i < memo.size(); ++i) {
+    const char c = memo[i];
+    const auto b = static_cast<unsigned char>(c);
+    if (NeedsPercent(b) || i < lead || i >= trail) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool ReadExactMemoValue(std::string_view value, std::string* memo) {
+  memo->clear();
+  memo->reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const auto b = static_cast<unsigned char>(value[i]);
+    if (b != '%') {
+      if (NeedsPercent(b)) return false;
+      *memo += value[i];
+      continue;
+    }
+    if (i + 2 >= value.size()) return false;
+    const int hi = HexValue(value[i + 1]), lo = HexValue(value[i + 2]);
+    if (hi < 0 || lo < 0) return false;
+    *memo += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return true;
 }
 
 }  // namespace archive

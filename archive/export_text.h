@@ -35,4 +35,15 @@ struct ExportedMemo {
 // A memo as one CSV cell, quoted when it needs to be.
 std::string CsvCell(std::string_view memo);
 
+// A memo as an iCalendar text: LF line ends (a CR LF or a lone CR made one)
+// and no other control characters.
+std::string CalendarDescription(std::string_view memo);
+// Where that loses bytes (or libical would: it drops blanks around a value),
+// the exact memo goes into X-TAMSIVO-MEMO beside it: controls, "%", what
+// libical escapes one way only (, ; \ ") and blanks at either end written as
+// %XX. Empty when the description is the memo.
+std::string ExactMemoValue(std::string_view memo);
+// The way back; false for a value that is not one ExactMemoValue writes.
+bool ReadExactMemoValue(std::string_view value, std::string* memo);
+
 }  // namespace archive
