@@ -9,6 +9,8 @@
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
+#include "intake/collect.h"
+#include "intake/merge.h"
 #include "settings/items.h"
 #include "settings/settings.h"
 #include "sync/engine.h"
@@ -22,7 +24,8 @@ namespace cmdline {
 namespace {
 
 constexpr const char* kUsage =
-    "用法：tamsivo [--help] [--version] [--export 文件] [--restore 备份文件] [--sync]\n";
+    "用法：tamsivo [--help] [--version] [--export 文件] [--restore 备份文件] [--sync]\n"
+    "              [--import 文件或文件夹]\n";
 
 constexpr const char* kHelp =
     "Tamsivo：一天一条备忘录的月历，今天的备忘录常在眼前。\n"
@@ -34,6 +37,9 @@ constexpr const char* kHelp =
     "                       不需要图形界面\n"
     "  --restore 备份文件   在程序没有运行时，用这个备份替换备忘录数据文件；\n"
     "                       原来的数据文件改名保留，不会删除\n"
+    "  --import 文件或文件夹 在程序没有运行时导入备忘录：本程序的导出文件、按日期命名的\n"
+    "                       Markdown 日记文件夹、Day One、jrnl、RedNotebook、iCalendar；\n"
+    "                       已有备忘录的日子把导入的文字接在后面，不会覆盖\n"
     "  --sync               与 Start.ini 的 [同步] 一节设置的 CalDAV 日历同步一次；\n"
     "                       不需要图形界面\n"
     "  --sync-upload-all    服务器上的日历被清空或不见了之后：忘掉服务器上原有的内容，\n"
@@ -51,7 +57,8 @@ struct Option {
 constexpr Option kOptions[] = {
     {"--help", Action::kHelp, false},    {"--version", Action::kVersion, false},
     {"--export", Action::kExport, true}, {"--restore", Action::kRestore, true},
-    {"--sync", Action::kSync, false},    {"--sync-upload-all", Action::kSyncUploadAll, false}};
+    {"--sync", Action::kSync, false},    {"--sync-upload-all", Action::kSyncUploadAll, false},
+    {"--import", Action::kImport, true}};
 
 Request UsageError(std::string error) {
   Request r;
@@ -177,6 +184,57 @@ int Sync(bool uploadAll) {
   return 0;
 }
 
+int Import(const std::string& path) {
+  std::string store, error;
+  if (!FindStore(&store)) return 1;
+  // Held to the end, so the program cannot start and open the store meanwhile.
+  fileio::FileDescriptor lock;
+  if (instance::LockDataDirectory(DataDirectory(), &lock) == fileio::DirectoryLock::kBusy ||
+      instance::ListenerPresent(DataDirectory())) {
+    std::fprintf(stderr,
+                 "tamsivo：Tamsivo 正在使用“%s”中的备忘录：请在它的菜单里用“导入备忘录…”，"
+                 "或先退出它再导入。\n",
+                 DataDirectory().c_str());
+    return 1;
+  }
+  if (!fileio::IsRegularFile(store)) {
+    std::fprintf(stderr, "tamsivo：还没有备忘录数据文件“%s”：请先启动一次 Tamsivo 再导入。\n",
+                 store.c_str());
+    return 1;
+  }
+  intake::Plan plan;
+  if (!intake::MakePlan(store, intake::ReadPath(path), &plan, &error)) {
+    std::fprintf(stderr, "tamsivo：导入失败：%s\n", error.c_str());
+    return 1;
+  }
+  // Each problem on a line of its own, the summary after them.
+  for (const intake::Problem& p : plan.problems) {
+    std::fprintf(stderr, "tamsivo：%s%s%s：%s\n", p.file.c_str(), p.where.empty() ? "" : " ",
+                 p.where.c_str(), p.message.c_str());
+  }
+  for (const std::string& s : plan.skippedFiles) std::fprintf(stderr, "tamsivo：%s\n", s.c_str());
+  if (plan.days.empty()) {
+    const bool nothingRead = plan.entries == 0;
+    std::fprintf(nothingRead ? stderr : stdout, "%s没有要导入的内容：%s。\n",
+                 nothingRead ? "tamsivo：" : "", intake::PlanSummary(plan).c_str());
+    return nothingRead ? 1 : 0;
+  }
+  std::string backup;
+  if (!intake::BackUpBeforeImport(store, &backup, &error)) {
+    std::fprintf(stderr, "tamsivo：没有导入：%s\n", error.c_str());
+    return 1;
+  }
+  intake::Progress progress;
+  intake::Written written;
+  if (!intake::WritePlan(store, plan, &progress, &written, &error)) {
+    std::fprintf(stderr, "tamsivo：导入中断：%s（已写入 %d 天，导入前的备份在“%s”）\n",
+                 error.c_str(), written.newDays + written.addedDays, backup.c_str());
+    return 1;
+  }
+  std::printf("已从“%s”导入：%s。\n", path.c_str(), intake::PlanSummary(plan).c_str());
+  return 0;
+}
+
 }  // namespace
 
 Request Parse(const std::vector<std::string>& arguments) {
@@ -210,7 +268,7 @@ Request Parse(const std::vector<std::string>& arguments) {
       request.file = value;
       continue;
     }
-    return UsageError("--export、--restore 和 --sync 一次只能用一个");
+    return UsageError("--export、--restore、--sync 和 --import 一次只能用一个");
   }
   return request;
 }
@@ -232,6 +290,8 @@ int Run(const Request& request) {
       return Export(request.file);
     case Action::kRestore:
       return Restore(request.file);
+    case Action::kImport:
+      return Import(request.file);
     case Action::kSync:
       return Sync(false);
     case Action::kSyncUploadAll:

@@ -1,5 +1,5 @@
 // The command line: the window-less requests (help, version, export,
-// restore, sync) and usage errors; anything else starts the program's windows.
+// restore, sync, import) and usage errors; anything else starts the program's windows.
 #pragma once
 
 #include <string>
@@ -15,12 +15,13 @@ enum class Action {
   kRestore,
   kSync,
   kSyncUploadAll,
+  kImport,
   kUsageError
 };
 
 struct Request {
   Action action = Action::kRunWindows;
-  std::string file;   // the file of --export and --restore
+  std::string file;   // the file of --export and --restore, the file or folder of --import
   std::string error;  // for kUsageError
 };
 

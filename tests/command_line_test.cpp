@@ -28,6 +28,8 @@ TEST(CommandLine, ParseTable) {
       {{"--export=a=b.md"}, Action::kExport, "a=b.md"},
       {{"--restore", "事件数据 2026-12-06.edb"}, Action::kRestore, "事件数据 2026-12-06.edb"},
       {{"--restore=b.edb"}, Action::kRestore, "b.edb"},
+      {{"--import", "日记"}, Action::kImport, "日记"},
+      {{"--import", "a.md", "--export", "b.md"}, Action::kUsageError, "一次只能用一个"},
       // A file name may look like an option.
       {{"--export", "--help"}, Action::kExport, "--help"},
       // Help and version win over the other actions, whatever the order.
