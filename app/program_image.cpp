@@ -1,4 +1,4 @@
-// The four windows, their handlers and event routes: what the runtime builds
+// The windows, their handlers and event routes: what the runtime builds
 // and dispatches.
 #include "base/program_image.h"
 
@@ -8,6 +8,7 @@
 #include "base/names.h"
 #include "base/runtime.h"
 #include "find/find_window.h"
+#include "find/import_window.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
@@ -43,6 +44,7 @@ constexpr MenuItemDesc kMenuItems[] = {
     {menu::kBackToToday},
     {menu::kFind},
     {menu::kExport},
+    {menu::kImport},
     {},
     {menu::kEmbed, true},
     {menu::kHideMain, true},
@@ -229,6 +231,51 @@ constexpr ControlDesc kOptionsControls[] = {
 // Escape closes it, as the search window.
 constexpr ShortcutDesc kOptionsShortcuts[] = {{"Escape", shortcut::kCloseWindow}};
 
+// ---------------------------------------------------------- ImportWindow
+
+constexpr ControlDesc Button(const char* name, const char* caption, int left, int top, int width) {
+  return {.kind = ControlKind::Button,
+          .name = name,
+          .caption = caption,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = 28};
+}
+
+constexpr ControlDesc kImportControls[] = {
+    {.kind = ControlKind::Label,
+     .name = ctl::kImportIntro,
+     .caption = "本程序导出的文件、按日期命名的日记文件夹，或 Day One、jrnl、RedNotebook、"
+                "iCalendar 的导出：",
+     .left = 8,
+     .top = 8,
+     .width = 480,
+     .height = 20},
+    Button(ctl::kImportFileButton, "选择文件…", 8, 32, 110),
+    Button(ctl::kImportFolderButton, "选择文件夹…", 126, 32, 110),
+    {.kind = ControlKind::MemoEdit,
+     .name = ctl::kImportPlanBox,
+     .left = 8,
+     .top = 68,
+     .width = 480,
+     .height = 250,
+     .accessibleName = "导入计划",
+     .accessibleDescription = "将新增、追加和跳过的天数，以及没有读入的文件和行"},
+    {.kind = ControlKind::Label,
+     .name = ctl::kImportStatus,
+     .left = 8,
+     .top = 326,
+     .width = 480,
+     .height = 20,
+     .accessibleName = "导入状态"},
+    Button(ctl::kImportGoButton, "导入", 296, 352, 92),
+    Button(ctl::kImportCancelButton, "取消", 396, 352, 92),
+    {.kind = ControlKind::Timer, .name = ctl::kImportTimer, .visible = false},
+};
+
+constexpr ShortcutDesc kImportShortcuts[] = {{"Escape", shortcut::kCloseWindow}};
+
 // ------------------------------------------------------------ the windows
 
 constexpr const char* kIcon = ":/images/icon.png";
@@ -285,6 +332,17 @@ constexpr WindowDesc kWindows[] = {
      .controlCount = Count(kSearchControls),
      .shortcuts = kSearchShortcuts,
      .shortcutCount = Count(kSearchShortcuts)},
+    {.name = kImportWindow,
+     .caption = "导入备忘录",
+     .left = 90,
+     .top = 90,
+     .width = 504,
+     .height = 414,
+     .icon = kIcon,
+     .controls = kImportControls,
+     .controlCount = Count(kImportControls),
+     .shortcuts = kImportShortcuts,
+     .shortcutCount = Count(kImportShortcuts)},
 };
 
 // ------------------------------------------------------------ the handlers
@@ -311,6 +369,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kMainWindow, menu::kBackToToday, Event::MenuItemChosen, OnBackToToday},
     {kMainWindow, menu::kFind, Event::MenuItemChosen, OnFindMenu},
     {kMainWindow, menu::kExport, Event::MenuItemChosen, OnExportMenu},
+    {kMainWindow, menu::kImport, Event::MenuItemChosen, OnImportMenu},
     {kMainWindow, shortcut::kFind, Event::ShortcutUsed, OnFindMenu},
     {kMainWindow, shortcut::kOpenMenu, Event::ShortcutUsed, OnMenuButtonClicked},
     {kMainWindow, menu::kEmbed, Event::MenuItemChosen, OnEmbedMenu},
@@ -335,6 +394,15 @@ constexpr HandlerEntry kHandlers[] = {
     {kSearchWindow, ctl::kSearchBox, Event::ItemActivated, OnSearchResultChosen},
     {kSearchWindow, ctl::kResultList, Event::ItemActivated, OnSearchResultChosen},
     {kSearchWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnCloseSearchWindow},
+    // ImportWindow
+    {kImportWindow, nullptr, Event::Created, OnImportWindowCreated},
+    {kImportWindow, nullptr, Event::AskedToClose, OnImportWindowClose},
+    {kImportWindow, ctl::kImportFileButton, Event::Clicked, OnImportFileButton},
+    {kImportWindow, ctl::kImportFolderButton, Event::Clicked, OnImportFolderButton},
+    {kImportWindow, ctl::kImportGoButton, Event::Clicked, OnImportGoButton},
+    {kImportWindow, ctl::kImportCancelButton, Event::Clicked, OnImportCancelButton},
+    {kImportWindow, ctl::kImportTimer, Event::TimerFired, OnImportTimer},
+    {kImportWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnImportCancelButton},
     // TodayMemoWindow
     {kTodayMemoWindow, nullptr, Event::Created, OnTodayMemoWindowCreated},
     {kTodayMemoWindow, nullptr, Event::PositionChanged, OnTodayWindowMoved},

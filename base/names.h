@@ -8,6 +8,7 @@ inline constexpr const char* kMemoEditWindow = "MemoEditWindow";
 inline constexpr const char* kTodayMemoWindow = "TodayMemoWindow";
 inline constexpr const char* kOptionsWindow = "OptionsWindow";
 inline constexpr const char* kSearchWindow = "SearchWindow";
+inline constexpr const char* kImportWindow = "ImportWindow";
 
 namespace ctl {
 
@@ -47,6 +48,16 @@ inline constexpr const char* kSearchBox = "查找框";
 inline constexpr const char* kResultList = "结果列表";
 inline constexpr const char* kSearchStatus = "查找状态";
 
+// ImportWindow.
+inline constexpr const char* kImportIntro = "导入说明";
+inline constexpr const char* kImportFileButton = "选择文件按钮";
+inline constexpr const char* kImportFolderButton = "选择文件夹按钮";
+inline constexpr const char* kImportPlanBox = "导入计划";
+inline constexpr const char* kImportStatus = "导入状态";
+inline constexpr const char* kImportGoButton = "导入按钮";
+inline constexpr const char* kImportCancelButton = "取消按钮";
+inline constexpr const char* kImportTimer = "导入时钟";
+
 }  // namespace ctl
 
 // Items of MainWindow's pop-up menu 菜单.
@@ -64,6 +75,7 @@ inline constexpr const char* kAbout = "关于本程序";
 inline constexpr const char* kQuit = "退出";
 inline constexpr const char* kFind = "查找备忘录…";
 inline constexpr const char* kExport = "导出备忘录…";
+inline constexpr const char* kImport = "导入备忘录…";
 
 }  // namespace menu
 

@@ -14,7 +14,7 @@ namespace image {
 // Bumped whenever the layout of anything in this header changes; the runtime
 // refuses an image it does not understand instead of misreading it.
 inline constexpr std::uint32_t kImageMagic = 0x544D5347;  // "GSMT"
-inline constexpr std::uint32_t kImageVersion = 7;
+inline constexpr std::uint32_t kImageVersion = 8;
 
 enum class ControlKind : std::uint8_t {
   Timer,
@@ -28,6 +28,7 @@ enum class ControlKind : std::uint8_t {
   LineEdit,  // one line of text; its caption is its text
   ListBox,   // a list of one-line items, set by the program
   Label,     // a line of text; its caption is its text
+  Button,    // a push button with its caption; raises Clicked
 };
 
 struct MenuItemDesc {

@@ -146,6 +146,8 @@ class Runtime {
   virtual bool MenuChecked(std::string_view window, std::string_view item) = 0;
   virtual void SetMenuChecked(std::string_view window, std::string_view item, bool on) = 0;
   virtual bool IsChecked(std::string_view window, std::string_view control) = 0;
+  // A disabled control shows greyed and takes no input.
+  virtual void SetEnabled(std::string_view window, std::string_view control, bool on) = 0;
   virtual void SetChecked(std::string_view window, std::string_view control, bool on) = 0;
   virtual void SetTimerInterval(std::string_view window, std::string_view timer, int ms) = 0;
   virtual int TimerInterval(std::string_view window, std::string_view timer) = 0;
@@ -259,6 +261,11 @@ class Runtime {
   // without an extension gets the chosen filter's.
   virtual std::string AskSaveFileName(std::string_view owner, std::string_view title,
                                       const std::string& suggested, std::string_view filters) = 0;
+
+  // --- the desktop's open dialog: an existing file (`folder` false, by
+  // `filters`) or folder; empty when cancelled.
+  virtual std::string AskOpenPath(std::string_view owner, std::string_view title,
+                                  std::string_view filters, bool folder) = 0;
 
   // --- message box; returns the pressed button id (IDOK ...), 0 on failure
   virtual int MessageBox(std::string_view text, unsigned flags,

@@ -11,6 +11,7 @@
 #include "archive/export.h"
 #include "archive/search.h"
 #include "base/program.h"
+#include "intake/collect.h"
 
 namespace {
 
@@ -39,6 +40,9 @@ std::mutex g_mutex;
 Job g_backup;
 Job g_indexing;
 Job g_export;
+Job g_import;
+// The writing an import has under way, so that the end of the program can stop it.
+std::shared_ptr<intake::Progress> g_importProgress;
 std::atomic<bool> g_stopIndexing{false};
 std::atomic<int> g_savesWaiting{0};
 bool g_backupFailureReported = false;
@@ -134,14 +138,56 @@ void StartExport(const std::string& storeFile, const std::string& path,
 
 bool ExportRunning() { return g_export.Running(); }
 
+void StartImportPlan(
+    const std::string& storeFile, const std::string& path,
+    std::function<void(std::shared_ptr<intake::Plan>, const std::string& error)> done) {
+  auto plan = std::make_shared<intake::Plan>();
+  Start(
+      g_import,
+      [storeFile, path, plan] {
+        Outcome outcome;
+        if (intake::MakePlan(storeFile, intake::ReadPath(path), plan.get(), &outcome.error)) {
+          outcome.error.clear();
+        }
+        return outcome;
+      },
+      [plan, done = std::move(done)](const Outcome& outcome) { done(plan, outcome.error); });
+}
+
+void StartImportWrite(const std::string& storeFile, std::shared_ptr<const intake::Plan> plan,
+                      std::shared_ptr<intake::Progress> progress,
+                      std::function<void(const intake::Written&, const std::string& error)> done) {
+  if (g_import.Running()) return;
+  auto written = std::make_shared<intake::Written>();
+  g_importProgress = progress;
+  Start(
+      g_import,
+      [storeFile, plan, progress, written] {
+        Outcome outcome;
+        std::string backup;
+        if (intake::BackUpBeforeImport(storeFile, &backup, &outcome.error) &&
+            intake::WritePlan(storeFile, *plan, progress.get(), written.get(), &outcome.error)) {
+          outcome.error.clear();
+        }
+        return outcome;
+      },
+      [written, done = std::move(done)](const Outcome& outcome) {
+        g_importProgress.reset();
+        done(*written, outcome.error);
+      });
+}
+
+bool ImportRunning() { return g_import.Running(); }
+
 void EndStoreUpkeep() {
   g_stopIndexing = true;
-  for (Job* job : {&g_indexing, &g_export, &g_backup}) job->Join();
+  if (g_importProgress) g_importProgress->stop = true;
+  for (Job* job : {&g_indexing, &g_export, &g_import, &g_backup}) job->Join();
 }
 
 void OnUpkeepTimer(image::EventArgs&) {
-  for (Job* job : {&g_indexing, &g_export, &g_backup}) Collect(*job);
-  if (!g_backup.Running() && !g_indexing.Running() && !g_export.Running()) {
+  for (Job* job : {&g_indexing, &g_export, &g_import, &g_backup}) Collect(*job);
+  if (!g_backup.Running() && !g_indexing.Running() && !g_export.Running() && !g_import.Running()) {
     Rt().SetTimerInterval(kMainWindow, ctl::kUpkeepTimer, 0);
   }
 }

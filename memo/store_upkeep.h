@@ -6,9 +6,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "base/program_image.h"
+#include "intake/merge.h"
 
 // Starts the backup (once per store opening); the upkeep timer collects the
 // outcome.
@@ -35,8 +37,19 @@ class SaveTurn {
 void StartExport(const std::string& storeFile, const std::string& path,
                  std::function<void(int count, const std::string& error)> done);
 bool ExportRunning();
-// At the end of the program: stops the index work between two of its short
-// transactions and waits for all.
+// An import on a worker, in two steps: reading `path` (a file or a folder)
+// and planning against the store, then (after the user agreed) the backup
+// and the writing. `done` is called on the window thread. Each does nothing
+// while an import step runs.
+void StartImportPlan(
+    const std::string& storeFile, const std::string& path,
+    std::function<void(std::shared_ptr<intake::Plan>, const std::string& error)> done);
+void StartImportWrite(const std::string& storeFile, std::shared_ptr<const intake::Plan> plan,
+                      std::shared_ptr<intake::Progress> progress,
+                      std::function<void(const intake::Written&, const std::string& error)> done);
+bool ImportRunning();
+// At the end of the program: stops the index work and an import's writing
+// between two of their short transactions and waits for all.
 void EndStoreUpkeep();
 // Collects finished runs: a failed backup is reported once.
 void OnUpkeepTimer(image::EventArgs&);

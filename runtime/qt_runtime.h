@@ -23,6 +23,8 @@ struct RuntimeOptions {
   std::function<void(const std::string& window)> onModal;
   // The save-file dialog's answer; empty: the real dialog.
   std::function<std::string(std::string_view title, const std::string& suggested)> saveFileName;
+  // The open dialog's answer; empty: the real dialog.
+  std::function<std::string(std::string_view title, bool folder)> openPath;
   // Whether a tray host exists; empty: ask the desktop.
   std::function<bool()> trayAvailable;
   // How long a second start waits for the running copy to answer.

@@ -127,6 +127,11 @@ void QtRuntime::SetMenuChecked(std::string_view window, std::string_view item, b
   }
 }
 
+void QtRuntime::SetEnabled(std::string_view window, std::string_view control, bool on) {
+  WindowState* ws = Find(window);
+  if (QWidget* c = ws ? Control(*ws, control) : nullptr) c->setEnabled(on);
+}
+
 bool QtRuntime::IsChecked(std::string_view window, std::string_view control) {
   WindowState* ws = Find(window);
   auto* b = ws ? qobject_cast<QAbstractButton*>(Control(*ws, control)) : nullptr;

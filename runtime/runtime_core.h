@@ -85,6 +85,7 @@ class QtRuntime final : public rt::Runtime {
   bool MenuChecked(std::string_view window, std::string_view item) override;
   void SetMenuChecked(std::string_view window, std::string_view item, bool on) override;
   bool IsChecked(std::string_view window, std::string_view control) override;
+  void SetEnabled(std::string_view window, std::string_view control, bool on) override;
   void SetChecked(std::string_view window, std::string_view control, bool on) override;
   void SetTimerInterval(std::string_view window, std::string_view timer, int ms) override;
   int TimerInterval(std::string_view window, std::string_view timer) override;
@@ -148,6 +149,8 @@ class QtRuntime final : public rt::Runtime {
                                            int startBytes) override;
   std::string AskSaveFileName(std::string_view owner, std::string_view title,
                               const std::string& suggested, std::string_view filters) override;
+  std::string AskOpenPath(std::string_view owner, std::string_view title, std::string_view filters,
+                          bool folder) override;
   bool FileExists(const std::string& path) override;
   std::string TextToGbkBytes(std::string_view utf8) override;
   bool WriteFileBytes(const std::string& path, const std::string& bytes,

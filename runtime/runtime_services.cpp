@@ -167,6 +167,21 @@ std::string QtRuntime::AskSaveFileName(std::string_view owner, std::string_view 
   return fileio::WithFilterExtension(path.toStdString(), chosen.toStdString());
 }
 
+std::string QtRuntime::AskOpenPath(std::string_view owner, std::string_view title,
+                                   std::string_view filters, bool folder) {
+  if (options_.openPath) return options_.openPath(title, folder);
+  if (ending_) return {};
+  WindowState* ws = Find(owner);
+  QWidget* parent = ws ? ws->widget.data() : nullptr;
+  const QString path =
+      folder ? QFileDialog::getExistingDirectory(
+                   parent, Q(title), QString(),
+                   QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog)
+             : QFileDialog::getOpenFileName(parent, Q(title), QString(), Q(filters), nullptr,
+                                            QFileDialog::DontUseNativeDialog);
+  return path.toStdString();
+}
+
 bool QtRuntime::NoStore(std::string* error) {
   if (error) *error = "没有打开这个数据文件";
   return false;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
 
@@ -159,6 +160,12 @@ void QtRuntime::Build(WindowState& ws) {
                              Dispatch(*s, cname, Event::ItemActivated, args);
                          });
         made = l;
+        break;
+      }
+      case ControlKind::Button: {
+        auto* b = new QPushButton(QString::fromUtf8(c.caption ? c.caption : ""), parent);
+        ConnectClicked(b, wname, cname);
+        made = b;
         break;
       }
       case ControlKind::Label: {

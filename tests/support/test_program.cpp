@@ -103,6 +103,9 @@ void TestProgram::MakeRuntime() {
   options.saveFileName = [this](std::string_view title, const std::string& suggested) {
     return saveFileName ? saveFileName(title, suggested) : std::string();
   };
+  options.openPath = [this](std::string_view title, bool folder) {
+    return openPath ? openPath(title, folder) : std::string();
+  };
   options.onModal = [this](const std::string& window) {
     if (onModal) onModal(window);
   };
