@@ -246,8 +246,7 @@ constexpr ControlDesc Button(const char* name, const char* caption, int left, in
 constexpr ControlDesc kImportControls[] = {
     {.kind = ControlKind::Label,
      .name = ctl::kImportIntro,
-     .caption = "本程序导出的文件、按日期命名的日记文件夹，或 Day One、jrnl、RedNotebook、"
-                "iCalendar 的导出：",
+     .caption = "选择要导入的文件或文件夹：",
      .left = 8,
      .top = 8,
      .width = 480,

@@ -20,6 +20,17 @@ using ctl::kImportTimer;
 
 constexpr int kProgressMs = 200;
 constexpr std::size_t kProblemsShown = 30;
+constexpr const char* kFormats =
+    "可以导入：\n"
+    "· 本程序导出的 .md、.txt、.csv、.ics 文件\n"
+    "· 一天一个文件的 Markdown 日记文件夹（文件名如 2026-12-07.md、20261207.md、"
+    "2026年12月7日.md，可按年、月分子文件夹）\n"
+    "· Day One 导出的 .zip 或 .json\n"
+    "· jrnl 的纯文本或 JSON 导出\n"
+    "· RedNotebook 的月份文件（2026-12.txt）\n"
+    "· iCalendar（.ics）里的日记和全天日程\n\n"
+    "已有备忘录的日子，导入的文字接在原文后面的分隔线下，不会覆盖；已有的相同文字不会重复导入。"
+    "写入前先计算并列出结果，确认后先备份再写入。";
 
 enum class Stage { kChoosing, kReading, kPlanned, kWriting, kDone };
 
@@ -51,7 +62,7 @@ void OnPlanned(std::shared_ptr<intake::Plan> plan, const std::string& error) {
   if (!Rt().IsLoaded(kImportWindow)) return;
   if (!error.empty()) {
     g_stage = Stage::kChoosing;
-    ShowPlanText("");
+    ShowPlanText(kFormats);
     ShowStatus("无法导入：" + error);
     Enable();
     return;
@@ -110,7 +121,7 @@ void OnImportWindowCreated(image::EventArgs&) {
   // A writing the window's closing stopped may still be finishing.
   g_stage = ImportRunning() ? Stage::kWriting : Stage::kChoosing;
   g_plan.reset();
-  Rt().SetEditReadOnly(kImportWindow, kImportPlanBox, true);
+  ShowPlanText(kFormats);
   ShowStatus(g_stage == Stage::kWriting ? "上一次导入正在结束，请稍候。" : "");
   Enable();
 }
