@@ -3,6 +3,7 @@
 #include <libical/ical.h>
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -197,6 +198,74 @@ bool ExportMemos(const std::string& storeFile, const std::string& target, int* c
   writer.End();
   if (!out.Commit(error)) return false;
   if (count) *count = written;
+  return true;
+}
+
+bool ExportMemosToFolder(const std::string& storeFile, const std::string& folder,
+                         ExistingFiles existing, FolderExport* result, std::string* error) {
+  *result = FolderExport{};
+  const Db db = OpenDb(storeFile, true, error);
+  if (!db || !Exec(db.get(), "BEGIN", error)) return false;
+  bool staleSearch = false;
+  if (!storeschema::AcceptSchema(db.get(), &staleSearch, error)) return false;
+  Statement memos = Prepare(db.get(),
+                            "SELECT d, t FROM (SELECT " + std::string(kDayExpr) +
+                                R"( AS d, "事情" AS t, min(id) FROM records WHERE d IS NOT NULL )"
+                                "GROUP BY d) WHERE length(t) > 0 ORDER BY d",
+                            error);
+  if (!memos) return false;
+  // Each day's file and what it is to hold, read in one snapshot first: with
+  // kAsk nothing may be written before every file has been compared.
+  struct Day {
+    std::string path;
+    std::string memo;
+  };
+  std::vector<Day> days;
+  int rc;
+  while ((rc = sqlite3_step(memos.get())) == SQLITE_ROW) {
+    const std::string date = IsoDate(sqlite3_column_double(memos.get(), 0));
+    days.push_back({folder + "/" + date.substr(0, 4) + "/" + date + ".md", Column(memos.get(), 1)});
+  }
+  if (rc != SQLITE_DONE) {
+    *error = "无法读取备忘录：" + Reason(db.get(), rc);
+    return false;
+  }
+  memos.reset();
+  (void)Exec(db.get(), "COMMIT", nullptr);  // a read transaction: nothing to lose
+  std::vector<bool> same(days.size(), false), differs(days.size(), false);
+  for (std::size_t i = 0; i < days.size(); ++i) {
+    std::string there;
+    int err = 0;
+    // One byte more than the memo is enough to tell that it differs.
+    if (fileio::ReadWholeFile(days[i].path, &there, &err, days[i].memo.size() + 1)) {
+      same[i] = there == days[i].memo;
+      differs[i] = !same[i];
+    } else if (err != ENOENT) {
+      differs[i] = true;
+    }
+    if (differs[i]) result->differing.push_back(days[i].path);
+  }
+  if (existing == ExistingFiles::kAsk && !result->differing.empty()) return true;
+  for (std::size_t i = 0; i < days.size(); ++i) {
+    if (same[i]) {
+      ++result->unchanged;
+      continue;
+    }
+    if (differs[i] && existing != ExistingFiles::kOverwrite) {
+      ++result->kept;
+      continue;
+    }
+    // Folders of the user's from before keep their mode: only new ones are
+    // made private.
+    if (!fileio::MakeDirectory(folder, 0700, error) ||
+        !fileio::MakeDirectory(fileio::DirectoryOf(days[i].path), 0700, error) ||
+        !fileio::ReplaceFileAtomically(days[i].path, days[i].memo,
+                                       {fileio::NewFileMode::kOwnerOnly}, error)) {
+      *error = days[i].path + "：" + *error;
+      return false;
+    }
+    ++result->written;
+  }
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 
 typedef struct icalproperty_impl icalproperty;
+#include <vector>
 
 namespace archive {
 
@@ -32,5 +33,17 @@ std::string CalendarText(std::string_view memo);
 std::string CalendarSummary(std::string_view description);
 // `name;VALUE=DATE:YYYYMMDD` for a stored day, any four-digit year.
 icalproperty* CalendarDateProperty(const char* name, double day);
+// One file a day, as daily-note tools read them: <folder>/2026/2026-12-07.md
+// holding the memo's bytes, each written atomically (fileio::StagedFile).
+// A file already there with the same bytes is left alone; one that differs
+// is replaced only with kOverwrite. With kAsk nothing is written while any
+// differs: the caller asks the user and calls again.
+enum class ExistingFiles { kAsk, kOverwrite, kKeep };
+struct FolderExport {
+  int written = 0, unchanged = 0, kept = 0;
+  std::vector<std::string> differing;  // files there that differ (kAsk: none written)
+};
+bool ExportMemosToFolder(const std::string& storeFile, const std::string& folder,
+                         ExistingFiles existing, FolderExport* result, std::string* error);
 
 }  // namespace archive

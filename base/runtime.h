@@ -261,6 +261,8 @@ class Runtime {
   // without an extension gets the chosen filter's.
   virtual std::string AskSaveFileName(std::string_view owner, std::string_view title,
                                       const std::string& suggested, std::string_view filters) = 0;
+  // The filter chosen in the last save-file dialog, as written in `filters`.
+  virtual std::string LastSaveFilter() = 0;
 
   // --- the desktop's open dialog: an existing file (`folder` false, by
   // `filters`) or folder; empty when cancelled.

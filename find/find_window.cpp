@@ -10,6 +10,7 @@
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "memo/store_upkeep.h"
+#include "util/file_io.h"
 #include "util/text.h"
 
 namespace {
@@ -158,6 +159,50 @@ void OnSearchWindowClose(image::EventArgs&) {
 
 void OnCloseSearchWindow(image::EventArgs&) { Rt().CloseWindow(kSearchWindow); }
 
+namespace {
+
+// Chosen in the save dialog: the name given becomes a folder of one file a day.
+constexpr const char* kFolderFilter = "每天一个 Markdown 文件，存入文件夹 (*)";
+
+void FolderExported(const std::string& folder, const archive::FolderExport& result,
+                    const std::string& error);
+
+void ExportToFolder(const std::string& folder, archive::ExistingFiles existing) {
+  StartFolderExport(StoreFile(), folder, existing,
+                    [folder](const archive::FolderExport& result, const std::string& error) {
+                      FolderExported(folder, result, error);
+                    });
+}
+
+void FolderExported(const std::string& folder, const archive::FolderExport& result,
+                    const std::string& error) {
+  if (!error.empty()) {
+    Rt().MessageBox("导出没有成功：\r\n" + error + "\r\n\r\n已写入 " +
+                        std::to_string(result.written) + " 个文件。",
+                    rt::MB_OK | rt::MB_ICONERROR, std::string("Tamsivo"));
+    return;
+  }
+  if (result.written == 0 && result.unchanged == 0 && result.kept == 0 &&
+      !result.differing.empty()) {
+    // Asked first: nothing was written yet.
+    const int answer = Rt().MessageBox(
+        std::to_string(result.differing.size()) + " 个文件已经存在，内容与备忘录不同，例如：\r\n" +
+            result.differing.front() +
+            "\r\n\r\n是：用备忘录替换它们\r\n否：保留它们，只写其余的日子\r\n取消：不导出",
+        rt::MB_YESNOCANCEL | rt::MB_ICONQUESTION, std::string("Tamsivo"));
+    if (answer == rt::IDYES) ExportToFolder(folder, archive::ExistingFiles::kOverwrite);
+    if (answer == rt::IDNO) ExportToFolder(folder, archive::ExistingFiles::kKeep);
+    return;
+  }
+  std::string text = "已把备忘录按天写入文件夹：\r\n" + folder + "\r\n\r\n新写入 " +
+                     std::to_string(result.written) + " 个文件，" +
+                     std::to_string(result.unchanged) + " 个已经相同";
+  if (result.kept > 0) text += "，保留了 " + std::to_string(result.kept) + " 个内容不同的文件";
+  Rt().MessageBox(text + "。", rt::MB_OK | rt::MB_ICONINFORMATION, std::string("Tamsivo"));
+}
+
+}  // namespace
+
 void OnExportMenu(image::EventArgs&) {
   if (ExportRunning()) {
     Rt().MessageBox("上一次导出还没有完成，请稍候。", rt::MB_OK | rt::MB_ICONINFORMATION,
@@ -169,8 +214,15 @@ void OnExportMenu(image::EventArgs&) {
                                 "/Tamsivo 备忘录 " + DateTimeToText(TodayDate) + ".md";
   std::string path = Rt().AskSaveFileName(
       kMainWindow, "导出备忘录", suggested,
-      "Markdown (*.md);;纯文本 (*.txt);;CSV 表格 (*.csv);;iCalendar 日历 (*.ics)");
+      std::string("Markdown (*.md);;纯文本 (*.txt);;CSV 表格 (*.csv);;iCalendar 日历 (*.ics);;") +
+          kFolderFilter);
   if (path.empty()) return;
+  if (Rt().LastSaveFilter() == kFolderFilter) {
+    // The suggested name's extension means nothing for a folder.
+    if (path.ends_with(".md") && !fileio::IsDirectory(path)) path.resize(path.size() - 3);
+    ExportToFolder(path, archive::ExistingFiles::kAsk);
+    return;
+  }
   // The dialog gives a name typed without an extension the chosen file
   // type's; one that still has none gets the first format's.
   const size_t slash = path.rfind('/');

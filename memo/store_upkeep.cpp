@@ -136,6 +136,23 @@ void StartExport(const std::string& storeFile, const std::string& path,
       [done = std::move(done)](const Outcome& outcome) { done(outcome.count, outcome.error); });
 }
 
+void StartFolderExport(
+    const std::string& storeFile, const std::string& folder, archive::ExistingFiles existing,
+    std::function<void(const archive::FolderExport&, const std::string& error)> done) {
+  auto result = std::make_shared<archive::FolderExport>();
+  Start(
+      g_export,
+      [storeFile, folder, existing, result] {
+        Outcome outcome;
+        if (archive::ExportMemosToFolder(storeFile, folder, existing, result.get(),
+                                         &outcome.error)) {
+          outcome.error.clear();
+        }
+        return outcome;
+      },
+      [result, done = std::move(done)](const Outcome& outcome) { done(*result, outcome.error); });
+}
+
 bool ExportRunning() { return g_export.Running(); }
 
 void StartImportPlan(

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/export.h"
 #include "base/program_image.h"
 #include "intake/merge.h"
 
@@ -36,6 +37,10 @@ class SaveTurn {
 // failed, empty when it succeeded. Does nothing while an export runs.
 void StartExport(const std::string& storeFile, const std::string& path,
                  std::function<void(int count, const std::string& error)> done);
+// The same into a folder, one file a day (archive::ExportMemosToFolder).
+void StartFolderExport(
+    const std::string& storeFile, const std::string& folder, archive::ExistingFiles existing,
+    std::function<void(const archive::FolderExport&, const std::string& error)> done);
 bool ExportRunning();
 // An import on a worker, in two steps: reading `path` (a file or a folder)
 // and planning against the store, then (after the user agreed) the backup

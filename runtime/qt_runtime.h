@@ -23,6 +23,8 @@ struct RuntimeOptions {
   std::function<void(const std::string& window)> onModal;
   // The save-file dialog's answer; empty: the real dialog.
   std::function<std::string(std::string_view title, const std::string& suggested)> saveFileName;
+  // The filter a save-file dialog answered with; empty: the real dialog's.
+  std::function<std::string()> saveFilter;
   // The open dialog's answer; empty: the real dialog.
   std::function<std::string(std::string_view title, bool folder)> openPath;
   // Whether a tray host exists; empty: ask the desktop.

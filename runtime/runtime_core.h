@@ -149,6 +149,7 @@ class QtRuntime final : public rt::Runtime {
                                            int startBytes) override;
   std::string AskSaveFileName(std::string_view owner, std::string_view title,
                               const std::string& suggested, std::string_view filters) override;
+  std::string LastSaveFilter() override;
   std::string AskOpenPath(std::string_view owner, std::string_view title, std::string_view filters,
                           bool folder) override;
   bool FileExists(const std::string& path) override;
@@ -197,6 +198,7 @@ class QtRuntime final : public rt::Runtime {
   std::vector<QEventLoop*> loops_;
   void (*endRoutine_)() = nullptr;
   bool ending_ = false;
+  std::string lastSaveFilter_;
   int exitCode_ = 0;
   int loadCounter_ = 0;
   int creating_ = 0;

@@ -154,7 +154,11 @@ int QtRuntime::MessageBox(std::string_view text, unsigned flags,
 
 std::string QtRuntime::AskSaveFileName(std::string_view owner, std::string_view title,
                                        const std::string& suggested, std::string_view filters) {
-  if (options_.saveFileName) return options_.saveFileName(title, suggested);
+  lastSaveFilter_.clear();
+  if (options_.saveFileName) {
+    if (options_.saveFilter) lastSaveFilter_ = options_.saveFilter();
+    return options_.saveFileName(title, suggested);
+  }
   if (ending_) return {};
   WindowState* ws = Find(owner);
   // Qt's own dialog: the same look and language on every desktop, and no
@@ -163,9 +167,12 @@ std::string QtRuntime::AskSaveFileName(std::string_view owner, std::string_view 
   const QString path = QFileDialog::getSaveFileName(ws ? ws->widget.data() : nullptr, Q(title),
                                                     QString::fromStdString(suggested), Q(filters),
                                                     &chosen, QFileDialog::DontUseNativeDialog);
+  lastSaveFilter_ = chosen.toStdString();
   // The file type chosen in the dialog decides a name typed without one.
   return fileio::WithFilterExtension(path.toStdString(), chosen.toStdString());
 }
+
+std::string QtRuntime::LastSaveFilter() { return lastSaveFilter_; }
 
 std::string QtRuntime::AskOpenPath(std::string_view owner, std::string_view title,
                                    std::string_view filters, bool folder) {

@@ -230,6 +230,25 @@ TEST(ExportMenu, WritesWhereTheUserChoseAndSaysSo) {
   exportTo(out / "v1.0/全部");
   EXPECT_TRUE(fs::is_regular_file(out / "v1.0/全部.md"));
 
+  // The folder filter: one file a day, the name given made a folder.
+  p.saveFilter = "每天一个 Markdown 文件，存入文件夹 (*)";
+  exportTo(out / "日记.md");
+  EXPECT_EQ(SlurpFile(out / "日记/2026/2026-12-01.md"), "周一开会");
+  EXPECT_EQ(SlurpFile(out / "日记/2025/2025-03-02.md"), "交表\n");
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_NE(p.messages[0].text.find("新写入 2 个文件"), std::string::npos) << p.messages[0].text;
+  // A file changed elsewhere is asked about; 取消 leaves it.
+  PutFile(out / "日记/2026/2026-12-01.md", "改过");
+  p.answer = [](const ShownMessage& m) {
+    return m.flags & rt::MB_YESNOCANCEL ? rt::IDCANCEL : rt::IDOK;
+  };
+  exportTo(out / "日记");
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_NE(p.messages[0].text.find("1 个文件已经存在"), std::string::npos) << p.messages[0].text;
+  EXPECT_EQ(SlurpFile(out / "日记/2026/2026-12-01.md"), "改过");
+  p.answer = nullptr;
+  p.saveFilter.clear();
+
   exportTo(out / "备忘录.doc");
   ASSERT_EQ(p.messages.size(), 1u);
   EXPECT_EQ(p.messages[0].flags, rt::MB_OK | rt::MB_ICONERROR);

@@ -3,8 +3,11 @@
 #include "archive/export.h"
 
 #include <libical/ical.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/archive/archive_test_util.h"
+#include "util/file_io.h"
 
 using namespace archive_test;
 
@@ -179,3 +182,45 @@ TEST(Export, OneSnapshotWhileTheProgramSaves) {
 }
 
 }  // namespace
+
+TEST(FolderExport, OneFileADayAndADifferentFileNeverReplacedUnasked) {
+  Scene s;
+  const std::string folder = s.dir / "日记";
+  archive::FolderExport result;
+  std::string error;
+  ASSERT_TRUE(
+      archive::ExportMemosToFolder(s.store, folder, archive::ExistingFiles::kAsk, &result, &error))
+      << error;
+  EXPECT_EQ(result.written, 3);
+  EXPECT_EQ(SlurpFile(folder + "/2026/2026-12-07.md"), "开会, 带\"样品\"\n第二行");
+  EXPECT_EQ(SlurpFile(folder + "/2026/2026-01-02.md"), "Windows 行\r\n尾😀");
+  EXPECT_EQ(SlurpFile(folder + "/1999/1999-12-31.md"), "plain " + kLong);
+  EXPECT_EQ(Names(folder + "/2026"), (std::vector<std::string>{"2026-01-02.md", "2026-12-07.md"}));
+  struct stat st {};
+  ASSERT_EQ(stat((folder + "/2026/2026-12-07.md").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // Again: every file already holds its memo.
+  ASSERT_TRUE(
+      archive::ExportMemosToFolder(s.store, folder, archive::ExistingFiles::kAsk, &result, &error));
+  EXPECT_EQ(result.written, 0);
+  EXPECT_EQ(result.unchanged, 3);
+
+  // A file the user changed: asked about first, nothing written meanwhile.
+  PutFile(folder + "/2026/2026-12-07.md", "我在别的程序里改过");
+  ::unlink((folder + "/1999/1999-12-31.md").c_str());
+  ASSERT_TRUE(
+      archive::ExportMemosToFolder(s.store, folder, archive::ExistingFiles::kAsk, &result, &error));
+  EXPECT_EQ(result.differing, std::vector<std::string>{folder + "/2026/2026-12-07.md"});
+  EXPECT_EQ(result.written, 0);
+  EXPECT_FALSE(fileio::IsRegularFile(folder + "/1999/1999-12-31.md"));
+  ASSERT_TRUE(archive::ExportMemosToFolder(s.store, folder, archive::ExistingFiles::kKeep, &result,
+                                           &error));
+  EXPECT_EQ(result.written, 1);
+  EXPECT_EQ(result.kept, 1);
+  EXPECT_EQ(SlurpFile(folder + "/2026/2026-12-07.md"), "我在别的程序里改过");
+  ASSERT_TRUE(archive::ExportMemosToFolder(s.store, folder, archive::ExistingFiles::kOverwrite,
+                                           &result, &error));
+  EXPECT_EQ(result.written, 1);
+  EXPECT_EQ(SlurpFile(folder + "/2026/2026-12-07.md"), "开会, 带\"样品\"\n第二行");
+}

@@ -80,3 +80,29 @@ TEST(RoundTrip, AnExportWithWindowsLineEndsStillReads) {
 }
 
 }  // namespace
+
+namespace {
+
+// The folder export is what daily-note tools read, and what the daily-note
+// reader reads back (line ends made LF, trailing blank lines dropped).
+TEST(RoundTrip, TheFolderExportReadsBackAsDailyNotes) {
+  ScratchDir dir;
+  const std::string source = dir / "事件数据.edb";
+  {
+    MemoFile file(source);
+    file.Put(Date(2024, 2, 29), "闰日\n第二行");
+    file.Put(Date(100, 1, 1), "最早");
+  }
+  archive::FolderExport result;
+  std::string error;
+  ASSERT_TRUE(archive::ExportMemosToFolder(source, dir / "日记", archive::ExistingFiles::kAsk,
+                                           &result, &error))
+      << error;
+  const std::string target = dir / "空.edb";
+  { MemoFile empty(target); }
+  const intake::Plan plan = Import(target, dir / "日记");
+  EXPECT_EQ(plan.newDays, 2);
+  EXPECT_EQ(Memos(target), Memos(source));
+}
+
+}  // namespace

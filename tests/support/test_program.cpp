@@ -103,6 +103,7 @@ void TestProgram::MakeRuntime() {
   options.saveFileName = [this](std::string_view title, const std::string& suggested) {
     return saveFileName ? saveFileName(title, suggested) : std::string();
   };
+  options.saveFilter = [this] { return saveFilter; };
   options.openPath = [this](std::string_view title, bool folder) {
     return openPath ? openPath(title, folder) : std::string();
   };

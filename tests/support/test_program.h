@@ -56,6 +56,8 @@ class TestProgram {
   std::function<void(const std::string& window)> onModal;
   // The save-file dialog's answer (empty: cancelled, also when unset).
   std::function<std::string(std::string_view title, const std::string& suggested)> saveFileName;
+  // The filter the save-file dialog answers with (empty when unset).
+  std::string saveFilter;
   // The open dialog's answer (empty: cancelled, also when unset).
   std::function<std::string(std::string_view title, bool folder)> openPath;
 
