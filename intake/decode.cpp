@@ -39,6 +39,10 @@ std::size_t SequenceAt(std::string_view s, std::size_t i) {
 
 bool IsValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+      continue;
+    }
     const std::size_t n = SequenceAt(s, i);
     if (n == 0) return false;
     i += n;
@@ -49,17 +53,17 @@ bool IsValidUtf8(std::string_view s) {
 std::string ValidUtf8(std::string_view s) {
   std::string out;
   out.reserve(s.size());
+  std::size_t run = 0;  // start of the valid bytes not yet copied
   for (std::size_t i = 0; i < s.size();) {
     const std::size_t n = SequenceAt(s, i);
     if (n == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
+      out.append(s.substr(run, i - run)).append("\xEF\xBF\xBD");
+      run = ++i;
     } else {
-      out.append(s.substr(i, n));
       i += n;
     }
   }
-  return out;
+  return out.append(s.substr(run));
 }
 
 std::string DecodeText(std::string_view bytes, Encoding* found) {
@@ -87,7 +91,7 @@ std::string DecodeText(std::string_view bytes, Encoding* found) {
       break;
     default:
       // Broken sequences after a UTF-8 mark: shown as U+FFFD, never passed on.
-      out = ValidUtf8(bytes);
+      out = e == Encoding::kUtf8 || IsValidUtf8(bytes) ? std::string(bytes) : ValidUtf8(bytes);
       break;
   }
   return out;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <thread>
 
 #include "archive/backup.h"
 #include "archive/memo_db.h"
@@ -21,7 +22,8 @@ namespace {
 constexpr std::size_t kKeptImportBackups = 5;
 // A write transaction is closed after this long, so the program's own saves
 // wait at most about that much.
-constexpr auto kTransactionTime = std::chrono::milliseconds(200);
+constexpr auto kTransactionTime = std::chrono::milliseconds(100);
+constexpr auto kBreather = std::chrono::milliseconds(10);
 
 // `needle` in `hay` as whole lines: starting at the start or after a line
 // end, ending at the end or before one.
@@ -233,6 +235,17 @@ bool WritePlan(const std::string& storeFile, const Plan& plan, Progress* progres
     if (progress && progress->stop.load()) {
       written->stopped = true;
       return true;
+    }
+    if (next > 0) {
+      // Between two transactions the store is free: a connection of another
+      // process waiting in its busy handler gets a moment to take it, and
+      // the program's own saves go first.
+      std::this_thread::sleep_for(kBreather);
+      const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (progress && progress->savesWaiting && progress->savesWaiting->load() > 0 &&
+             !progress->stop.load() && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
     }
     if (!archive::Exec(raw, "BEGIN IMMEDIATE", error)) return false;
     // The objects are looked at in each transaction: between two, another

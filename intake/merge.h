@@ -62,6 +62,9 @@ std::string PlanDetails(const Plan& plan, std::size_t maxProblems);
 struct Progress {
   std::atomic<std::size_t> daysDone{0};
   std::atomic<bool> stop{false};  // ends the writing between two transactions
+  // Saves of the program waiting for the store: no transaction begins while
+  // there is one, so a save never waits behind more than one.
+  const std::atomic<int>* savesWaiting = nullptr;
 };
 
 struct Written {

@@ -109,6 +109,9 @@ void AddEntry(Reading* out, Entry entry) {
     out->truncated = true;
     return;
   }
+  // A library's escapes can spell what UTF-8 cannot hold (a lone surrogate):
+  // the store never gets broken text.
+  if (!IsValidUtf8(entry.text)) entry.text = ValidUtf8(entry.text);
   out->textBytes += entry.text.size();
   out->entries.push_back(std::move(entry));
 }
@@ -191,7 +194,14 @@ void ReadFileBytes(const std::string& name, std::string_view bytes, Reading* out
     ReadDayOneZip(name, bytes, out);
     return;
   }
-  const std::string text = DecodeText(bytes);
+  // Most files are UTF-8 already: read in place, not copied.
+  std::string decoded;
+  std::string_view text = bytes;
+  if (bytes.starts_with("\xEF\xBB\xBF") || bytes.starts_with("\xFF\xFE") ||
+      bytes.starts_with("\xFE\xFF") || !IsValidUtf8(bytes)) {
+    decoded = DecodeText(bytes);
+    text = decoded;
+  }
   if (format == Format::kUnknown) format = Recognise(name, text);
   Date date;
   switch (format) {
@@ -245,14 +255,14 @@ void ReadOwnExport(const std::string& name, std::string_view text, bool markdown
   }
   int line = 1;
   for (std::size_t i = 0; i < memos.size(); ++i) {
+    int memoLines = 1;
+    for (char c : memos[i].memo) memoLines += c == '\n';
     Date d;
     if (!ParseChineseDate(memos[i].date, &d)) {
       out->problems.push_back({name, LineAt(line), "日期“" + memos[i].date + "”不存在"});
     } else {
-      AddEntry(out, {d, memos[i].memo, "", name, line});
+      AddEntry(out, {d, std::move(memos[i].memo), "", name, line});
     }
-    int memoLines = 1;
-    for (char c : memos[i].memo) memoLines += c == '\n';
     line += (markdown ? 2 : 1) + memoLines + 1;
   }
 }

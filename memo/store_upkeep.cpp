@@ -176,6 +176,7 @@ void StartImportWrite(const std::string& storeFile, std::shared_ptr<const intake
                       std::function<void(const intake::Written&, const std::string& error)> done) {
   if (g_import.Running()) return;
   auto written = std::make_shared<intake::Written>();
+  progress->savesWaiting = &g_savesWaiting;
   g_importProgress = progress;
   Start(
       g_import,

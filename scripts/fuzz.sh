@@ -11,7 +11,8 @@ case "$seconds" in
 esac
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TAMSIVO_FUZZ_BUILD_DIR:-$repo/build-fuzz}"
-targets=(ini_file gbk datetime textnum url text_between cookies encoding holidays holiday_json command_line fold store_schema dav_answer)
+targets=(ini_file gbk datetime textnum url text_between cookies encoding holidays holiday_json command_line fold store_schema dav_answer
+  import_own_export import_calendar import_dayone import_jrnl import_rednotebook import_recognise)
 
 bash "$repo/scripts/deps.sh"
 
