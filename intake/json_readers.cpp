@@ -38,6 +38,12 @@ bool Parse(const std::string& name, std::string_view text, json* doc, Reading* o
     out->problems.push_back(
         {name, LineAt(LineOf(text, e.byte > 0 ? e.byte - 1 : 0)), "JSON 格式有误，没有读取"});
     return false;
+  } catch (const json::exception& e) {
+    // A number too large for a double, and the like: the library's other
+    // refusals, which name no position.
+    std::fprintf(stderr, "tamsivo: import: %s: %s\n", name.c_str(), e.what());
+    out->problems.push_back({name, "", "JSON 内容无法读取，没有读取"});
+    return false;
   }
   if (!doc->is_object() || !doc->contains("entries") || !(*doc)["entries"].is_array()) {
     out->problems.push_back({name, "", "没有“entries”列表，不是可以读取的日记导出"});

@@ -128,6 +128,9 @@ TEST(Jrnl, PlainTextWithItsTimeFormatsAndJson) {
 
   r = Read("jrnl.json", "{\"entries\": [\n{\"date\": \"2024-01-01\",\n oops}]}");
   EXPECT_EQ(Problems(r), "jrnl.json 第 3 行：JSON 格式有误，没有读取|");
+  // A number no double holds is the library's other kind of refusal.
+  r = Read("jrnl.json", "{\"entries\": [], \"n\": 8e888888888888}");
+  EXPECT_EQ(Problems(r), "jrnl.json ：JSON 内容无法读取，没有读取|");
 }
 
 TEST(RedNotebook, MonthFilesByDayNumber) {
