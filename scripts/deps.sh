@@ -15,12 +15,14 @@ set -euo pipefail
 run=(
   libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 qt6-qpa-plugins
   libqscintilla2-qt6-15 libsqlite3-0 libcurl4 libopencc1.1 libical3 libx11-6 libxml2 libsecret-1-0
+  libyaml-cpp0.7 libzip4
   fonts-wqy-microhei qt6-translations-l10n
 )
 build=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev libqscintilla2-qt6-dev libsqlite3-dev libcurl4-openssl-dev
   libopencc-dev libx11-dev libical-dev nlohmann-json3-dev libxml2-dev libsecret-1-dev
+  libyaml-cpp-dev libzip-dev
 )
 test=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
