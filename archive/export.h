@@ -13,9 +13,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 typedef struct icalproperty_impl icalproperty;
-#include <vector>
 
 namespace archive {
 
