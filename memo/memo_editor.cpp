@@ -97,6 +97,28 @@ void EditDay(double day, const LeftoverText* leftover) {
   if (ReturnToToday == 1) Rt().SetCalendarValue(kMainWindow, kCalendar, TodayDate);
 }
 
+std::string KeepArrivedText(const std::string& typed, const std::string& opened,
+                            const std::string& current) {
+  // Unchanged, emptied elsewhere, or already in what was typed: the typed
+  // text holds everything.
+  if (current == opened || current.empty() || typed.find(current) != std::string::npos) {
+    return typed;
+  }
+  // Emptied here, changed there: the text stays.
+  if (typed.empty()) return current;
+  // Added to at the end (an import appends below its own separator line):
+  // only the addition follows the typed text.
+  if (!opened.empty() && current.starts_with(opened)) {
+    return typed + current.substr(opened.size());
+  }
+  std::string out = typed;
+  if (!out.empty() && !out.ends_with('\n')) out += '\n';
+  out += kArrivedSeparator;
+  out += '\n';
+  out += current;
+  return out;
+}
+
 void OpenMemoEditor() {
   const std::optional<double> day = ReadCalendarDay();
   if (day) EditDay(*day, nullptr);
@@ -141,12 +163,18 @@ void OnMemoEditorClose(image::EventArgs& args) {
     ~Guard() { closing = false; }
   } guard;
   Rt().SetTimerInterval(kMemoEditWindow, kDraftTimer, 0);
-  const std::string text = EditorText();
+  std::string text = EditorText();
   const double day = g_session.day;
   // Nothing changed: nothing to store, so the store is not needed at all.
   if (text == g_session.stored) {
     FinishSession();
     return;
+  }
+  // What an import or another tool stored while the editor was open stays
+  // beside the typed text, never saved over.
+  if (MemoStoreOpen()) {
+    const std::string current = FindDayMemo(day) ? ReadMemoText() : std::string();
+    text = KeepArrivedText(text, g_session.stored, current);
   }
   std::string error;
   for (;;) {

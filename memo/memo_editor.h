@@ -2,6 +2,8 @@
 // the text when it closes and never lets a typed word go.
 #pragma once
 
+#include <string>
+
 #include "base/program_image.h"
 
 struct LeftoverText;
@@ -12,6 +14,13 @@ void OpenMemoEditor();
 void EditDay(double day, const LeftoverText* leftover);
 // Offers drafts and recovery files left by an earlier run, one by one.
 void OfferLeftoverTexts();
+
+// The line between the typed text and one stored meanwhile by someone else.
+inline constexpr const char* kArrivedSeparator = "—— 编辑期间另外存入的文字 ——";
+// What the editor stores at closing: `typed`, plus whatever the store took
+// for that day since the editor opened on `opened` (now `current`).
+std::string KeepArrivedText(const std::string& typed, const std::string& opened,
+                            const std::string& current);
 
 void OnMemoEditorCreated(image::EventArgs&);
 void OnMemoEditorClose(image::EventArgs&);

@@ -64,7 +64,7 @@ std::vector<fs::path> FilesIn(const fs::path& dir) {
 // Opens the editor on kDay; `whileOpen` runs with it up and should close it.
 // One that fails half way leaves it open: the program is then ended, so the
 // test fails instead of waiting for ever.
-void EditWhile(TestProgram& p, std::function<void(rt::Runtime&)> whileOpen) {
+void EditWhile(TestProgram& p, std::function<void(rt::Runtime&)> whileOpen, double day = kDay) {
   p.onModal = [&p, whileOpen](const std::string& w) {
     whileOpen(p.runtime());
     if (p.runtime().IsLoaded(w)) {
@@ -72,7 +72,7 @@ void EditWhile(TestProgram& p, std::function<void(rt::Runtime&)> whileOpen) {
       p.runtime().EndProgram(0);
     }
   };
-  p.runtime().SetCalendarValue(kMainWindow, "Calendar1", kDay);
+  p.runtime().SetCalendarValue(kMainWindow, "Calendar1", day);
   OpenMemoEditor();
   p.onModal = nullptr;
 }
@@ -362,4 +362,36 @@ TEST(EditorKeys, EscapeClosesTheEditorAndSaves) {
     QTest::keyClick(window->findChild<QsciScintilla*>(kBox), Qt::Key_Escape);
   });
   EXPECT_EQ(StoredText(kDay), "按 Esc 保存");
+}
+
+// An import (or another tool) writes the day while its editor is open: closing
+// the editor keeps both the typed text and what arrived.
+TEST(EditorKeepsArrivedText, TextStoredMeanwhileIsNeverSavedOver) {
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(SaveDayMemo(kDay, "原文"));
+  EditWhile(p, [](rt::Runtime& r) {
+    Type(r, "原文，改过");
+    ASSERT_TRUE(SaveDayMemo(kDay, "原文\n\n—— 导入 ——\n导入的"));
+    r.CloseWindow(kMemoEditWindow);
+  });
+  EXPECT_EQ(StoredText(kDay), "原文，改过\n\n—— 导入 ——\n导入的");
+
+  const double other = MakeDateTime(2026, 12, 16);
+  EditWhile(
+      p,
+      [other](rt::Runtime& r) {
+        Type(r, "这里写的");
+        ASSERT_TRUE(SaveDayMemo(other, "别处写的"));
+        r.CloseWindow(kMemoEditWindow);
+      },
+      other);
+  EXPECT_EQ(StoredText(other), std::string("这里写的\n") + kArrivedSeparator + "\n别处写的");
+}
+
+TEST(EditorKeepsArrivedText, UnchangedEmptiedOrHeldArrivalsAddNothing) {
+  EXPECT_EQ(KeepArrivedText("新", "旧", "旧"), "新");
+  EXPECT_EQ(KeepArrivedText("新", "旧", ""), "新");
+  EXPECT_EQ(KeepArrivedText("新的，含别处写的", "旧", "别处写的"), "新的，含别处写的");
+  EXPECT_EQ(KeepArrivedText("", "旧", "旧，别处改过"), "旧，别处改过");
 }
