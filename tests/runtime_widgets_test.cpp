@@ -25,7 +25,7 @@ namespace {
 QTableView* Grid(MemoCalendar& c) { return c.findChild<QTableView*>("qt_calendar_calendarview"); }
 
 MemoCalendar::DayText Text(const char* line, const char* mark, const char* tooltip) {
-  return {QString::fromUtf8(line), false, QString::fromUtf8(mark), QString::fromUtf8(tooltip)};
+  return {QString::fromUtf8(line), false, QString::fromUtf8(mark), QString::fromUtf8(tooltip), {}};
 }
 
 std::string Name(QAccessibleInterface* cell) { return cell->text(QAccessible::Name).toStdString(); }
