@@ -9,6 +9,7 @@
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
+#include "memo/anniversaries.h"
 #include "settings/items.h"
 #include "settings/settings.h"
 #include "sync/engine.h"
@@ -79,7 +80,8 @@ int Export(const std::string& target) {
     return 1;
   }
   int count = 0;
-  if (!archive::ExportMemos(store, target, &count, &error)) {
+  if (!archive::ExportMemos(store, target, &count, &error,
+                            CalendarExportEvents(DatePart(LocalNow())))) {
     std::fprintf(stderr, "tamsivo：导出失败：%s\n", error.c_str());
     return 1;
   }

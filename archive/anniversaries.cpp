@@ -69,14 +69,17 @@ std::unique_ptr<AnniversaryStore> AnniversaryStore::Open(const std::string& stor
   return store;
 }
 
-bool AnniversaryStore::Load(std::vector<AnniversaryRow>* rows, std::string* error) {
-  sqlite3* db = impl_->db;
+bool ReadAnniversaries(sqlite3* db, std::vector<AnniversaryRow>* rows, std::string* error) {
+  rows->clear();
+  Statement has =
+      Prepare(db, "SELECT EXISTS(SELECT 1 FROM sqlite_master WHERE name = 'anniversaries')", error);
+  if (!has || !Step(db, has.get(), error)) return false;
+  if (sqlite3_column_int(has.get(), 0) == 0) return true;
   Statement s = Prepare(db,
                         "SELECT id, name, lunar, month, day, leap, both_months, start_year,"
                         " remind_days, remind_minute FROM anniversaries ORDER BY id",
                         error);
   if (!s) return false;
-  rows->clear();
   int rc;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
     AnniversaryRow r;
@@ -95,6 +98,10 @@ bool AnniversaryStore::Load(std::vector<AnniversaryRow>* rows, std::string* erro
   if (rc == SQLITE_DONE) return true;
   *error = Reason(db, rc);
   return false;
+}
+
+bool AnniversaryStore::Load(std::vector<AnniversaryRow>* rows, std::string* error) {
+  return ReadAnniversaries(impl_->db, rows, error);
 }
 
 bool AnniversaryStore::Save(AnniversaryRow* row, std::string* error) {

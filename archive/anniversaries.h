@@ -22,6 +22,9 @@ struct AnniversaryRow {
   int startYear = 0, remindDays = -1, remindMinute = 0;
 };
 
+// Every row of `db` by id; none when the store has no table yet.
+bool ReadAnniversaries(sqlite3* db, std::vector<AnniversaryRow>* rows, std::string* error);
+
 class AnniversaryStore {
  public:
   // A connection of its own to a store that passed its check; the two

@@ -9,6 +9,7 @@
 #include "base/program.h"
 #include "memo/drafts.h"
 #include "memo/memos_changed.h"
+#include "memo/reminders.h"
 #include "memo/store_upkeep.h"
 #include "util/file_io.h"
 #include "util/store_schema.h"
@@ -173,6 +174,7 @@ void OnStoreChecked(image::EventArgs&) {
       return;
     case rt::StoreCheck::kPassed:
       StartStoreUpkeep(DataFile(kMemoStoreFileName), DatePart(Rt().Now()));
+      StartAnniversaries();
       return;
     case rt::StoreCheck::kFailed:
       break;
@@ -182,6 +184,7 @@ void OnStoreChecked(image::EventArgs&) {
   Rt().StoreClose(g_store);
   g_store = 0;
   g_openError = reason;
+  StopAnniversaries();
   (void)OfferRestore("备忘录数据库文件已损坏：", reason);
   // The windows show the damaged file's memos: show the restored ones, or
   // that there are none to show.
