@@ -199,6 +199,23 @@ bool RscaleSupported(std::string_view calendar) {
   return found;
 }
 
+std::vector<double> ExpandYearlyRule(const std::string& rule, double first, double last) {
+  std::vector<double> days;
+  const icalrecurrencetype recur = icalrecurrencetype_from_string(rule.c_str());
+  if (recur.freq == ICAL_NO_RECURRENCE) return days;
+  const std::string start = IsoDate(first).erase(4, 1).erase(6, 1);
+  icalrecur_iterator* it = icalrecur_iterator_new(recur, icaltime_from_string(start.c_str()));
+  if (!it) return days;
+  for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t);
+       t = icalrecur_iterator_next(it)) {
+    const double day = FromCivil(t.year, t.month, t.day);
+    if (day > last) break;
+    days.push_back(day);
+  }
+  icalrecur_iterator_free(it);
+  return days;
+}
+
 bool ExportMemos(const std::string& storeFile, const std::string& target, int* count,
                  std::string* error, const YearlyEventsFor& yearly) {
   if (count) *count = 0;

@@ -43,6 +43,9 @@ bool ExportMemos(const std::string& storeFile, const std::string& target, int* c
 // Whether this build's libical expands RSCALE rules (RFC 7529) of the
 // calendar named ("CHINESE", "GREGORIAN").
 bool RscaleSupported(std::string_view calendar);
+// The days libical's expansion of an RRULE value gives from the all-day
+// `first` to `last` (days since 1899-12-30); empty for a rule it refuses.
+std::vector<double> ExpandYearlyRule(const std::string& rule, double first, double last);
 
 // What a memo's text becomes in iCalendar: UTF-8 with LF breaks and no
 // other controls; the sync module writes journals the same way.

@@ -86,6 +86,7 @@ bool LoadAnniversaries(const std::string& storeFile, std::string* error) {
 void ForgetAnniversaries() {
   g_store.reset();
   g_all.clear();
+  g_claimedHere.clear();
 }
 
 bool AnniversariesLoaded() { return g_store != nullptr; }
@@ -229,13 +230,23 @@ std::vector<archive::YearlyEvent> YearlyEventsOf(const std::vector<archive::Anni
                              : m) +
              day + ";SKIP=BACKWARD";
     }
+    const lunar::CivilDate to{from.year + kExportYears, from.month, std::min(from.day, 28)};
     if (!rule.empty()) {
       const auto first = lunar::NextOccurrence(s.a, {from.year, 1, 1});
       if (!first) continue;
-      e.rule = rule;
-      e.days.push_back(DayOf(first->date));
-    } else {
-      const lunar::CivilDate to{from.year + kExportYears, from.month, std::min(from.day, 28)};
+      // Written as a rule only where libical (ICU's calendars, for RSCALE)
+      // expands it to the program's own days: its Chinese calendar differs
+      // in some years' month lengths and in where a missing leap month goes.
+      std::vector<double> ours;
+      for (const lunar::Occurrence& o : lunar::OccurrencesBetween(s.a, first->date, to))
+        ours.push_back(DayOf(o.date));
+      if (rule == "FREQ=YEARLY" ||
+          archive::ExpandYearlyRule(rule, DayOf(first->date), DayOf(to)) == ours) {
+        e.rule = rule;
+        e.days.push_back(DayOf(first->date));
+      }
+    }
+    if (e.rule.empty()) {
       for (const lunar::Occurrence& o : lunar::OccurrencesBetween(s.a, from, to)) {
         e.days.push_back(DayOf(o.date));
       }

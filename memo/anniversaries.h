@@ -66,8 +66,10 @@ bool ClaimReminder(std::int64_t id, double occurrence);
 inline constexpr int kExportYears = 50;
 // The calendar export's events for the rows: one yearly rule each
 // (RSCALE=CHINESE for 农历 dates, RFC 7529) where `rscale` says libical
-// takes such rules, else every occurrence of the next kExportYears from
-// `today`. A 公历 date other than 2月29日 is a plain yearly rule either way.
+// takes such rules and its expansion of the rule over the next
+// kExportYears gives the program's own days, else every occurrence of the
+// next kExportYears from `today`. A 公历 date other than 2月29日 is a plain
+// yearly rule either way.
 std::vector<archive::YearlyEvent> YearlyEventsOf(const std::vector<archive::AnniversaryRow>& rows,
                                                  double today, bool rscale);
 // The same with this libical's answer, for the exports.

@@ -52,7 +52,7 @@ std::optional<int> Number(std::string s) {
 }
 
 void Warn(const std::string& text) {
-  Rt().MessageBox(text, rt::MB_OK | rt::MB_ICONWARNING, std::string("纪念日"),
+  Rt().MessageBox(text, rt::MB_OK | rt::MB_ICONWARNING, std::string("Tamsivo"),
                   Rt().NativeHandle(kWindow));
 }
 
@@ -239,7 +239,7 @@ void OnAnniversaryDelete(image::EventArgs&) {
     return;
   }
   if (Rt().MessageBox("删除纪念日“" + s->a.name + "”吗？", rt::MB_YESNO | rt::MB_ICONQUESTION,
-                      std::string("纪念日"), Rt().NativeHandle(kWindow)) != rt::IDYES) {
+                      std::string("Tamsivo"), Rt().NativeHandle(kWindow)) != rt::IDYES) {
     return;
   }
   const int at = Rt().ListCurrentIndex(kWindow, kAnnList);

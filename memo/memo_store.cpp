@@ -7,6 +7,7 @@
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
+#include "memo/anniversaries.h"
 #include "memo/drafts.h"
 #include "memo/memos_changed.h"
 #include "memo/reminders.h"
@@ -43,6 +44,8 @@ bool StoreWasInUse(const std::string& file) {
 // reason names the real cause (a failed creation, not "no such file").
 bool OpenStore(std::string* error) {
   g_store = 0;
+  // The recurring days are read again once this opening has passed its check.
+  ForgetAnniversaries();
   const std::string file = DataFile(kMemoStoreFileName);
   const std::string base = DataFile(kMemoStoreBaseName);
   if (file.empty()) {

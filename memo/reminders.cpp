@@ -57,6 +57,9 @@ void CheckMemoReminder(double now) {
 }  // namespace
 
 void StartAnniversaries() {
+  // Notifications of an earlier opening are not answered any more.
+  g_shown.clear();
+  g_snoozed.clear();
   std::string error;
   if (!LoadAnniversaries(DataFile(kMemoStoreFileName), &error)) {
     std::fprintf(stderr, "tamsivo: anniversaries not read: %s\n", error.c_str());

@@ -103,6 +103,10 @@ void TestProgram::MakeRuntime() {
   options.saveFileName = [this](std::string_view title, const std::string& suggested) {
     return saveFileName ? saveFileName(title, suggested) : std::string();
   };
+  options.notify = [this](std::string_view title, std::string_view body,
+                          const std::vector<std::string>& actions) {
+    notifications.push_back({std::string(title), std::string(body), actions});
+  };
   options.onModal = [this](const std::string& window) {
     if (onModal) onModal(window);
   };

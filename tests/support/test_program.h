@@ -11,6 +11,11 @@
 
 #include "base/runtime.h"
 
+struct ShownNotification {
+  std::string title, body;
+  std::vector<std::string> actions;
+};
+
 struct ShownMessage {
   std::string text;
   unsigned flags;
@@ -56,6 +61,9 @@ class TestProgram {
   std::function<void(const std::string& window)> onModal;
   // The save-file dialog's answer (empty: cancelled, also when unset).
   std::function<std::string(std::string_view title, const std::string& suggested)> saveFileName;
+
+  // Desktop notifications shown (never on the session bus).
+  std::vector<ShownNotification> notifications;
 
   // File helpers.
   std::string ReadFile(const std::string& name) const;
