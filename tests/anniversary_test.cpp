@@ -8,6 +8,7 @@
 
 #include <QListWidget>
 
+#include "archive/export.h"
 #include "base/datetime.h"
 #include "base/program.h"
 #include "memo/anniversaries.h"
@@ -294,6 +295,67 @@ TEST(Reminders, TheDailyMemoReminderIsSilentWhenTodayHasText) {
   args.code = 1;
   OnNotificationAnswered(args);
   EXPECT_TRUE(opened);
+  p.Stop();
+}
+
+TEST(Reminders, TheDailyBoxTakesOnlyATime) {
+  TestProgram p;
+  p.now = MakeDateTime(2026, 12, 9, 8, 0);
+  Started(p);
+  OpenWindow();
+  Rt().SetCaption(kWin, "9点", ctl::kMemoReminderTime);
+  Rt().SetChecked(kWin, ctl::kMemoReminder, true);
+  image::EventArgs args;
+  OnMemoReminderBox(args);
+  EXPECT_FALSE(Rt().IsChecked(kWin, ctl::kMemoReminder));
+  EXPECT_EQ(p.messages.at(0).text, "提醒时间请写成 时:分，例如 21:00。");
+  EXPECT_EQ(ReadSetting(item::kMemoReminder), "");
+  Rt().SetCaption(kWin, "7:05", ctl::kMemoReminderTime);
+  Rt().SetChecked(kWin, ctl::kMemoReminder, true);
+  OnMemoReminderBox(args);
+  EXPECT_EQ(ReadSetting(item::kMemoReminder), "07:05");
+  // Already past today and today is empty: said at once.
+  EXPECT_EQ(p.notifications.size(), 1u);
+  Rt().SetChecked(kWin, ctl::kMemoReminder, false);
+  OnMemoReminderBox(args);
+  EXPECT_EQ(ReadSetting(item::kMemoReminder), "");
+  p.Stop();
+}
+
+TEST(CalendarExport, TheFileHoldsTheRulesAndTheDatedDays) {
+  TestProgram p;
+  p.now = MakeDateTime(2026, 12, 9, 8, 0);
+  Started(p);
+  StoredAnniversary mother, eve;
+  mother.a.name = "妈妈生日";
+  mother.a.lunar = true;
+  mother.a.month = 8;
+  mother.a.day = 15;
+  eve.a.name = "除夕";
+  eve.a.lunar = true;
+  eve.a.month = 12;
+  eve.a.day = 30;
+  std::string error;
+  ASSERT_TRUE(SaveAnniversary(&mother, p.now, &error) && SaveAnniversary(&eve, p.now, &error));
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 9), "开会"));
+  const std::string file = p.path("导出.ics");
+  int count = 0;
+  ASSERT_TRUE(archive::ExportMemos(DataFile(kMemoStoreFileName), file, &count, &error,
+                                   CalendarExportEvents(MakeDateTime(2026, 12, 9))))
+      << error;
+  EXPECT_EQ(count, 1);
+  const std::string ics = p.ReadFile("导出.ics");
+  // libical writes the parts in an order of its own.
+  EXPECT_NE(ics.find("RRULE:RSCALE=CHINESE;FREQ=YEARLY;BYMONTHDAY=15;BYMONTH=8;SKIP=BACKWARD"),
+            std::string::npos)
+      << ics;
+  EXPECT_NE(ics.find("UID:anniversary-1@tamsivo"), std::string::npos);
+  // 除夕 of lunar 2026 is 2027-02-05 (腊月廿九), dated one by one.
+  EXPECT_NE(ics.find("UID:20270205-anniversary-2@tamsivo"), std::string::npos) << ics;
+  EXPECT_NE(ics.find("SUMMARY:除夕（农历腊月三十）"), std::string::npos);
+  std::size_t events = 0;
+  for (std::size_t at = 0; (at = ics.find("BEGIN:VEVENT", at)) != std::string::npos; ++at) ++events;
+  EXPECT_EQ(events, 1u + 1u + 50u);
   p.Stop();
 }
 
