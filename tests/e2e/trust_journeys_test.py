@@ -167,7 +167,8 @@ def locked_store(desktop, bin_dir):
     prog = harness.Program(desktop, bin_dir)
     try:
         memos = store_with_memos(prog)
-        os.makedirs(os.path.join(prog.dir, "备份"))
+        # The run that made the store may have made today's backup already.
+        os.makedirs(os.path.join(prog.dir, "备份"), exist_ok=True)
         shutil.copyfile(os.path.join(prog.dir, STORE),
                         os.path.join(prog.dir, "备份", "事件数据 2026-01-01.edb"))
         # Another program (a database browser) holding the store locked.
