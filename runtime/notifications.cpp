@@ -44,17 +44,20 @@ uint Notifications::ShowOnServer(const QString& title, const QString& body,
   QDBusInterface server(kService, kPath, kInterface, bus);
   if (!server.isValid()) return 0;
   server.setTimeout(kCallTimeoutMs);
+  const QDBusReply<QStringList> caps = server.call(QStringLiteral("GetCapabilities"));
+  if (!caps.isValid()) {
+    std::fprintf(stderr, "tamsivo: notification server: %s\n", qPrintable(caps.error().message()));
+    return 0;
+  }
   if (!actions.isEmpty()) {
-    const QDBusReply<QStringList> caps = server.call(QStringLiteral("GetCapabilities"));
-    if (!caps.isValid()) {
-      std::fprintf(stderr, "tamsivo: notification server: %s\n",
-                   qPrintable(caps.error().message()));
-      return 0;
-    }
     if (!caps.value().contains(QStringLiteral("actions"))) return 0;
     Connect();
     if (!connected_) return 0;
   }
+  // A server that reads markup in the body would take the user's "<" for
+  // a tag; others show the text as it is.
+  const QString text =
+      caps.value().contains(QStringLiteral("body-markup")) ? body.toHtmlEscaped() : body;
   QStringList pairs;
   for (int i = 0; i < actions.size(); ++i) pairs << QString::number(i) << actions[i];
   const QDBusReply<uint> id = server.call(QStringLiteral("Notify"), QStringLiteral("Tamsivo"), 0u,
@@ -102,11 +105,14 @@ void Notifications::ShowWindow(const Shown& shown, const QString& title, const Q
   w->setWindowTitle(title);
   w->setStyleSheet(QStringLiteral("QWidget#Notification { border: 1px solid palette(mid); }"));
   auto* layout = new QVBoxLayout(w);
+  // Plain text: a name is never read as markup.
   auto* heading = new QLabel(title, w);
+  heading->setTextFormat(Qt::PlainText);
   QFont bold = heading->font();
   bold.setBold(true);
   heading->setFont(bold);
   auto* text = new QLabel(body, w);
+  text->setTextFormat(Qt::PlainText);
   text->setWordWrap(true);
   layout->addWidget(heading);
   layout->addWidget(text);

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTextCharFormat>
+#include <QTextDocument>
 
 #include "runtime/calendar_accessible.h"
 
@@ -136,7 +137,13 @@ void MemoCalendar::ApplyFormats(const QList<QDate>& days) {
       f.setFontUnderline(true);
       f.setForeground(QColor(0xb0, 0x30, 0x20));
     }
-    if (const DayText* t = TextOf(d)) f.setToolTip(t->tooltip);
+    // Qt shows a tooltip that looks like markup as markup: a memo's or a
+    // name's "<" is the user's text, so such a tooltip is escaped.
+    if (const DayText* t = TextOf(d)) {
+      f.setToolTip(Qt::mightBeRichText(t->tooltip)
+                       ? "<p style='white-space:pre-wrap'>" + t->tooltip.toHtmlEscaped() + "</p>"
+                       : t->tooltip);
+    }
     setDateTextFormat(d, f);
   }
 }

@@ -85,6 +85,11 @@ TEST(MemoCalendarGrid, TooltipsAndMemoMarksLiveSideBySide) {
   EXPECT_EQ(c.dateTextFormat(b).fontWeight(), QFont::Bold);
   EXPECT_EQ(c.CellName(b).toStdString(), "9 廿一 班");
 
+  // A tooltip that reads as markup is shown as the text it is.
+  c.SetDayTexts({{a, Text("二十", "", "<b>生日</b> & <img src=x>")}}, true);
+  EXPECT_EQ(c.dateTextFormat(a).toolTip().toStdString(),
+            "<p style='white-space:pre-wrap'>&lt;b&gt;生日&lt;/b&gt; &amp; &lt;img src=x&gt;</p>");
+
   // Texts replaced by none: the mark stays, the tooltips go.
   c.SetDayTexts({}, false);
   EXPECT_EQ(c.dateTextFormat(b).fontWeight(), QFont::Bold);
