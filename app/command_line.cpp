@@ -11,6 +11,7 @@
 #include "base/program.h"
 #include "intake/collect.h"
 #include "intake/merge.h"
+#include "memo/anniversaries.h"
 #include "settings/items.h"
 #include "settings/settings.h"
 #include "sync/engine.h"
@@ -86,7 +87,8 @@ int Export(const std::string& target) {
     return 1;
   }
   int count = 0;
-  if (!archive::ExportMemos(store, target, &count, &error)) {
+  if (!archive::ExportMemos(store, target, &count, &error,
+                            CalendarExportEvents(DatePart(LocalNow())))) {
     std::fprintf(stderr, "tamsivo：导出失败：%s\n", error.c_str());
     return 1;
   }

@@ -10,10 +10,12 @@
 #include "find/find_window.h"
 #include "find/import_window.h"
 #include "mainwindow/main_window.h"
+#include "memo/anniversary_window.h"
 #include "memo/calendar.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
 #include "memo/past_years.h"
+#include "memo/reminders.h"
 #include "memo/store_upkeep.h"
 #include "memo/today_memo.h"
 #include "net/holiday_fetch.h"
@@ -45,6 +47,7 @@ constexpr MenuItemDesc kMenuItems[] = {
     {menu::kFind},
     {menu::kExport},
     {menu::kImport},
+    {menu::kAnniversaries},
     {},
     {menu::kEmbed, true},
     {menu::kHideMain, true},
@@ -70,6 +73,9 @@ constexpr ControlDesc kMainControls[] = {
     {.kind = ControlKind::Timer, .name = ctl::kUpkeepTimer, .visible = false},
     // The offer to download missing 休/班 schedules, once the start settled.
     {.kind = ControlKind::Timer, .name = ctl::kHolidayOfferTimer, .visible = false},
+    // Looks at the time for reminders; started once the store has passed
+    // its check.
+    {.kind = ControlKind::Timer, .name = ctl::kReminderTimer, .visible = false},
     {.kind = ControlKind::Menu,
      .name = ctl::kMenu,
      .visible = false,
@@ -231,9 +237,9 @@ constexpr ControlDesc kOptionsControls[] = {
 // Escape closes it, as the search window.
 constexpr ShortcutDesc kOptionsShortcuts[] = {{"Escape", shortcut::kCloseWindow}};
 
-// ---------------------------------------------------------- ImportWindow
-
-constexpr ControlDesc Button(const char* name, const char* caption, int left, int top, int width) {
+// Push buttons of the windows below.
+constexpr ControlDesc Button(const char* name, const char* caption, int left, int top,
+                             int width = 76) {
   return {.kind = ControlKind::Button,
           .name = name,
           .caption = caption,
@@ -242,6 +248,8 @@ constexpr ControlDesc Button(const char* name, const char* caption, int left, in
           .width = width,
           .height = 28};
 }
+
+// ---------------------------------------------------------- ImportWindow
 
 constexpr ControlDesc kImportControls[] = {
     {.kind = ControlKind::Label,
@@ -274,6 +282,82 @@ constexpr ControlDesc kImportControls[] = {
 };
 
 constexpr ShortcutDesc kImportShortcuts[] = {{"Escape", shortcut::kCloseWindow}};
+
+// ------------------------------------------------------- AnniversaryWindow
+
+constexpr ControlDesc Text(const char* name, const char* caption, int left, int top, int width,
+                           const char* parent = nullptr) {
+  return {.kind = ControlKind::Label,
+          .name = name,
+          .caption = caption,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = 20,
+          .parent = parent};
+}
+
+constexpr ControlDesc Edit(const char* name, const char* accessible, int left, int top, int width,
+                           const char* parent = nullptr) {
+  return {.kind = ControlKind::LineEdit,
+          .name = name,
+          .left = left,
+          .top = top,
+          .width = width,
+          .height = 24,
+          .parent = parent,
+          .accessibleName = accessible};
+}
+
+constexpr ControlDesc kAnniversaryControls[] = {
+    {.kind = ControlKind::ListBox,
+     .name = ctl::kAnnList,
+     .left = 8,
+     .top = 8,
+     .width = 504,
+     .height = 150,
+     .accessibleName = "纪念日列表",
+     .accessibleDescription = "名称、日期和下一次的日子；选中一项，下面显示它的内容"},
+    Text(ctl::kAnnLabels[0], "名称", 8, 170, 50),
+    Edit(ctl::kAnnName, "名称", 60, 168, 250),
+    {.kind = ControlKind::GroupBox,
+     .name = ctl::kAnnDateGroup,
+     .caption = "日期",
+     .left = 8,
+     .top = 198,
+     .width = 504,
+     .height = 76},
+    Radio(ctl::kAnnSolar, "公历", 8, 22, 60, ctl::kAnnDateGroup),
+    Radio(ctl::kAnnLunar, "农历", 80, 22, 60, ctl::kAnnDateGroup),
+    Edit(ctl::kAnnMonth, "月", 8, 42, 56, ctl::kAnnDateGroup),
+    Text(ctl::kAnnLabels[1], "月", 68, 44, 20, ctl::kAnnDateGroup),
+    Edit(ctl::kAnnDay, "日", 88, 42, 56, ctl::kAnnDateGroup),
+    Text(ctl::kAnnLabels[2], "日", 148, 44, 20, ctl::kAnnDateGroup),
+    CheckBox(ctl::kAnnLeap, "闰月", 172, 46, 56, ctl::kAnnDateGroup),
+    CheckBox(ctl::kAnnBothMonths, "有闰月的年份两个月都过", 230, 46, 200, ctl::kAnnDateGroup),
+    Text(ctl::kAnnLabels[3], "起始年份", 8, 286, 70),
+    Edit(ctl::kAnnStartYear, "起始年份", 80, 284, 84),
+    Text(ctl::kAnnLabels[4], "可不填；填了就显示“第几个”", 172, 286, 250),
+    CheckBox(ctl::kAnnRemind, "提醒：提前", 8, 320, 90, nullptr),
+    Edit(ctl::kAnnRemindDays, "提前天数", 100, 316, 56),
+    Text(ctl::kAnnLabels[5], "天，时间", 162, 318, 60),
+    Edit(ctl::kAnnRemindTime, "提醒时间", 222, 316, 84),
+    Button(ctl::kAnnAdd, "添加", 8, 352),
+    Button(ctl::kAnnEdit, "修改", 90, 352),
+    Button(ctl::kAnnDelete, "删除", 172, 352),
+    {.kind = ControlKind::Label,
+     .name = ctl::kAnnStatus,
+     .left = 8,
+     .top = 388,
+     .width = 504,
+     .height = 20,
+     .accessibleName = "纪念日状态"},
+    CheckBox(ctl::kMemoReminder, "每天提醒写今天的备忘录，时间", 8, 422, 212, nullptr),
+    Edit(ctl::kMemoReminderTime, "写备忘录提醒时间", 222, 418, 84),
+    Text(ctl::kAnnLabels[6], "（今天已经写了就不提醒）", 310, 420, 200),
+};
+
+constexpr ShortcutDesc kAnniversaryShortcuts[] = {{"Escape", shortcut::kCloseWindow}};
 
 // ------------------------------------------------------------ the windows
 
@@ -342,6 +426,17 @@ constexpr WindowDesc kWindows[] = {
      .controlCount = Count(kImportControls),
      .shortcuts = kImportShortcuts,
      .shortcutCount = Count(kImportShortcuts)},
+    {.name = kAnniversaryWindow,
+     .caption = "纪念日",
+     .left = 80,
+     .top = 80,
+     .width = 526,
+     .height = 478,
+     .icon = kIcon,
+     .controls = kAnniversaryControls,
+     .controlCount = Count(kAnniversaryControls),
+     .shortcuts = kAnniversaryShortcuts,
+     .shortcutCount = Count(kAnniversaryShortcuts)},
 };
 
 // ------------------------------------------------------------ the handlers
@@ -361,6 +456,8 @@ constexpr HandlerEntry kHandlers[] = {
     {kMainWindow, ctl::kDateWatchTimer, Event::TimerFired, OnDateWatchTimer},
     {kMainWindow, ctl::kUpkeepTimer, Event::TimerFired, OnUpkeepTimer},
     {kMainWindow, ctl::kHolidayOfferTimer, Event::TimerFired, OnHolidayOfferTimer},
+    {kMainWindow, ctl::kReminderTimer, Event::TimerFired, OnReminderTimer},
+    {kMainWindow, nullptr, Event::NotificationAnswered, OnNotificationAnswered},
     {kMainWindow, ctl::kMenuButton, Event::Clicked, OnMenuButtonClicked},
     {kMainWindow, ctl::kCalendar, Event::CalendarPicked, OnCalendarPicked},
     {kMainWindow, ctl::kCalendar, Event::CalendarDblClick, OnCalendarDblClick},
@@ -369,6 +466,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kMainWindow, menu::kFind, Event::MenuItemChosen, OnFindMenu},
     {kMainWindow, menu::kExport, Event::MenuItemChosen, OnExportMenu},
     {kMainWindow, menu::kImport, Event::MenuItemChosen, OnImportMenu},
+    {kMainWindow, menu::kAnniversaries, Event::MenuItemChosen, OnAnniversaryMenu},
     {kMainWindow, shortcut::kFind, Event::ShortcutUsed, OnFindMenu},
     {kMainWindow, shortcut::kOpenMenu, Event::ShortcutUsed, OnMenuButtonClicked},
     {kMainWindow, menu::kEmbed, Event::MenuItemChosen, OnEmbedMenu},
@@ -402,6 +500,15 @@ constexpr HandlerEntry kHandlers[] = {
     {kImportWindow, ctl::kImportCancelButton, Event::Clicked, OnImportCancelButton},
     {kImportWindow, ctl::kImportTimer, Event::TimerFired, OnImportTimer},
     {kImportWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnImportCancelButton},
+    // AnniversaryWindow
+    {kAnniversaryWindow, nullptr, Event::Created, OnAnniversaryWindowCreated},
+    {kAnniversaryWindow, ctl::kAnnList, Event::SelectionChanged, OnAnniversarySelected},
+    {kAnniversaryWindow, ctl::kAnnAdd, Event::Clicked, OnAnniversaryAdd},
+    {kAnniversaryWindow, ctl::kAnnEdit, Event::Clicked, OnAnniversaryEdit},
+    {kAnniversaryWindow, ctl::kAnnDelete, Event::Clicked, OnAnniversaryDelete},
+    {kAnniversaryWindow, ctl::kMemoReminder, Event::Clicked, OnMemoReminderBox},
+    {kAnniversaryWindow, ctl::kMemoReminderTime, Event::TextChanged, OnMemoReminderTime},
+    {kAnniversaryWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnCloseAnniversaryWindow},
     // TodayMemoWindow
     {kTodayMemoWindow, nullptr, Event::Created, OnTodayMemoWindowCreated},
     {kTodayMemoWindow, nullptr, Event::PositionChanged, OnTodayWindowMoved},

@@ -48,6 +48,7 @@ class Writer {
 
   void Begin();
   void Memo(double day, std::string_view memo);
+  void Yearly(const YearlyEvent& e);
   void End() { out_->Write(footer_); }
 
  private:
@@ -153,8 +154,63 @@ std::string CalendarSummary(std::string_view description) {
   return {};
 }
 
+void Writer::Yearly(const YearlyEvent& e) {
+  const std::string summary = CalendarText(e.summary);
+  for (std::size_t i = 0; i < e.days.size(); ++i) {
+    const double day = e.days[i];
+    icalcomponent* event = icalcomponent_new_vevent();
+    const std::string uid =
+        e.rule.empty() ? IsoDate(day).erase(4, 1).erase(6, 1) + "-" + e.uid : e.uid;
+    icalcomponent_add_property(event, icalproperty_new_uid(uid.c_str()));
+    icalcomponent_add_property(event, icalproperty_new_dtstamp(stamp_));
+    icalcomponent_add_property(event, CalendarDateProperty("DTSTART", day));
+    icalcomponent_add_property(event, CalendarDateProperty("DTEND", std::trunc(day) + 1));
+    if (!e.rule.empty()) {
+      icalproperty* rule = icalproperty_new_from_string(("RRULE:" + e.rule).c_str());
+      if (rule) icalcomponent_add_property(event, rule);
+    }
+    icalcomponent_add_property(event, icalproperty_new_summary(summary.c_str()));
+    icalcomponent_add_property(event, icalproperty_new_categories("纪念日"));
+    icalcomponent_add_property(event, icalproperty_new_transp(ICAL_TRANSP_TRANSPARENT));
+    char* rendered = icalcomponent_as_ical_string_r(event);
+    icalcomponent_free(event);
+    if (rendered) out_->Write(rendered);
+    icalmemory_free_buffer(rendered);
+    if (!e.rule.empty()) break;
+  }
+}
+
+bool RscaleSupported(std::string_view calendar) {
+  if (!icalrecurrencetype_rscale_is_supported()) return false;
+  icalarray* names = icalrecurrencetype_rscale_supported_calendars();
+  bool found = false;
+  for (size_t i = 0; names && i < names->num_elements && !found; ++i) {
+    const char* name = *static_cast<const char**>(icalarray_element_at(names, i));
+    found = name && text::AsciiLowerCopy(name) == text::AsciiLowerCopy(std::string(calendar));
+  }
+  if (names) icalarray_free(names);
+  return found;
+}
+
+std::vector<double> ExpandYearlyRule(const std::string& rule, double first, double last) {
+  std::vector<double> days;
+  const icalrecurrencetype recur = icalrecurrencetype_from_string(rule.c_str());
+  if (recur.freq == ICAL_NO_RECURRENCE) return days;
+  const std::string start = IsoDate(first).erase(4, 1).erase(6, 1);
+  icalrecur_iterator* it = icalrecur_iterator_new(recur, icaltime_from_string(start.c_str()));
+  if (!it) return days;
+  for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t);
+       t = icalrecur_iterator_next(it)) {
+    const double day = FromCivil(t.year, t.month, t.day);
+    if (day > last) break;
+    days.push_back(day);
+  }
+  icalrecur_iterator_free(it);
+  return days;
+}
+
 bool ExportMemos(const std::string& storeFile, const std::string& target, int* count,
-                 std::string* error) {
+                 std::string* error, const YearlyEventsFor& yearly) {
   if (count) *count = 0;
   Format format{};
   if (!FormatOf(target, &format)) {
@@ -177,6 +233,12 @@ bool ExportMemos(const std::string& storeFile, const std::string& target, int* c
                                 "GROUP BY d) WHERE length(t) > 0 ORDER BY d",
                             error);
   if (!memos) return false;
+  std::vector<YearlyEvent> recurring;
+  if (format == Format::kCalendar && yearly) {
+    std::vector<AnniversaryRow> rows;
+    if (!ReadAnniversaries(db.get(), &rows, error)) return false;
+    recurring = yearly(rows);
+  }
   // Every memo in one file: for the user's eyes only, unless a file it
   // replaces was shared on purpose.
   fileio::StagedFile out;
@@ -195,6 +257,7 @@ bool ExportMemos(const std::string& storeFile, const std::string& target, int* c
     *error = "无法读取备忘录：" + Reason(db.get(), rc);
     return false;
   }
+  for (const YearlyEvent& e : recurring) writer.Yearly(e);
   writer.End();
   if (!out.Commit(error)) return false;
   if (count) *count = written;

@@ -9,6 +9,7 @@ inline constexpr const char* kTodayMemoWindow = "TodayMemoWindow";
 inline constexpr const char* kOptionsWindow = "OptionsWindow";
 inline constexpr const char* kSearchWindow = "SearchWindow";
 inline constexpr const char* kImportWindow = "ImportWindow";
+inline constexpr const char* kAnniversaryWindow = "AnniversaryWindow";
 
 namespace ctl {
 
@@ -17,6 +18,7 @@ inline constexpr const char* kMidnightTimer = "时钟1";
 inline constexpr const char* kDateWatchTimer = "时钟2";
 inline constexpr const char* kUpkeepTimer = "时钟3";
 inline constexpr const char* kHolidayOfferTimer = "时钟4";
+inline constexpr const char* kReminderTimer = "提醒时钟";
 inline constexpr const char* kMenu = "菜单";
 inline constexpr const char* kMenuButton = "图形按钮1";
 inline constexpr const char* kCalendar = "Calendar1";
@@ -57,6 +59,29 @@ inline constexpr const char* kImportStatus = "导入状态";
 inline constexpr const char* kImportGoButton = "导入按钮";
 inline constexpr const char* kImportCancelButton = "取消按钮";
 inline constexpr const char* kImportTimer = "导入时钟";
+// AnniversaryWindow.
+inline constexpr const char* kAnnList = "纪念日列表";
+inline constexpr const char* kAnnName = "名称框";
+inline constexpr const char* kAnnDateGroup = "分组框_日期";
+inline constexpr const char* kAnnSolar = "单选框_公历";
+inline constexpr const char* kAnnLunar = "单选框_农历";
+inline constexpr const char* kAnnMonth = "月框";
+inline constexpr const char* kAnnDay = "日框";
+inline constexpr const char* kAnnLeap = "选择框_闰月";
+inline constexpr const char* kAnnBothMonths = "选择框_两个月";
+inline constexpr const char* kAnnStartYear = "起始年框";
+inline constexpr const char* kAnnRemind = "选择框_提醒";
+inline constexpr const char* kAnnRemindDays = "提前天数框";
+inline constexpr const char* kAnnRemindTime = "提醒时间框";
+inline constexpr const char* kAnnAdd = "按钮_添加";
+inline constexpr const char* kAnnEdit = "按钮_修改";
+inline constexpr const char* kAnnDelete = "按钮_删除";
+inline constexpr const char* kAnnStatus = "纪念日状态";
+inline constexpr const char* kMemoReminder = "选择框_写备忘录提醒";
+inline constexpr const char* kMemoReminderTime = "写备忘录提醒时间框";
+// Its labels.
+inline constexpr const char* kAnnLabels[] = {"标签1", "标签2", "标签3", "标签4",
+                                             "标签5", "标签6", "标签7", "标签8"};
 
 }  // namespace ctl
 
@@ -76,6 +101,7 @@ inline constexpr const char* kQuit = "退出";
 inline constexpr const char* kFind = "查找备忘录…";
 inline constexpr const char* kExport = "导出备忘录…";
 inline constexpr const char* kImport = "导入备忘录…";
+inline constexpr const char* kAnniversaries = "纪念日…";
 
 }  // namespace menu
 

@@ -14,7 +14,7 @@ namespace image {
 // Bumped whenever the layout of anything in this header changes; the runtime
 // refuses an image it does not understand instead of misreading it.
 inline constexpr std::uint32_t kImageMagic = 0x544D5347;  // "GSMT"
-inline constexpr std::uint32_t kImageVersion = 8;
+inline constexpr std::uint32_t kImageVersion = 9;
 
 enum class ControlKind : std::uint8_t {
   Timer,
@@ -86,11 +86,13 @@ enum class Event : std::uint8_t {
   MenuItemChosen,  // control = the item's caption
   CalendarPicked,
   CalendarDblClick,
-  CalendarPageChanged,  // the month shown changed (by the user or the program)
-  TextChanged,          // the user changed an edit box's text
-  ItemActivated,        // Enter or a double click on a list item (EventArgs::code = its index)
-  ShortcutUsed,         // control = the shortcut's name
-  StoreChecked,         // (window event) a store's whole-file check has its verdict
+  CalendarPageChanged,   // the month shown changed (by the user or the program)
+  TextChanged,           // the user changed an edit box's text
+  ItemActivated,         // Enter or a double click on a list item (EventArgs::code = its index)
+  ShortcutUsed,          // control = the shortcut's name
+  StoreChecked,          // (window event) a store's whole-file check has its verdict
+  SelectionChanged,      // the user made another list item current (code = its index)
+  NotificationAnswered,  // (window event) code = the handle, action = the button
 };
 
 // Tray notification codes (EventArgs::code).
@@ -100,8 +102,9 @@ inline constexpr int kTrayContextClick = 3;  // the right button
 inline constexpr int kTrayMiddleClick = 4;
 
 struct EventArgs {
-  int code = 0;         // tray action code, list item index; 0 elsewhere
+  int code = 0;         // tray action code, list item index, notification; 0 elsewhere
   bool cancel = false;  // AskedToClose: set to keep the window open
+  int action = 0;       // NotificationAnswered: the button's index
 };
 
 using Handler = void (*)(EventArgs&);

@@ -16,7 +16,7 @@ namespace rt {
 
 // Bumped whenever this interface changes; a program image names the version
 // it was built against and a runtime of another version refuses it.
-inline constexpr std::uint32_t kInterfaceVersion = 9;
+inline constexpr std::uint32_t kInterfaceVersion = 10;
 
 // Windows message-box style flags and results, as the program's texts use them.
 inline constexpr unsigned MB_OK = 0x0;
@@ -65,6 +65,9 @@ struct CalendarDayText {
   bool special = false;  // the line names a festival or a solar term
   std::string mark;      // "休", "班" or empty: drawn in the cell's corner
   std::string tooltip;
+  // A second mark, drawn as a dot in the other corner whether lines are
+  // shown or not, and heard after the rest ("纪念日"); empty for none.
+  std::string badge;
 };
 
 // The first bytes of a day's text.
@@ -189,6 +192,8 @@ class Runtime {
                             const std::vector<ListItem>& items) = 0;
   // The current item's index, -1 when there is none.
   virtual int ListCurrentIndex(std::string_view window, std::string_view list) = 0;
+  // Makes an item current (-1: none) without raising an event.
+  virtual void SetListCurrentIndex(std::string_view window, std::string_view list, int index) = 0;
 
   // --- memo edit boxes (UTF-8 bytes)
   virtual void SetEditText(std::string_view window, std::string_view box,
@@ -268,6 +273,17 @@ class Runtime {
   // `filters`) or folder; empty when cancelled.
   virtual std::string AskOpenPath(std::string_view owner, std::string_view title,
                                   std::string_view filters, bool folder) = 0;
+
+  // --- desktop notifications
+  // Shows a notification with buttons labelled `actions`: on the desktop's
+  // notification server, its buttons there when the server offers actions;
+  // otherwise (or without a server) in a small window of the runtime's that
+  // does not take the focus. Returns its handle (> 0), 0 when it could not
+  // be shown. A button pressed raises NotificationAnswered on `window` with
+  // EventArgs::code the handle and EventArgs::action the button's index;
+  // only notifications of this process are answered.
+  virtual int Notify(std::string_view window, std::string_view title, std::string_view body,
+                     const std::vector<std::string>& actions) = 0;
 
   // --- message box; returns the pressed button id (IDOK ...), 0 on failure
   virtual int MessageBox(std::string_view text, unsigned flags,

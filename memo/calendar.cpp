@@ -7,6 +7,7 @@
 #include "base/datetime.h"
 #include "base/program.h"
 #include "lunar/shipped_holidays.h"
+#include "memo/anniversaries.h"
 #include "memo/calendar_days.h"
 #include "memo/memo_editor.h"
 #include "memo/memo_store.h"
@@ -115,8 +116,9 @@ void MarkMemoDays() {
   for (const rt::DayText& m : memos) days.push_back(m.day);
   Rt().SetCalendarMarkedDays(kMainWindow, kCalendar, days);
   lunar::HolidayCalendar& holidays = ProgramHolidays();
-  Rt().SetCalendarDayTexts(kMainWindow, kCalendar, CalendarPageTexts(year, month, holidays, memos),
-                           ReadFlagSetting(item::kShowLunar));
+  std::vector<rt::CalendarDayText> page = CalendarPageTexts(year, month, holidays, memos);
+  AddAnniversaries(page, Anniversaries());
+  Rt().SetCalendarDayTexts(kMainWindow, kCalendar, page, ReadFlagSetting(item::kShowLunar));
   ReportHolidayProblems(holidays);
 }
 

@@ -6,6 +6,7 @@
 #include "base/datetime.h"
 #include "lunar/day_info.h"
 #include "lunar/day_text.h"
+#include "memo/anniversaries.h"
 #include "util/text.h"
 
 namespace {
@@ -67,6 +68,27 @@ std::vector<rt::CalendarDayText> CalendarPageTexts(int year, int month,
     }
   }
   return out;
+}
+
+void AddAnniversaries(std::vector<rt::CalendarDayText>& page,
+                      const std::vector<StoredAnniversary>& all) {
+  if (page.empty() || all.empty()) return;
+  const std::vector<AnniversaryOnDay> found =
+      AnniversariesBetween(all, page.front().day, page.back().day);
+  const bool anyLunar =
+      std::any_of(all.begin(), all.end(), [](const StoredAnniversary& s) { return s.a.lunar; });
+  auto next = found.begin();
+  for (rt::CalendarDayText& t : page) {
+    for (; next != found.end() && next->day <= t.day; ++next) {
+      if (next->day < t.day) continue;
+      t.badge = "纪念日";
+      t.tooltip += "\n纪念日：" + next->text;
+    }
+    const int year = CivilOf(t.day).year;
+    if (anyLunar && !lunar::LunarYearCovered(year)) {
+      t.tooltip += "\n农历纪念日只能推算 1901–2100 年，这一年的不能显示";
+    }
+  }
 }
 
 std::vector<std::filesystem::path> HolidayDirectories(const std::string& dataDirectory,

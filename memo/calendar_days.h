@@ -15,6 +15,13 @@ std::vector<rt::CalendarDayText> CalendarPageTexts(int year, int month,
                                                    lunar::HolidayCalendar& holidays,
                                                    const std::vector<rt::DayText>& memos);
 
+struct StoredAnniversary;
+// Marks the cells of the user's recurring days (a badge heard as 纪念日)
+// and names them in the tooltips; where the page lies outside the lunar
+// table, the tooltips say that 农历 days cannot be shown there.
+void AddAnniversaries(std::vector<rt::CalendarDayText>& page,
+                      const std::vector<StoredAnniversary>& all);
+
 // Where the 休/班 files are looked for, first match wins: the user's own
 // (节假日/ in the data directory), then those shipped beside the program or
 // under the install's share directory.

@@ -7,8 +7,10 @@
 #include "archive/restore.h"
 #include "base/datetime.h"
 #include "base/program.h"
+#include "memo/anniversaries.h"
 #include "memo/drafts.h"
 #include "memo/memos_changed.h"
+#include "memo/reminders.h"
 #include "memo/store_upkeep.h"
 #include "util/file_io.h"
 #include "util/store_schema.h"
@@ -42,6 +44,8 @@ bool StoreWasInUse(const std::string& file) {
 // reason names the real cause (a failed creation, not "no such file").
 bool OpenStore(std::string* error) {
   g_store = 0;
+  // The recurring days are read again once this opening has passed its check.
+  ForgetAnniversaries();
   const std::string file = DataFile(kMemoStoreFileName);
   const std::string base = DataFile(kMemoStoreBaseName);
   if (file.empty()) {
@@ -173,6 +177,7 @@ void OnStoreChecked(image::EventArgs&) {
       return;
     case rt::StoreCheck::kPassed:
       StartStoreUpkeep(DataFile(kMemoStoreFileName), DatePart(Rt().Now()));
+      StartAnniversaries();
       return;
     case rt::StoreCheck::kFailed:
       break;
@@ -182,6 +187,7 @@ void OnStoreChecked(image::EventArgs&) {
   Rt().StoreClose(g_store);
   g_store = 0;
   g_openError = reason;
+  StopAnniversaries();
   (void)OfferRestore("备忘录数据库文件已损坏：", reason);
   // The windows show the damaged file's memos: show the restored ones, or
   // that there are none to show.

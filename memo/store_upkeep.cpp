@@ -10,8 +10,10 @@
 #include "archive/backup.h"
 #include "archive/export.h"
 #include "archive/search.h"
+#include "base/datetime.h"
 #include "base/program.h"
 #include "intake/collect.h"
+#include "memo/anniversaries.h"
 
 namespace {
 
@@ -126,9 +128,9 @@ void StartExport(const std::string& storeFile, const std::string& path,
                  std::function<void(int count, const std::string& error)> done) {
   Start(
       g_export,
-      [storeFile, path] {
+      [storeFile, path, yearly = CalendarExportEvents(DatePart(Rt().Now()))] {
         Outcome outcome;
-        if (archive::ExportMemos(storeFile, path, &outcome.count, &outcome.error)) {
+        if (archive::ExportMemos(storeFile, path, &outcome.count, &outcome.error, yearly)) {
           outcome.error.clear();
         }
         return outcome;

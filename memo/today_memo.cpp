@@ -2,6 +2,7 @@
 #include "memo/today_memo.h"
 
 #include "base/program.h"
+#include "memo/anniversaries.h"
 #include "memo/memo_store.h"
 #include "memo/past_years.h"
 
@@ -15,11 +16,14 @@ void RefreshTodayMemo() {
   const std::string notice = MemoStoreClosedNotice();
   const bool found = notice.empty() && FindDayMemo(TodayDate);
   Rt().SetEditReadOnly(kTodayMemoWindow, kBox, false);
-  Rt().SetEditText(kTodayMemoWindow, kBox, found ? ReadMemoText() : notice);
-  // Read back as its length alone: an empty box is a length of 0, and a big
-  // memo is not copied once more to find that out.
-  if (Rt().EditTextLength(kTodayMemoWindow, kBox) == 0)
-    Rt().SetEditText(kTodayMemoWindow, kBox, NoMemoText);
+  // The day's recurring days come first, one line each.
+  std::string head;
+  for (const AnniversaryOnDay& a : AnniversariesBetween(Anniversaries(), TodayDate, TodayDate))
+    head += "今天：" + a.text + "\n";
+  if (!head.empty()) head += "\n";
+  std::string text = found ? ReadMemoText() : notice;
+  if (text.empty()) text = NoMemoText;
+  Rt().SetEditText(kTodayMemoWindow, kBox, head + text);
   Rt().SetEditReadOnly(kTodayMemoWindow, kBox, true);
   RefreshPastYears();
 }

@@ -6,6 +6,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/program_image.h"
 #include "base/runtime.h"
@@ -29,6 +31,11 @@ struct RuntimeOptions {
   std::function<std::string(std::string_view title, bool folder)> openPath;
   // Whether a tray host exists; empty: ask the desktop.
   std::function<bool()> trayAvailable;
+  // Desktop notifications (title, body, buttons); empty: the session bus.
+  // The handle is the runtime's; answers are not simulated.
+  std::function<void(std::string_view title, std::string_view body,
+                     const std::vector<std::string>& actions)>
+      notify;
   // How long a second start waits for the running copy to answer.
   int instanceAnswerMs = 10000;
 };

@@ -269,7 +269,7 @@ void QtRuntime::SetCalendarDayTexts(std::string_view window, std::string_view ca
   for (const rt::CalendarDayText& d : days) {
     texts.insert(DayToQDate(d.day),
                  {QString::fromStdString(d.line), d.special, QString::fromStdString(d.mark),
-                  QString::fromStdString(d.tooltip)});
+                  QString::fromStdString(d.tooltip), QString::fromStdString(d.badge)});
   }
   c->SetDayTexts(std::move(texts), showLines);
 }
@@ -279,6 +279,7 @@ void QtRuntime::SetListItems(std::string_view window, std::string_view list,
   WindowState* ws = Find(window);
   auto* l = ws ? qobject_cast<QListWidget*>(Control(*ws, list)) : nullptr;
   if (!l) return;
+  const QSignalBlocker quiet(l);
   l->setUpdatesEnabled(false);
   l->clear();
   for (const rt::ListItem& item : items) {
@@ -295,6 +296,14 @@ void QtRuntime::SetListItems(std::string_view window, std::string_view list,
   }
   if (l->count() > 0) l->setCurrentRow(0);
   l->setUpdatesEnabled(true);
+}
+
+void QtRuntime::SetListCurrentIndex(std::string_view window, std::string_view list, int index) {
+  WindowState* ws = Find(window);
+  auto* l = ws ? qobject_cast<QListWidget*>(Control(*ws, list)) : nullptr;
+  if (!l) return;
+  const QSignalBlocker quiet(l);
+  l->setCurrentRow(index >= 0 && index < l->count() ? index : -1);
 }
 
 int QtRuntime::ListCurrentIndex(std::string_view window, std::string_view list) {

@@ -25,6 +25,7 @@ QtRuntime::QtRuntime(const image::ProgramImage& img, RuntimeOptions options)
 QtRuntime::~QtRuntime() {
   // Stops the stores' checks while the context their verdicts go to lives.
   stores_.clear();
+  notifications_.reset();
   instance_.reset();
   for (auto& [name, ws] : windows_) {
     if (ws->widget) delete ws->widget.data();

@@ -21,6 +21,7 @@
 #include "base/program_image.h"
 #include "base/runtime.h"
 #include "runtime/instance.h"
+#include "runtime/notifications.h"
 #include "runtime/qt_runtime.h"
 #include "runtime/table_store.h"
 #include "runtime/widgets.h"
@@ -110,6 +111,9 @@ class QtRuntime final : public rt::Runtime {
   void SetListItems(std::string_view window, std::string_view list,
                     const std::vector<rt::ListItem>& items) override;
   int ListCurrentIndex(std::string_view window, std::string_view list) override;
+  void SetListCurrentIndex(std::string_view window, std::string_view list, int index) override;
+  int Notify(std::string_view window, std::string_view title, std::string_view body,
+             const std::vector<std::string>& actions) override;
   void ResizeControl(std::string_view window, std::string_view control, int width,
                      int height) override;
   void FocusControl(std::string_view window, std::string_view control) override;
@@ -203,7 +207,9 @@ class QtRuntime final : public rt::Runtime {
   int loadCounter_ = 0;
   int creating_ = 0;
   std::unique_ptr<SingleInstance> instance_;
-  std::map<std::string, QIcon, std::less<>> icons_;  // window icons by image name
+  std::map<std::string, QIcon, std::less<>> icons_;
+  std::unique_ptr<Notifications> notifications_;
+  int notifyCounter_ = 0;  // handles of the notify option's  // window icons by image name
   // Context of calls queued from other threads; dropped with the runtime.
   QObject verdicts_;
 };

@@ -134,6 +134,29 @@ bool QtRuntime::SetSystemClock(std::int64_t unixSeconds, std::string* reason) {
   return SetSystemClockTo(unixSeconds, reason);
 }
 
+int QtRuntime::Notify(std::string_view window, std::string_view title, std::string_view body,
+                      const std::vector<std::string>& actions) {
+  if (ending_) return 0;
+  if (options_.notify) {
+    options_.notify(title, body, actions);
+    return ++notifyCounter_;
+  }
+  if (!notifications_) {
+    notifications_ =
+        std::make_unique<Notifications>([this](const std::string& w, int handle, int action) {
+          WindowState* ws = Find(w);
+          if (!ws || ending_) return;
+          image::EventArgs args;
+          args.code = handle;
+          args.action = action;
+          Dispatch(*ws, "", Event::NotificationAnswered, args);
+        });
+  }
+  QStringList labels;
+  for (const std::string& a : actions) labels << QString::fromStdString(a);
+  return notifications_->Show(std::string(window), Q(title), Q(body), labels);
+}
+
 int QtRuntime::MessageBox(std::string_view text, unsigned flags,
                           const std::optional<std::string>& title,
                           std::optional<std::uintptr_t> owner) {

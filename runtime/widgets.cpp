@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTextCharFormat>
+#include <QTextDocument>
 
 #include "runtime/calendar_accessible.h"
 
@@ -136,7 +137,13 @@ void MemoCalendar::ApplyFormats(const QList<QDate>& days) {
       f.setFontUnderline(true);
       f.setForeground(QColor(0xb0, 0x30, 0x20));
     }
-    if (const DayText* t = TextOf(d)) f.setToolTip(t->tooltip);
+    // Qt shows a tooltip that looks like markup as markup: a memo's or a
+    // name's "<" is the user's text, so such a tooltip is escaped.
+    if (const DayText* t = TextOf(d)) {
+      f.setToolTip(Qt::mightBeRichText(t->tooltip)
+                       ? "<p style='white-space:pre-wrap'>" + t->tooltip.toHtmlEscaped() + "</p>"
+                       : t->tooltip);
+    }
     setDateTextFormat(d, f);
   }
 }
@@ -162,15 +169,17 @@ QString MemoCalendar::CellName(const QDate& day) const {
     if (!t->line.isEmpty()) name += " " + t->line;
     if (!t->mark.isEmpty()) name += " " + t->mark;
   }
+  if (t && !t->badge.isEmpty()) name += " " + t->badge;
   return name;
 }
 
 void MemoCalendar::paintCell(QPainter* painter, const QRect& rect, QDate date) const {
+  const DayText* t = TextOf(date);
   if (!showLines_) {
     QCalendarWidget::paintCell(painter, rect, date);
+    if (t) PaintBadge(painter, rect, *t, date.month() != monthShown());
     return;
   }
-  const DayText* t = TextOf(date);
   const bool selected = date == selectedDate();
   const bool otherMonth = date.month() != monthShown();
   const QPalette& pal = palette();
@@ -219,7 +228,22 @@ void MemoCalendar::paintCell(QPainter* painter, const QRect& rect, QDate date) c
       painter->setPen(Qt::white);
       painter->drawText(badge, Qt::AlignCenter, t->mark);
     }
+    PaintBadge(painter, rect, *t, otherMonth);
   }
+  painter->restore();
+}
+
+void MemoCalendar::PaintBadge(QPainter* painter, const QRect& rect, const DayText& t,
+                              bool otherMonth) const {
+  if (t.badge.isEmpty()) return;
+  const int side = std::max(4, rect.height() / 6);
+  QColor fill(0xd3, 0x54, 0x00);
+  if (otherMonth) fill.setAlpha(130);
+  painter->save();
+  painter->setRenderHint(QPainter::Antialiasing);
+  painter->setPen(QPen(Qt::white, 1));
+  painter->setBrush(fill);
+  painter->drawEllipse(QRect(rect.left() + 2, rect.top() + 2, side, side));
   painter->restore();
 }
 

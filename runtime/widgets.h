@@ -106,6 +106,7 @@ class MemoCalendar : public QCalendarWidget {
     bool special = false;
     QString mark;  // 休, 班
     QString tooltip;
+    QString badge;  // a dot in the other corner, heard by its text
   };
 
   explicit MemoCalendar(QWidget* parent);
@@ -129,6 +130,8 @@ class MemoCalendar : public QCalendarWidget {
 
  private:
   void ApplyFormats(const QList<QDate>& days);
+  // The badge's dot in the cell's upper left corner.
+  void PaintBadge(QPainter* painter, const QRect& rect, const DayText& t, bool otherMonth) const;
 
   bool quiet_ = false;
   QList<QDate> marked_;

@@ -159,11 +159,18 @@ void QtRuntime::Build(WindowState& ws) {
                            if (WindowState* s = Find(wname))
                              Dispatch(*s, cname, Event::ItemActivated, args);
                          });
+        // Programmatic changes are made under a signal blocker.
+        QObject::connect(l, &QListWidget::currentRowChanged, w, [this, wname, cname](int row) {
+          image::EventArgs args;
+          args.code = row;
+          if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::SelectionChanged, args);
+        });
         made = l;
         break;
       }
       case ControlKind::Button: {
         auto* b = new QPushButton(QString::fromUtf8(c.caption ? c.caption : ""), parent);
+        b->setAutoDefault(false);
         ConnectClicked(b, wname, cname);
         made = b;
         break;

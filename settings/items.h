@@ -24,6 +24,8 @@ inline constexpr SettingItem kStartAtBoot{kMainSection, "开机启动"};
 inline constexpr SettingItem kReturnToToday{kMainSection, "记录后回到今天"};
 // Missing means off: the calendar looks as it did before the option existed.
 inline constexpr SettingItem kShowLunar{kMainSection, "显示农历"};
+// "21:00": remind to write today's memo at that time; missing or empty: off.
+inline constexpr SettingItem kMemoReminder{kMainSection, "写备忘录提醒"};
 
 // TodayMemoWindow and memo entry.
 inline constexpr SettingItem kPlacementMode{kTodaySection, "模式"};

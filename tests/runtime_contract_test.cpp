@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QMenu>
 #include <QTest>
 #include <iterator>
@@ -61,6 +62,11 @@ constexpr char kMenuOne[] = "menu one";
 constexpr char kCheck[] = "check clicked";
 constexpr char kRadio[] = "radio clicked";
 constexpr char kTyped[] = "typed";
+constexpr char kPushed[] = "button clicked";
+
+void ListSelected(image::EventArgs& args) {
+  g_log.push_back("selected " + std::to_string(args.code));
+}
 
 void AlphaCreated(image::EventArgs&) {
   // Created runs before the window is shown, and may move it unreported.
@@ -85,6 +91,13 @@ constexpr image::ControlDesc kAlphaControls[] = {
     {.kind = ControlKind::CheckBox, .name = "C", .caption = "check", .width = 80, .height = 16},
     {.kind = ControlKind::RadioButton, .name = "R1", .caption = "one", .top = 20, .width = 60},
     {.kind = ControlKind::RadioButton, .name = "R2", .caption = "two", .top = 40, .width = 60},
+    {.kind = ControlKind::Button,
+     .name = "B",
+     .caption = "push",
+     .left = 100,
+     .width = 60,
+     .height = 24},
+    {.kind = ControlKind::ListBox, .name = "L", .left = 100, .top = 30, .width = 90, .height = 60},
 };
 
 constexpr image::ControlDesc kBetaControls[] = {
@@ -97,7 +110,7 @@ constexpr image::WindowDesc kWindows[] = {
      .width = 206,
      .height = 124,
      .controls = kAlphaControls,
-     .controlCount = 5},
+     .controlCount = static_cast<int>(std::size(kAlphaControls))},
     {.name = "Beta",
      .caption = "Beta",
      .width = 206,
@@ -115,6 +128,8 @@ constexpr image::HandlerEntry kHandlers[] = {
     {"Alpha", "One", Event::MenuItemChosen, Log<kMenuOne>},
     {"Alpha", "C", Event::Clicked, Log<kCheck>},
     {"Alpha", "R1", Event::Clicked, Log<kRadio>},
+    {"Alpha", "B", Event::Clicked, Log<kPushed>},
+    {"Alpha", "L", Event::SelectionChanged, ListSelected},
     {"Beta", nullptr, Event::Created, BetaCreated},
     {"Beta", nullptr, Event::AskedToClose, BetaClose},
     {"Beta", nullptr, Event::AboutToDestroy, Log<kBetaDestroy>},
@@ -226,6 +241,23 @@ TEST_F(Contract, PropertyWritesRaiseNoEventsButTheUserDoes) {
   one->trigger();
   EXPECT_EQ(g_log, std::vector<std::string>{kMenuOne});
   EXPECT_TRUE(g_rt->MenuChecked("Alpha", "One"));
+
+  // A list filled and its current item set by the program says nothing; the
+  // user's move to another item does, and so does a push button.
+  g_log.clear();
+  g_rt->SetListItems("Alpha", "L", {{"a"}, {"b"}, {"c"}});
+  g_rt->SetListCurrentIndex("Alpha", "L", 2);
+  EXPECT_EQ(g_rt->ListCurrentIndex("Alpha", "L"), 2);
+  g_rt->SetListCurrentIndex("Alpha", "L", 7);
+  EXPECT_EQ(g_rt->ListCurrentIndex("Alpha", "L"), -1);
+  EXPECT_TRUE(g_log.empty());
+  auto* list = Window("Alpha")->findChild<QListWidget*>("L");
+  ASSERT_NE(list, nullptr);
+  g_rt->SetListCurrentIndex("Alpha", "L", 0);
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_Down);
+  Window("Alpha")->findChild<QAbstractButton*>("B")->click();
+  EXPECT_EQ(g_log, (std::vector<std::string>{"selected 1", kPushed}));
 }
 
 TEST_F(Contract, TimersFireAtTheirInterval) {

@@ -25,7 +25,7 @@ namespace {
 QTableView* Grid(MemoCalendar& c) { return c.findChild<QTableView*>("qt_calendar_calendarview"); }
 
 MemoCalendar::DayText Text(const char* line, const char* mark, const char* tooltip) {
-  return {QString::fromUtf8(line), false, QString::fromUtf8(mark), QString::fromUtf8(tooltip)};
+  return {QString::fromUtf8(line), false, QString::fromUtf8(mark), QString::fromUtf8(tooltip), {}};
 }
 
 std::string Name(QAccessibleInterface* cell) { return cell->text(QAccessible::Name).toStdString(); }
@@ -84,6 +84,11 @@ TEST(MemoCalendarGrid, TooltipsAndMemoMarksLiveSideBySide) {
   EXPECT_EQ(c.dateTextFormat(a).toolTip().toStdString(), "提示八");
   EXPECT_EQ(c.dateTextFormat(b).fontWeight(), QFont::Bold);
   EXPECT_EQ(c.CellName(b).toStdString(), "9 廿一 班");
+
+  // A tooltip that reads as markup is shown as the text it is.
+  c.SetDayTexts({{a, Text("二十", "", "<b>生日</b> & <img src=x>")}}, true);
+  EXPECT_EQ(c.dateTextFormat(a).toolTip().toStdString(),
+            "<p style='white-space:pre-wrap'>&lt;b&gt;生日&lt;/b&gt; &amp; &lt;img src=x&gt;</p>");
 
   // Texts replaced by none: the mark stays, the tooltips go.
   c.SetDayTexts({}, false);

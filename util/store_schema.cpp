@@ -193,6 +193,18 @@ CREATE TRIGGER sync_records_delete AFTER DELETE ON records BEGIN
 END;
 )sql";
 
+// Plain tables, no triggers: a store of an earlier build opens without them
+// and gets them when first written. reminders_shown holds (anniversary id,
+// day number of the occurrence); id 0 is the daily memo reminder.
+const char kAnniversarySchemaSql[] = R"sql(
+CREATE TABLE anniversaries(id INTEGER PRIMARY KEY, name TEXT NOT NULL,
+  lunar INTEGER NOT NULL, month INTEGER NOT NULL, day INTEGER NOT NULL,
+  leap INTEGER NOT NULL, both_months INTEGER NOT NULL, start_year INTEGER NOT NULL,
+  remind_days INTEGER NOT NULL, remind_minute INTEGER NOT NULL);
+CREATE TABLE reminders_shown(anniversary INTEGER NOT NULL, day INTEGER NOT NULL,
+  PRIMARY KEY(anniversary, day)) WITHOUT ROWID;
+)sql";
+
 void Harden(sqlite3* db) {
   if (!db) return;
   (void)sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -261,7 +273,8 @@ bool AcceptSchema(sqlite3* db, bool* staleSearch, std::string* error) {
   const bool built =
       sqlite3_open_v2(":memory:", &memory, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) ==
           SQLITE_OK &&
-      Build(memory, RecordsSchemaSql(columns), &ours) && Build(memory, kSearchSchemaSql, &search);
+      Build(memory, RecordsSchemaSql(columns), &ours) &&
+      Build(memory, kAnniversarySchemaSql, &ours) && Build(memory, kSearchSchemaSql, &search);
   // The sync objects name the day column; a store without one has none.
   if (built) (void)Build(memory, kSyncSchemaSql, &ours);
   sqlite3_close_v2(memory);

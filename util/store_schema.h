@@ -39,6 +39,9 @@ extern const char kSearchSchemaSql[];
 // the records, what was last agreed with the server per day, the server's
 // resources as last seen, the collection and its token. Named sync_*.
 extern const char kSyncSchemaSql[];
+// The user's recurring days and which of their reminders were shown
+// (archive/anniversaries.cpp adds them to a store without them).
+extern const char kAnniversarySchemaSql[];
 
 // What every connection to a store sets before it reads anything: defensive
 // mode, no trust in functions or virtual tables named by the file's schema,

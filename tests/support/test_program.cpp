@@ -107,6 +107,10 @@ void TestProgram::MakeRuntime() {
   options.openPath = [this](std::string_view title, bool folder) {
     return openPath ? openPath(title, folder) : std::string();
   };
+  options.notify = [this](std::string_view title, std::string_view body,
+                          const std::vector<std::string>& actions) {
+    notifications.push_back({std::string(title), std::string(body), actions});
+  };
   options.onModal = [this](const std::string& window) {
     if (onModal) onModal(window);
   };

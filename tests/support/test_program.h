@@ -11,6 +11,11 @@
 
 #include "base/runtime.h"
 
+struct ShownNotification {
+  std::string title, body;
+  std::vector<std::string> actions;
+};
+
 struct ShownMessage {
   std::string text;
   unsigned flags;
@@ -60,6 +65,9 @@ class TestProgram {
   std::string saveFilter;
   // The open dialog's answer (empty: cancelled, also when unset).
   std::function<std::string(std::string_view title, bool folder)> openPath;
+
+  // Desktop notifications shown (never on the session bus).
+  std::vector<ShownNotification> notifications;
 
   // File helpers.
   std::string ReadFile(const std::string& name) const;
