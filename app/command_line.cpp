@@ -113,15 +113,6 @@ int Restore(const std::string& backup) {
   return r.ok ? 0 : 1;
 }
 
-std::string DayList(const std::vector<double>& days) {
-  std::string list;
-  for (std::size_t i = 0; i < days.size() && i < 5; ++i) {
-    list += (i ? "、" : "") + archive::ChineseDate(days[i]);
-  }
-  if (days.size() > 5) list += "等";
-  return list;
-}
-
 int Sync(bool uploadAll) {
   std::string store;
   if (!FindStore(&store)) return 1;
@@ -168,10 +159,7 @@ int Sync(bool uploadAll) {
   // For benchmarks: how many requests the run took.
   if (std::getenv("TAMSIVO_SYNC_STATS"))
     std::fprintf(stderr, "tamsivo: sync: %d requests\n", out.requests);
-  std::string counts = "上传 " + std::to_string(out.up) + " 天，下载 " + std::to_string(out.down) +
-                       " 天，冲突 " + std::to_string(out.conflicts) + " 天";
-  if (!out.conflictDays.empty())
-    counts += "（" + DayList(out.conflictDays) + "，两处的文字都保留了）";
+  const std::string counts = davsync::OutcomeCounts(out);
   if (!out.ok) {
     // What the two answers are on the command line.
     const std::string choice =

@@ -9,6 +9,7 @@
 #include "base/runtime.h"
 #include "find/find_window.h"
 #include "find/import_window.h"
+#include "find/sync_window.h"
 #include "mainwindow/main_window.h"
 #include "memo/anniversary_window.h"
 #include "memo/calendar.h"
@@ -47,6 +48,7 @@ constexpr MenuItemDesc kMenuItems[] = {
     {menu::kFind},
     {menu::kExport},
     {menu::kImport},
+    {menu::kSync},
     {menu::kAnniversaries},
     {},
     {menu::kEmbed, true},
@@ -359,6 +361,49 @@ constexpr ControlDesc kAnniversaryControls[] = {
 
 constexpr ShortcutDesc kAnniversaryShortcuts[] = {{"Escape", shortcut::kCloseWindow}};
 
+// ------------------------------------------------------------ SyncWindow
+
+constexpr ControlDesc Caption(const char* name, const char* caption, int top) {
+  return {.kind = ControlKind::Label,
+          .name = name,
+          .caption = caption,
+          .left = 8,
+          .top = top + 3,
+          .width = 60,
+          .height = 20};
+}
+
+constexpr ControlDesc Entry(ControlKind kind, const char* name, int top, const char* spoken) {
+  return {.kind = kind,
+          .name = name,
+          .left = 72,
+          .top = top,
+          .width = 336,
+          .height = 26,
+          .accessibleName = spoken};
+}
+
+constexpr ControlDesc kSyncControls[] = {
+    Caption("地址标签", "地址：", 8),
+    Entry(ControlKind::LineEdit, ctl::kSyncAddressBox, 8, "CalDAV 服务器或日历的地址"),
+    Caption("用户名标签", "用户名：", 40),
+    Entry(ControlKind::LineEdit, ctl::kSyncUserBox, 40, "用户名"),
+    Caption("密码标签", "密码：", 72),
+    Entry(ControlKind::PasswordEdit, ctl::kSyncPasswordBox, 72, "密码"),
+    // Read-only lines: a result naming days and a reason can be long.
+    {.kind = ControlKind::MemoEdit,
+     .name = ctl::kSyncStatus,
+     .left = 8,
+     .top = 108,
+     .width = 400,
+     .height = 60,
+     .accessibleName = "同步状态",
+     .accessibleDescription = "上一次同步的结果"},
+    Button(ctl::kSyncNowButton, "立即同步", 216, 176, 92),
+    Button(ctl::kSyncStopButton, "停止同步", 316, 176, 92),
+    {.kind = ControlKind::Timer, .name = ctl::kSyncTimer, .visible = false},
+};
+
 // ------------------------------------------------------------ the windows
 
 constexpr const char* kIcon = ":/images/icon.png";
@@ -437,6 +482,17 @@ constexpr WindowDesc kWindows[] = {
      .controlCount = Count(kAnniversaryControls),
      .shortcuts = kAnniversaryShortcuts,
      .shortcutCount = Count(kAnniversaryShortcuts)},
+    {.name = kSyncWindow,
+     .caption = "同步",
+     .left = 100,
+     .top = 100,
+     .width = 424,
+     .height = 246,
+     .icon = kIcon,
+     .controls = kSyncControls,
+     .controlCount = Count(kSyncControls),
+     .shortcuts = kImportShortcuts,
+     .shortcutCount = Count(kImportShortcuts)},
 };
 
 // ------------------------------------------------------------ the handlers
@@ -467,6 +523,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kMainWindow, menu::kExport, Event::MenuItemChosen, OnExportMenu},
     {kMainWindow, menu::kImport, Event::MenuItemChosen, OnImportMenu},
     {kMainWindow, menu::kAnniversaries, Event::MenuItemChosen, OnAnniversaryMenu},
+    {kMainWindow, menu::kSync, Event::MenuItemChosen, OnSyncMenu},
     {kMainWindow, shortcut::kFind, Event::ShortcutUsed, OnFindMenu},
     {kMainWindow, shortcut::kOpenMenu, Event::ShortcutUsed, OnMenuButtonClicked},
     {kMainWindow, menu::kEmbed, Event::MenuItemChosen, OnEmbedMenu},
@@ -509,6 +566,13 @@ constexpr HandlerEntry kHandlers[] = {
     {kAnniversaryWindow, ctl::kMemoReminder, Event::Clicked, OnMemoReminderBox},
     {kAnniversaryWindow, ctl::kMemoReminderTime, Event::TextChanged, OnMemoReminderTime},
     {kAnniversaryWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnCloseAnniversaryWindow},
+    // SyncWindow
+    {kSyncWindow, nullptr, Event::Created, OnSyncWindowCreated},
+    {kSyncWindow, nullptr, Event::AskedToClose, OnSyncWindowClose},
+    {kSyncWindow, ctl::kSyncNowButton, Event::Clicked, OnSyncNowButton},
+    {kSyncWindow, ctl::kSyncStopButton, Event::Clicked, OnSyncStopButton},
+    {kSyncWindow, ctl::kSyncTimer, Event::TimerFired, OnSyncTimer},
+    {kSyncWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnSyncCloseKey},
     // TodayMemoWindow
     {kTodayMemoWindow, nullptr, Event::Created, OnTodayMemoWindowCreated},
     {kTodayMemoWindow, nullptr, Event::PositionChanged, OnTodayWindowMoved},

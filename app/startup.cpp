@@ -9,6 +9,7 @@
 #include "archive/backup.h"
 #include "base/program.h"
 #include "find/find_window.h"
+#include "find/sync_window.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
 #include "memo/drafts.h"
@@ -155,6 +156,7 @@ void EndOfProgramCleanup() {
   // A backup under way ends whole and an index build at its next short
   // transaction; the files stay sound either way, but no thread may outlive
   // the program's data.
+  EndSync();
   EndStoreUpkeep();
   CollectionList.clear();
   CollectionList.shrink_to_fit();

@@ -9,6 +9,7 @@ inline constexpr const char* kTodayMemoWindow = "TodayMemoWindow";
 inline constexpr const char* kOptionsWindow = "OptionsWindow";
 inline constexpr const char* kSearchWindow = "SearchWindow";
 inline constexpr const char* kImportWindow = "ImportWindow";
+inline constexpr const char* kSyncWindow = "SyncWindow";
 inline constexpr const char* kAnniversaryWindow = "AnniversaryWindow";
 
 namespace ctl {
@@ -83,6 +84,15 @@ inline constexpr const char* kMemoReminderTime = "写备忘录提醒时间框";
 inline constexpr const char* kAnnLabels[] = {"标签1", "标签2", "标签3", "标签4",
                                              "标签5", "标签6", "标签7", "标签8"};
 
+// SyncWindow.
+inline constexpr const char* kSyncAddressBox = "地址框";
+inline constexpr const char* kSyncUserBox = "用户名框";
+inline constexpr const char* kSyncPasswordBox = "密码框";
+inline constexpr const char* kSyncStatus = "同步状态";
+inline constexpr const char* kSyncNowButton = "立即同步按钮";
+inline constexpr const char* kSyncStopButton = "停止同步按钮";
+inline constexpr const char* kSyncTimer = "同步时钟";
+
 }  // namespace ctl
 
 // Items of MainWindow's pop-up menu 菜单.
@@ -101,6 +111,7 @@ inline constexpr const char* kQuit = "退出";
 inline constexpr const char* kFind = "查找备忘录…";
 inline constexpr const char* kExport = "导出备忘录…";
 inline constexpr const char* kImport = "导入备忘录…";
+inline constexpr const char* kSync = "同步…";
 inline constexpr const char* kAnniversaries = "纪念日…";
 
 }  // namespace menu

@@ -25,10 +25,11 @@ enum class ControlKind : std::uint8_t {
   CheckBox,
   RadioButton,
   GroupBox,
-  LineEdit,  // one line of text; its caption is its text
-  ListBox,   // a list of one-line items, set by the program
-  Label,     // a line of text; its caption is its text
-  Button,    // a push button with its caption; raises Clicked
+  LineEdit,      // one line of text; its caption is its text
+  ListBox,       // a list of one-line items, set by the program
+  Label,         // a line of text; its caption is its text
+  Button,        // a push button with its caption; raises Clicked
+  PasswordEdit,  // a LineEdit that shows dots for what is typed
 };
 
 struct MenuItemDesc {

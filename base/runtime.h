@@ -16,7 +16,7 @@ namespace rt {
 
 // Bumped whenever this interface changes; a program image names the version
 // it was built against and a runtime of another version refuses it.
-inline constexpr std::uint32_t kInterfaceVersion = 10;
+inline constexpr std::uint32_t kInterfaceVersion = 11;
 
 // Windows message-box style flags and results, as the program's texts use them.
 inline constexpr unsigned MB_OK = 0x0;

@@ -135,9 +135,14 @@ void QtRuntime::Build(WindowState& ws) {
         made = new QGroupBox(QString::fromUtf8(c.caption ? c.caption : ""), parent);
         break;
       }
-      case ControlKind::LineEdit: {
+      case ControlKind::LineEdit:
+      case ControlKind::PasswordEdit: {
         auto* e = new QLineEdit(QString::fromUtf8(c.caption ? c.caption : ""), parent);
-        e->setClearButtonEnabled(true);
+        if (c.kind == ControlKind::PasswordEdit) {
+          e->setEchoMode(QLineEdit::Password);
+        } else {
+          e->setClearButtonEnabled(true);
+        }
         QObject::connect(e, &QLineEdit::textEdited, w, [this, wname, cname] {
           if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::TextChanged);
         });

@@ -84,6 +84,8 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 std::string CurlReason(CURLcode rc, bool tooLarge) {
   if (tooLarge) return "服务器的回答太大，已停止接收";
   switch (rc) {
+    case CURLE_ABORTED_BY_CALLBACK:
+      return "同步已停止";
     case CURLE_OPERATION_TIMEDOUT:
       return "连接服务器超时";
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -148,6 +150,11 @@ std::string UrlPath(const std::string& url) {
   CurlUrl u;
   if (!u.u || curl_url_set(u.u, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return {};
   return u.Get(CURLUPART_PATH);
+}
+
+// Called about once a second while a request waits, and on every chunk.
+static int OnProgress(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<std::atomic<bool>*>(abort)->load() ? 1 : 0;
 }
 
 struct DavHttp::Impl {
@@ -218,6 +225,12 @@ bool DavHttp::Send(const std::string& method, const std::string& url,
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+  if (impl_->limits.abort) {
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA,
+                     const_cast<std::atomic<bool>*>(impl_->limits.abort));
+  }
   if (!impl_->user.empty() || !impl_->password.empty()) {
     curl_easy_setopt(easy, CURLOPT_USERNAME, impl_->user.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, impl_->password.c_str());

@@ -2,6 +2,7 @@
 // sync so that every request reuses the same keep-alive connection.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ struct HttpLimits {
   long stallSeconds = 30;
   // Larger answers are cut off and fail: 7,300 memos of a few KiB each fit.
   std::size_t maxBody = 64u << 20;
+  // Set from another thread: a request under way ends within a second.
+  const std::atomic<bool>* abort = nullptr;
 };
 
 class DavHttp {

@@ -70,7 +70,7 @@ class Run {
         now_(now),
         stop_(stop),
         http_(config.user, config.password, config.insecureConfirmed,
-              HttpLimits{10000, config.timeoutMs, 30, 64u << 20}) {}
+              HttpLimits{10000, config.timeoutMs, 30, 64u << 20, stop}) {}
 
   SyncOutcome Go();
 
@@ -709,6 +709,23 @@ SyncOutcome RunSync(const SyncConfig& config, const std::string& storeFile, std:
   }
   Run run(config, store.get(), now, stop);
   return run.Go();
+}
+
+std::string DayNames(const std::vector<double>& days) {
+  std::string list;
+  for (std::size_t i = 0; i < days.size() && i < 5; ++i) {
+    list += (i ? "、" : "") + archive::ChineseDate(days[i]);
+  }
+  if (days.size() > 5) list += "等";
+  return list;
+}
+
+std::string OutcomeCounts(const SyncOutcome& out) {
+  std::string counts = "上传 " + std::to_string(out.up) + " 天，下载 " + std::to_string(out.down) +
+                       " 天，冲突 " + std::to_string(out.conflicts) + " 天";
+  if (!out.conflictDays.empty())
+    counts += "（" + DayNames(out.conflictDays) + "，两处的文字都保留了）";
+  return counts;
 }
 
 bool ForgetServerState(const std::string& storeFile, std::string* error) {

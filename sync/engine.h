@@ -41,6 +41,11 @@ struct SyncOutcome {
 SyncOutcome RunSync(const SyncConfig& config, const std::string& storeFile, std::time_t now,
                     const std::atomic<bool>* stop = nullptr);
 
+// "上传 N 天，下载 M 天，冲突 K 天", the conflict days named.
+std::string OutcomeCounts(const SyncOutcome& out);
+// The first five days as Chinese dates, "等" after them.
+std::string DayNames(const std::vector<double>& days);
+
 // After a lost calendar, the user's "上传全部": forget what the server had,
 // so the next run sends every memo again.
 [[nodiscard]] bool ForgetServerState(const std::string& storeFile, std::string* error);

@@ -48,12 +48,13 @@ TEST(SearchWindow, FindsNewestFirstMarksTheMatchAndOpensTheDay) {
   TestProgram p;
   p.Start();
   const QList<QAction*> menu = ShownWindow(kMainWindow)->findChild<QMenu*>("菜单")->actions();
-  ASSERT_GE(menu.size(), 6);
+  ASSERT_GE(menu.size(), 7);
   EXPECT_EQ(menu[0]->text().toStdString() + menu[1]->text().toStdString() +
-                menu[2]->text().toStdString() + menu[3]->text().toStdString(),
-            "回到今天查找备忘录…导出备忘录…导入备忘录…");
-  EXPECT_EQ(menu[4]->text().toStdString(), "纪念日…");
-  EXPECT_TRUE(menu[5]->isSeparator());
+                menu[2]->text().toStdString() + menu[3]->text().toStdString() +
+                menu[4]->text().toStdString(),
+            "回到今天查找备忘录…导出备忘录…导入备忘录…同步…");
+  EXPECT_EQ(menu[5]->text().toStdString(), "纪念日…");
+  EXPECT_TRUE(menu[6]->isSeparator());
 
   ASSERT_TRUE(SaveDayMemo(MakeDateTime(2025, 3, 2), "😀预算表交给财务"));
   ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "周一开会讨论预算"));

@@ -308,7 +308,7 @@ def selected_cell(desktop, wid):
 
 
 # The pop-up menu's items that take the keyboard, in order (rules skipped).
-MENU_ITEMS = ["回到今天", "查找备忘录…", "导出备忘录…", "导入备忘录…", "纪念日…", "嵌入桌面", "Tamsivo 隐藏", "今天备忘录 隐藏", "矫正系统系统时间",
+MENU_ITEMS = ["回到今天", "查找备忘录…", "导出备忘录…", "导入备忘录…", "同步…", "纪念日…", "嵌入桌面", "Tamsivo 隐藏", "今天备忘录 隐藏", "矫正系统系统时间",
               "开机启动本程序", "选项", "查看新版本", "关于本程序", "退出"]
 DEFAULT_SETTINGS = ("[主窗口]\r\n左边=117\r\n顶边=184\r\n托盘=0\r\n隐藏=0\r\n开机启动=0\r\n"
                     "记录后回到今天=0\r\n[今天备忘录窗口]\r\n模式=5\r\n左边=0\r\n顶边=0\r\n"

@@ -1,0 +1,229 @@
+// 同步… from MainWindow's menu against a radicale server on 127.0.0.1,
+// driven as the user does; and a server that never answers, for the stop.
+#include "find/sync_window.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <chrono>
+#include <thread>
+
+#include "base/datetime.h"
+#include "base/program.h"
+#include "memo/memo_store.h"
+#include "memo/today_memo.h"
+#include "settings/settings.h"
+#include "sync/password.h"
+#include "tests/support/local_servers.h"
+#include "tests/support/test_program.h"
+
+extern char** environ;
+
+namespace {
+
+QPushButton* ButtonOf(const char* name) {
+  QWidget* w = ShownWindow(kSyncWindow);
+  return w ? w->findChild<QPushButton*>(QString::fromUtf8(name)) : nullptr;
+}
+
+std::string Status() { return Rt().GetEditText(kSyncWindow, ctl::kSyncStatus, 4096); }
+
+std::string DayMemo(double day) { return FindDayMemo(day) ? ReadMemoText() : std::string(); }
+
+void Type(const char* box, const std::string& text) { Rt().SetCaption(kSyncWindow, text, box); }
+
+void Click(const char* button) { QTest::mouseClick(ButtonOf(button), Qt::LeftButton); }
+
+// radicale with one user, its storage and home in `root`; ended by its PID.
+class Radicale {
+ public:
+  Radicale(const ScratchDir& root, const std::string& password) {
+    int fd = local::ListenOnLoopback(&port_);
+    close(fd);
+    PutFile(root / "users", "anna:" + password + "\n");
+    const std::string hosts = "127.0.0.1:" + std::to_string(port_);
+    std::vector<std::string> args = {"radicale",
+                                     "--storage-filesystem-folder",
+                                     root / "storage",
+                                     "--server-hosts",
+                                     hosts,
+                                     "--auth-type",
+                                     "htpasswd",
+                                     "--auth-htpasswd-filename",
+                                     root / "users",
+                                     "--auth-htpasswd-encryption",
+                                     "plain"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string home = "HOME=" + root.path(), path = std::string("PATH=") + std::getenv("PATH");
+    char* envp[] = {home.data(), path.data(), nullptr};
+    if (posix_spawnp(&pid_, "radicale", nullptr, nullptr, argv.data(), envp) != 0) pid_ = -1;
+    for (int i = 0; pid_ > 0 && i < 300 && !Up(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ~Radicale() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  bool Up() const {
+    httplib::Client c("127.0.0.1", port_);
+    return static_cast<bool>(c.Options("/"));
+  }
+  std::string Address() const { return "http://127.0.0.1:" + std::to_string(port_) + "/anna/"; }
+  httplib::Client Client(const std::string& password) const {
+    httplib::Client c("127.0.0.1", port_);
+    c.set_basic_auth("anna", password);
+    return c;
+  }
+
+ private:
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+std::string Collection(const std::string& store) {
+  sqlite3* db = nullptr;
+  std::string url;
+  if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT value FROM sync_state WHERE key = 'collection'", -1, &st,
+                       nullptr);
+    if (st && sqlite3_step(st) == SQLITE_ROW)
+      url = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return url;
+}
+
+std::string PathOf(const std::string& url) {
+  const std::size_t host = url.find("//");
+  return url.substr(url.find('/', host + 2));
+}
+
+TEST(SyncWindow, SyncsBothWaysKeepsThePasswordOutOfStartIniAndAsksWhenTheCalendarIsEmptied) {
+  ScratchDir server;
+  Radicale radicale(server, "geheim-7");
+  ASSERT_TRUE(radicale.Up());
+  // No session bus: the password goes to the file, never the user's keyring.
+  ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "");
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  const double today = MakeDateTime(2026, 12, 7), first = MakeDateTime(2026, 12, 1);
+  ASSERT_TRUE(SaveDayMemo(first, "月初的事"));
+
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  ASSERT_NE(ShownWindow(kSyncWindow), nullptr);
+  EXPECT_FALSE(ButtonOf(ctl::kSyncStopButton)->isEnabled());
+  Click(ctl::kSyncNowButton);
+  EXPECT_EQ(Status(), "请填写 CalDAV 服务器或日历的地址。");
+
+  // A wrong password: the failure is said, nothing here changes.
+  Type(ctl::kSyncAddressBox, "  " + radicale.Address() + " ");
+  Type(ctl::kSyncUserBox, "anna");
+  Type(ctl::kSyncPasswordBox, "falsch");
+  Click(ctl::kSyncNowButton);
+  EXPECT_FALSE(ButtonOf(ctl::kSyncNowButton)->isEnabled());
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("同步失败"); })) << Status();
+  EXPECT_TRUE(ButtonOf(ctl::kSyncNowButton)->isEnabled());
+  EXPECT_EQ(Rt().Caption(kSyncWindow, ctl::kSyncPasswordBox), "");
+
+  Type(ctl::kSyncPasswordBox, "geheim-7");
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
+  EXPECT_NE(Status().find("：上传 1 天，下载 0 天"), std::string::npos) << Status();
+  EXPECT_NE(Status().find("只有你能读的文件“同步密码”"), std::string::npos) << Status();
+  EXPECT_EQ(ReadSetting(item::kSyncAddress), radicale.Address());
+  EXPECT_EQ(ReadSetting(item::kSyncUser), "anna");
+  EXPECT_TRUE(ReadFlagSetting(item::kSyncOn));
+  EXPECT_EQ(SlurpFile(p.path("Start.ini")).find("geheim"), std::string::npos);
+  const std::string passwordFile = DataFile(davsync::kPasswordFileName);
+  struct stat st {};
+  ASSERT_EQ(stat(passwordFile.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(SlurpFile(passwordFile).find("geheim-7"), std::string::npos);
+
+  // Text from another client for today: the next run (the stored password)
+  // brings it, and the today box shows it.
+  const std::string collection = PathOf(Collection(DataFile(kMemoStoreFileName)));
+  ASSERT_FALSE(collection.empty());
+  httplib::Client dav = radicale.Client("geheim-7");
+  const char* journal =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VJOURNAL\r\n"
+      "UID:other-1\r\nDTSTAMP:20261207T080000Z\r\nDTSTART;VALUE=DATE:20261207\r\n"
+      "DESCRIPTION:手机上写的\r\nEND:VJOURNAL\r\nEND:VCALENDAR\r\n";
+  ASSERT_EQ(dav.Put(collection + "other-1.ics", journal, "text/calendar")->status, 201);
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
+  EXPECT_NE(Status().find("上传 0 天，下载 1 天"), std::string::npos) << Status();
+  EXPECT_EQ(DayMemo(today), "手机上写的");
+  EXPECT_NE(Rt().GetEditText(kTodayMemoWindow, ctl::kMemoBox, 4096).find("手机上写的"),
+            std::string::npos);
+
+  // The calendar emptied on the server: nothing here is touched, the user
+  // is asked. 否 stops syncing.
+  ASSERT_EQ(dav.Delete(collection + "other-1.ics")->status, 200);
+  ASSERT_EQ(dav.Delete(collection + "tamsivo-memo-20261201.ics")->status, 200);
+  std::vector<int> answers = {rt::IDNO, rt::IDYES};
+  int asked = 0;
+  p.answer = [&](const ShownMessage& m) {
+    // Other offers (the holiday schedule) are declined.
+    if (m.text.find("上传全部") == std::string::npos || asked >= 2) return rt::IDNO;
+    return answers[asked++];
+  };
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([&] { return asked == 1; }));
+  EXPECT_TRUE(Status().starts_with("同步已停止")) << Status();
+  EXPECT_FALSE(ReadFlagSetting(item::kSyncOn));
+  EXPECT_EQ(DayMemo(today), "手机上写的");
+  EXPECT_EQ(DayMemo(first), "月初的事");
+  // Asked again, 是 uploads everything.
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([&] { return asked == 2 && Status().starts_with("已同步"); })) << Status();
+  EXPECT_NE(Status().find("上传 2 天"), std::string::npos) << Status();
+  EXPECT_TRUE(ReadFlagSetting(item::kSyncOn));
+  EXPECT_EQ(dav.Get(collection + "tamsivo-memo-20261201.ics")->status, 200);
+
+  // 停止同步 turns it off and keeps everything here.
+  Click(ctl::kSyncStopButton);
+  EXPECT_FALSE(ReadFlagSetting(item::kSyncOn));
+  EXPECT_TRUE(Status().starts_with("同步已停止")) << Status();
+  EXPECT_EQ(DayMemo(first), "月初的事");
+  EXPECT_FALSE(ButtonOf(ctl::kSyncStopButton)->isEnabled());
+}
+
+TEST(SyncWindow, AServerThatNeverAnswersHoldsNeitherTheWindowNorTheQuit) {
+  local::RawServer silent("", true);
+  ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "");
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  Type(ctl::kSyncAddressBox, "http://" + silent.Url("/dav/"));
+  Click(ctl::kSyncNowButton);
+  EXPECT_EQ(Status(), "正在同步……");
+  PumpEvents();
+  // The close box stops the run instead of leaving it behind.
+  Rt().CloseWindow(kSyncWindow);
+  PumpEvents();
+  EXPECT_NE(ShownWindow(kSyncWindow), nullptr);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("同步已停止（上传 0 天"); }, 3000))
+      << Status();
+
+  Click(ctl::kSyncNowButton);
+  EXPECT_EQ(Status(), "正在同步……");
+  const auto start = std::chrono::steady_clock::now();
+  p.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+}  // namespace
