@@ -28,7 +28,7 @@ test=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   xvfb xauth openbox xdotool x11-utils wmctrl xclip trayer imagemagick
   dbus-x11 at-spi2-core python3 python3-pyatspi gir1.2-ical-3.0 sqlite3 curl iproute2 file openssl
-  radicale xandikos gnome-keyring python3-dbusmock libglib2.0-bin
+  radicale xandikos gnome-keyring libsecret-tools python3-dbusmock libglib2.0-bin
   clang-format clang-14 libclang-rt-14-dev
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db
 )
