@@ -50,6 +50,12 @@ class InstalledProgram(harness.Program):
                      "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
                      "ALL_PROXY"):
             self.env.pop(name, None)
+        # The journey runs on the real date: from November the program would
+        # ask about next year's 休/班 schedule before the editor can open.
+        config = os.path.join(home, ".config/tamsivo")
+        os.makedirs(config, mode=0o700, exist_ok=True)
+        with open(os.path.join(config, "Start.ini"), "wb") as f:
+            f.write("[节假日]\r\n不再询问=1\r\n".encode("gbk"))
         subprocess.run(["chown", "-R", "%s:%s" % (user, group), home], check=True)
         self.proc = None
 
