@@ -101,17 +101,33 @@ void SyncStore::Rollback() {
   if (!sqlite3_get_autocommit(db())) sqlite3_exec(db(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-bool SyncStore::LocalText(double day, std::string* text, std::string* error) {
-  Statement s = Prepare(
-      db(), R"(SELECT "事情" FROM records WHERE )" + kDay + " = ?1 ORDER BY id LIMIT 1", error);
+namespace {
+
+// The first column of the first row `sql` finds for `day` (?1); no row leaves
+// `text` empty.
+bool TextOfDay(sqlite3* db, const std::string& sql, double day, std::optional<std::string>* text,
+               std::string* error) {
+  Statement s = Prepare(db, sql, error);
   if (!s) return false;
   sqlite3_bind_double(s.get(), 1, day);
   const int rc = sqlite3_step(s.get());
-  text->clear();
+  text->reset();
   if (rc == SQLITE_ROW) *text = Column(s.get(), 0);
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) return true;
-  *error = Reason(db(), rc);
+  *error = Reason(db, rc);
   return false;
+}
+
+}  // namespace
+
+bool SyncStore::LocalText(double day, std::string* text, std::string* error) {
+  std::optional<std::string> found;
+  if (!TextOfDay(db(), R"(SELECT "事情" FROM records WHERE )" + kDay + " = ?1 ORDER BY id LIMIT 1",
+                 day, &found, error)) {
+    return false;
+  }
+  *text = found.value_or(std::string());
+  return true;
 }
 
 bool SyncStore::SaveDay(double day, const std::string& text, std::string* error) {
@@ -153,15 +169,7 @@ bool SyncStore::DaysWithText(std::vector<double>* days, std::string* error) {
 }
 
 bool SyncStore::Agreed(double day, std::optional<std::string>* text, std::string* error) {
-  Statement s = Prepare(db(), "SELECT agreed FROM sync_days WHERE day = ?1", error);
-  if (!s) return false;
-  sqlite3_bind_double(s.get(), 1, day);
-  const int rc = sqlite3_step(s.get());
-  text->reset();
-  if (rc == SQLITE_ROW) *text = Column(s.get(), 0);
-  if (rc == SQLITE_ROW || rc == SQLITE_DONE) return true;
-  *error = Reason(db(), rc);
-  return false;
+  return TextOfDay(db(), "SELECT agreed FROM sync_days WHERE day = ?1", day, text, error);
 }
 
 bool SyncStore::SetAgreed(double day, const std::string& text, std::string* error) {
