@@ -9,6 +9,7 @@
 #include "archive/backup.h"
 #include "base/program.h"
 #include "find/find_window.h"
+#include "find/sync_service.h"
 #include "find/sync_window.h"
 #include "mainwindow/main_window.h"
 #include "memo/calendar.h"
@@ -119,6 +120,8 @@ void MainWindowCreated() {
     MarkMemoDays();
     RefreshSearchResults();
   });
+  SetMemoSavedHandler(NoteMemoSaved);
+  SetSyncStatusHandler(SetTrayStatus);
   OpenMemoStore();
   (void)EnsureSettingsFile();
 
@@ -148,14 +151,16 @@ void OnFirstActivation(image::EventArgs& args) {
   // so the today window is placed here in any case.
   PlaceTodayWindow();
   OfferLeftoverTexts();
-  // Only now may other questions come.
+  // Only now may other questions come, and the network be used.
   HolidayOfferWindowsShown();
+  SyncWindowsShown();
 }
 
 void EndOfProgramCleanup() {
   // A backup under way ends whole and an index build at its next short
   // transaction; the files stay sound either way, but no thread may outlive
   // the program's data.
+  EndSyncWindow();
   EndSync();
   EndStoreUpkeep();
   CollectionList.clear();

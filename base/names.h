@@ -20,6 +20,7 @@ inline constexpr const char* kDateWatchTimer = "时钟2";
 inline constexpr const char* kUpkeepTimer = "时钟3";
 inline constexpr const char* kHolidayOfferTimer = "时钟4";
 inline constexpr const char* kReminderTimer = "提醒时钟";
+inline constexpr const char* kAutoSyncTimer = "自动同步时钟";  // MainWindow
 inline constexpr const char* kMenu = "菜单";
 inline constexpr const char* kMenuButton = "图形按钮1";
 inline constexpr const char* kCalendar = "Calendar1";
@@ -92,6 +93,9 @@ inline constexpr const char* kSyncStatus = "同步状态";
 inline constexpr const char* kSyncNowButton = "立即同步按钮";
 inline constexpr const char* kSyncStopButton = "停止同步按钮";
 inline constexpr const char* kSyncTimer = "同步时钟";
+inline constexpr const char* kSyncTestButton = "测试连接按钮";
+inline constexpr const char* kSyncCalendarList = "日历列表";
+inline constexpr const char* kSyncConflictList = "冲突日子列表";
 
 }  // namespace ctl
 

@@ -102,6 +102,9 @@ inline constexpr int kTrayDoubleClick = 2;
 inline constexpr int kTrayContextClick = 3;  // the right button
 inline constexpr int kTrayMiddleClick = 4;
 
+// StartedAgain's code: 0 a start of the program, this one `tamsivo --sync`.
+inline constexpr int kStartedToSync = 1;
+
 struct EventArgs {
   int code = 0;         // tray action code, list item index, notification; 0 elsewhere
   bool cancel = false;  // AskedToClose: set to keep the window open

@@ -16,7 +16,7 @@ namespace rt {
 
 // Bumped whenever this interface changes; a program image names the version
 // it was built against and a runtime of another version refuses it.
-inline constexpr std::uint32_t kInterfaceVersion = 11;
+inline constexpr std::uint32_t kInterfaceVersion = 12;
 
 // Windows message-box style flags and results, as the program's texts use them.
 inline constexpr unsigned MB_OK = 0x0;
@@ -120,7 +120,8 @@ class Runtime {
   // True once EndProgram has begun: anything that waits should stop.
   virtual bool Ending() = 0;
   // One running copy per directory, claimed before the store is touched. A
-  // later start that knocks raises StartedAgain on the loaded windows.
+  // later start that knocks raises StartedAgain on the loaded windows, with
+  // EventArgs::code image::kStartedToSync when it asked for a sync.
   virtual InstanceClaim ClaimSingleInstance(const std::string& directory) = 0;
   // The executable's directory as the system names it (any bytes), no
   // trailing slash; empty when it cannot be found.

@@ -90,7 +90,10 @@ void OnWritten(const intake::Written& written, const std::string& error) {
   Rt().SetTimerInterval(kImportWindow, kImportTimer, 0);
   const int days = written.newDays + written.addedDays;
   // Whatever was written, the windows show it.
-  if (days > 0) MemosChanged();
+  if (days > 0) {
+    MemosChanged();
+    MemoSaved();
+  }
   g_progress.reset();
   g_stage = Stage::kDone;
   if (!Rt().IsLoaded(kImportWindow)) return;

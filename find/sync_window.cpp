@@ -2,54 +2,54 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <utility>
 
+#include "archive/memo_db.h"
 #include "base/program.h"
+#include "find/sync_service.h"
+#include "memo/memo_editor.h"
 #include "memo/memo_store.h"
-#include "memo/memos_changed.h"
 #include "settings/settings.h"
 #include "sync/dav_http.h"
-#include "sync/engine.h"
+#include "sync/discovery.h"
+#include "sync/last_run.h"
 #include "sync/password.h"
-#include "util/file_io.h"
 #include "util/text.h"
 
 namespace {
 
 using ctl::kSyncAddressBox;
+using ctl::kSyncCalendarList;
+using ctl::kSyncConflictList;
 using ctl::kSyncNowButton;
 using ctl::kSyncPasswordBox;
 using ctl::kSyncStatus;
 using ctl::kSyncStopButton;
+using ctl::kSyncTestButton;
 using ctl::kSyncTimer;
 using ctl::kSyncUserBox;
 
 constexpr int kPollMs = 200;
-constexpr auto kEndWait = std::chrono::seconds(3);
+constexpr auto kEndWait = std::chrono::milliseconds(500);
 
-// What a run takes and gives back; shared with its thread, which may be
-// left behind at the end of the program (see EndSync).
-struct Run {
+// 测试连接 on a worker: looks, writes nothing on the server.
+struct Probe {
   davsync::SyncConfig config;
-  std::string storeFile, passwordFile;
-  std::string newPassword;  // typed into the window: stored before the run
-  bool forgetServer = false;
-  std::atomic<bool> stop{false};
+  std::string passwordFile;
+  bool lookUpPassword = true;
   std::atomic<bool> done{false};
-  // Written by the thread before `done`.
-  davsync::SyncOutcome outcome;
-  std::string passwordNote;
+  bool ok = false;
+  std::vector<davsync::CalendarInfo> calendars;
+  std::string error;
 };
 
-std::shared_ptr<Run> g_run;
-std::thread g_thread;
-std::string g_lastResult;
-
-bool Running() { return g_run != nullptr; }
+std::shared_ptr<Probe> g_probe;
+std::thread g_probeThread;
+// What the list shows, by index.
+std::vector<davsync::CalendarInfo> g_calendars;
+std::vector<double> g_shownConflicts;
 
 void ShowStatus(const std::string& text) {
   if (!Rt().IsLoaded(kSyncWindow)) return;
@@ -60,91 +60,44 @@ void ShowStatus(const std::string& text) {
 
 void Enable() {
   if (!Rt().IsLoaded(kSyncWindow)) return;
-  Rt().SetEnabled(kSyncWindow, kSyncNowButton, !Running());
-  Rt().SetEnabled(kSyncWindow, kSyncStopButton, Running() || ReadFlagSetting(item::kSyncOn));
+  const bool running = CurrentSync().running;
+  Rt().SetEnabled(kSyncWindow, kSyncNowButton, !running && !g_probe);
+  Rt().SetEnabled(kSyncWindow, kSyncTestButton, !running && !g_probe);
+  Rt().SetEnabled(kSyncWindow, kSyncStopButton, running || ReadFlagSetting(item::kSyncOn));
 }
 
-// The typed password is kept where the file already is (the user chose
-// it), else by the Secret Service, else in the file only the user can read.
-bool StorePassword(Run& run, std::string* error) {
-  std::string why;
-  if (!fileio::IsRegularFile(run.passwordFile) &&
-      davsync::StoreInSecretService(run.config.address, run.config.user, run.newPassword, &why)) {
-    run.passwordNote = "密码已存入系统的密钥环。";
-    return true;
-  }
-  if (!davsync::StorePasswordFile(run.passwordFile, run.newPassword, error)) return false;
-  run.passwordNote =
-      "密码已存入备忘录数据旁只有你能读的文件“" + std::string(davsync::kPasswordFileName) + "”。";
-  return true;
-}
-
-void Work(Run& run) {
-  davsync::SyncOutcome& out = run.outcome;
-  std::string error;
-  if (!run.newPassword.empty()) {
-    if (!StorePassword(run, &error)) {
-      out.error = "密码没有保存：" + error;
-      return;
-    }
-    run.config.password = std::exchange(run.newPassword, std::string());
-  } else {
-    davsync::PasswordSource source;
-    if (!davsync::LookUpPassword(run.passwordFile, run.config.address, run.config.user,
-                                 &run.config.password, &source, &error)) {
-      out.error = error;
-      return;
+std::string StatusText() {
+  const SyncView& view = CurrentSync();
+  if (view.running) return "正在同步……";
+  std::string status = view.line;
+  if (status.empty()) {
+    // Nothing this run yet: what the last one said, kept in the store.
+    davsync::LastRun last;
+    bool found = false;
+    std::string error;
+    if (MemoStoreOpen() &&
+        davsync::LoadLastRun(DataFile(kMemoStoreFileName), &last, &found, &error) && found) {
+      status = "上次同步（" + davsync::WhenText(last.finished, std::time(nullptr)) +
+               "）：" + last.line;
     }
   }
-  if (run.forgetServer && !davsync::ForgetServerState(run.storeFile, &error)) {
-    out.error = "备忘录数据库：" + error;
-    return;
+  if (status.empty()) {
+    status = ReadFlagSetting(item::kSyncOn)
+                 ? "同步已开启。密码留空时用已保存的密码。"
+                 : "填写 CalDAV 服务器或日历的地址，按“立即同步”开启同步；"
+                   "只填服务器的地址时，可以先按“测试连接”选一个日历。";
   }
-  out = davsync::RunSync(run.config, run.storeFile, std::time(nullptr), &run.stop);
+  if (!view.passwordNote.empty()) status += "\n" + view.passwordNote;
+  return status;
 }
 
-std::string ClockText(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[16];
-  std::strftime(buf, sizeof buf, "%H:%M", &tm);
-  return buf;
-}
-
-std::string ResultLine(const davsync::SyncOutcome& out, bool stopped) {
-  std::string line;
-  if (stopped && !out.ok) {
-    // What was done before the stop stays done.
-    line = "同步已停止（" + davsync::OutcomeCounts(out) + "）";
-  } else if (out.ok) {
-    line = "已同步 " + ClockText(std::time(nullptr)) + "：" + davsync::OutcomeCounts(out);
-  } else {
-    line = "同步失败：" + out.error;
-    if (out.up + out.down + out.conflicts > 0) line += "（" + davsync::OutcomeCounts(out) + "）";
-  }
-  if (!out.refusedDays.empty()) line += "；服务器没有收下 " + davsync::DayNames(out.refusedDays);
-  return line;
-}
-
-void Start(std::shared_ptr<Run> run) {
-  g_run = std::move(run);
-  ShowStatus("正在同步……");
-  Enable();
-  Rt().SetTimerInterval(kSyncWindow, kSyncTimer, kPollMs);
-  g_thread = std::thread([run = g_run] {
-    Work(*run);
-    run->done = true;
-  });
-}
-
-std::shared_ptr<Run> NewRun(bool forgetServer) {
-  auto run = std::make_shared<Run>();
-  run->config.address = std::string(text::Trim(ReadSetting(item::kSyncAddress)));
-  run->config.user = ReadSetting(item::kSyncUser);
-  run->storeFile = DataFile(kMemoStoreFileName);
-  run->passwordFile = DataFile(davsync::kPasswordFileName);
-  run->forgetServer = forgetServer;
-  return run;
+void ShowConflicts() {
+  const SyncView& view = CurrentSync();
+  if (view.conflictDays == g_shownConflicts) return;
+  g_shownConflicts = view.conflictDays;
+  std::vector<rt::ListItem> items;
+  for (double day : g_shownConflicts) items.push_back({archive::ChineseDate(day)});
+  Rt().SetListItems(kSyncWindow, kSyncConflictList, items);
 }
 
 // The emptied-calendar guard's question.
@@ -156,75 +109,91 @@ void AskAboutLostCalendar() {
       "选“取消”以后再决定。",
       rt::MB_YESNOCANCEL | rt::MB_ICONWARNING, std::string("同步"));
   if (answer == rt::IDYES) {
-    Start(NewRun(true));
+    SyncRequest request;
+    request.forgetServer = true;
+    (void)StartSync(std::move(request));
   } else if (answer == rt::IDNO) {
     std::string error;
-    ShowStatus(WriteFlagSetting(item::kSyncOn, false, &error)
-                   ? "同步已停止：服务器上的日历是空的，这里的备忘录保持原样。"
+    const bool off = WriteFlagSetting(item::kSyncOn, false, &error);
+    if (off) ClearCalendarLost();
+    ShowStatus(off ? "同步已停止：服务器上的日历是空的，这里的备忘录保持原样。"
                    : "无法保存设置：" + error);
     Enable();
   }
 }
 
-void Collect() {
-  if (!g_run || !g_run->done) return;
-  if (g_thread.joinable()) g_thread.join();
-  std::shared_ptr<Run> run = std::exchange(g_run, nullptr);
+std::string ProbeSummary(const Probe& probe) {
+  if (!probe.ok) return "连接失败：" + probe.error;
+  int usable = 0;
+  for (const davsync::CalendarInfo& c : probe.calendars) usable += c.takesJournals ? 1 : 0;
+  if (probe.calendars.size() == 1 && probe.calendars[0].url == probe.config.address)
+    return usable ? "连接成功：这个日历可以存备忘录。"
+                  : "连接成功，但这个日历不能存备忘录（它不接受日志条目 VJOURNAL）。";
+  if (probe.calendars.empty())
+    return "连接成功：服务器上还没有日历；按“立即同步”会新建日历“" +
+           std::string(davsync::kCalendarName) + "”。";
+  return "连接成功：找到 " + std::to_string(probe.calendars.size()) + " 个日历，其中 " +
+         std::to_string(usable) + " 个可以存备忘录。双击一个选用；不选时，按“立即同步”用“" +
+         davsync::kCalendarName + "”（没有就新建）。";
+}
+
+void CollectProbe() {
+  if (!g_probe || !g_probe->done) return;
+  if (g_probeThread.joinable()) g_probeThread.join();
+  std::shared_ptr<Probe> probe = std::exchange(g_probe, nullptr);
   Rt().SetTimerInterval(kSyncWindow, kSyncTimer, 0);
-  const davsync::SyncOutcome& out = run->outcome;
-  // Text written here (received, or both versions of a day) shows at once.
-  if (out.down + out.conflicts > 0) MemosChanged();
-  g_lastResult = ResultLine(out, run->stop);
-  if (!run->passwordNote.empty()) g_lastResult += "\n" + run->passwordNote;
-  ShowStatus(g_lastResult);
+  g_calendars = probe->calendars;
+  std::vector<rt::ListItem> items;
+  for (const davsync::CalendarInfo& c : g_calendars) {
+    std::string line = c.displayName;
+    if (!c.takesJournals) line += "（不能存备忘录）";
+    line += "  " + c.url;
+    items.push_back({line});
+  }
+  Rt().SetListItems(kSyncWindow, kSyncCalendarList, items);
+  ShowStatus(ProbeSummary(*probe));
   Enable();
-  if (out.calendarLost && !run->stop) AskAboutLostCalendar();
 }
 
 }  // namespace
 
+void RefreshSyncWindow(bool askIfLost) {
+  if (!Rt().IsLoaded(kSyncWindow)) return;
+  ShowStatus(StatusText());
+  ShowConflicts();
+  Enable();
+  if (askIfLost) AskAboutLostCalendar();
+}
+
 void OnSyncMenu(image::EventArgs&) {
   if (Rt().IsLoaded(kSyncWindow)) {
     Rt().BringToFront(kSyncWindow);
-    return;
+  } else {
+    Rt().LoadWindow(kSyncWindow, kMainWindow, false);
   }
-  Rt().LoadWindow(kSyncWindow, kMainWindow, false);
+  // A background run found the calendar gone: the choice is the user's.
+  if (CurrentSync().calendarLost && !CurrentSync().running) AskAboutLostCalendar();
 }
 
 void OnSyncWindowCreated(image::EventArgs&) {
+  g_shownConflicts.clear();
+  g_calendars.clear();
   Rt().SetCaption(kSyncWindow, std::string(text::Trim(ReadSetting(item::kSyncAddress))),
                   kSyncAddressBox);
   Rt().SetCaption(kSyncWindow, ReadSetting(item::kSyncUser), kSyncUserBox);
-  std::string status = g_lastResult;
-  if (status.empty()) {
-    status = ReadFlagSetting(item::kSyncOn)
-                 ? "同步已开启。密码留空时用已保存的密码。"
-                 : "填写 CalDAV 服务器或日历的地址，按“立即同步”开启同步。";
-  }
-  ShowStatus(Running() ? "正在同步……" : status);
-  Enable();
+  RefreshSyncWindow(false);
 }
 
-void OnSyncWindowClose(image::EventArgs& args) {
-  if (!Running()) return;
-  // The run stops within a second (between two requests' bytes); what it
-  // finished stays done. Then the window can go.
-  g_run->stop = true;
-  ShowStatus("正在停止同步……");
-  args.cancel = true;
+void OnSyncWindowClose(image::EventArgs&) {
+  // A run goes on in the background; a connection test is only the
+  // window's, and ends by itself.
+  if (g_probe) Rt().SetTimerInterval(kSyncWindow, kSyncTimer, 0);
 }
 
-void OnSyncCloseKey(image::EventArgs&) {
-  if (Running()) {
-    g_run->stop = true;
-    ShowStatus("正在停止同步……");
-    return;
-  }
-  Rt().CloseWindow(kSyncWindow);
-}
+void OnSyncCloseKey(image::EventArgs&) { Rt().CloseWindow(kSyncWindow); }
 
 void OnSyncNowButton(image::EventArgs&) {
-  if (Running()) return;
+  if (CurrentSync().running || g_probe) return;
   const std::string address = std::string(text::Trim(Rt().Caption(kSyncWindow, kSyncAddressBox)));
   const std::string user = Rt().Caption(kSyncWindow, kSyncUserBox);
   if (address.empty()) {
@@ -237,7 +206,7 @@ void OnSyncNowButton(image::EventArgs&) {
     return;
   }
   std::string error;
-  bool insecure = false;
+  SyncRequest request;
   if (!davsync::UrlAllowed(address, false, &error)) {
     if (!davsync::UrlAllowed(address, true, &error)) {
       ShowStatus("同步失败：" + error);
@@ -247,7 +216,7 @@ void OnSyncNowButton(image::EventArgs&) {
     if (Rt().MessageBox("这个地址不加密（http）：密码和备忘录会以明文经过网络。仍然同步吗？",
                         rt::MB_YESNO | rt::MB_ICONWARNING, std::string("同步")) != rt::IDYES)
       return;
-    insecure = true;
+    request.insecureConfirmed = true;
   }
   if (!WriteSetting(item::kSyncAddress, address, &error) ||
       !WriteSetting(item::kSyncUser, user, &error) ||
@@ -255,12 +224,10 @@ void OnSyncNowButton(image::EventArgs&) {
     ShowStatus("无法保存设置：" + error);
     return;
   }
-  std::shared_ptr<Run> run = NewRun(false);
-  run->config.insecureConfirmed = insecure;
-  run->newPassword = Rt().Caption(kSyncWindow, kSyncPasswordBox);
+  request.newPassword = Rt().Caption(kSyncWindow, kSyncPasswordBox);
   // Not left in the window once it is handed over.
   Rt().SetCaption(kSyncWindow, "", kSyncPasswordBox);
-  Start(std::move(run));
+  (void)StartSync(std::move(request));
 }
 
 void OnSyncStopButton(image::EventArgs&) {
@@ -269,8 +236,9 @@ void OnSyncStopButton(image::EventArgs&) {
     ShowStatus("无法保存设置：" + error);
     return;
   }
-  if (Running()) {
-    g_run->stop = true;
+  ClearCalendarLost();
+  if (CurrentSync().running) {
+    StopSync();
     ShowStatus("正在停止同步……");
   } else {
     ShowStatus("同步已停止。备忘录都留在这台电脑上；按“立即同步”再开启。");
@@ -278,21 +246,81 @@ void OnSyncStopButton(image::EventArgs&) {
   Enable();
 }
 
-void OnSyncTimer(image::EventArgs&) { Collect(); }
-
-void EndSync() {
-  if (!g_run) return;
-  g_run->stop = true;
-  const auto until = std::chrono::steady_clock::now() + kEndWait;
-  while (!g_run->done && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  // A request ends within a second of the stop; what can outlast it (a
-  // keyring that does not answer) is not waited for: the run holds its
-  // data itself, and SQLite leaves an unfinished transaction undone.
-  if (g_run->done) {
-    g_thread.join();
-  } else {
-    g_thread.detach();
+void OnSyncTestButton(image::EventArgs&) {
+  if (CurrentSync().running || g_probe) return;
+  auto probe = std::make_shared<Probe>();
+  probe->config.address = std::string(text::Trim(Rt().Caption(kSyncWindow, kSyncAddressBox)));
+  probe->config.user = Rt().Caption(kSyncWindow, kSyncUserBox);
+  probe->config.password = Rt().Caption(kSyncWindow, kSyncPasswordBox);
+  probe->passwordFile = DataFile(davsync::kPasswordFileName);
+  probe->lookUpPassword = probe->config.password.empty();
+  if (probe->config.address.empty()) {
+    ShowStatus("请填写 CalDAV 服务器或日历的地址。");
+    return;
   }
-  g_run.reset();
+  std::string error;
+  if (!davsync::UrlAllowed(probe->config.address, false, &error)) {
+    if (!davsync::UrlAllowed(probe->config.address, true, &error)) {
+      ShowStatus("连接失败：" + error);
+      return;
+    }
+    if (Rt().MessageBox("这个地址不加密（http）：密码会以明文经过网络。仍然测试吗？",
+                        rt::MB_YESNO | rt::MB_ICONWARNING, std::string("同步")) != rt::IDYES)
+      return;
+    probe->config.insecureConfirmed = true;
+  }
+  probe->config.timeoutMs = 30000;
+  g_probe = probe;
+  ShowStatus("正在连接服务器……");
+  Enable();
+  Rt().SetTimerInterval(kSyncWindow, kSyncTimer, kPollMs);
+  g_probeThread = std::thread([probe] {
+    std::string why;
+    davsync::PasswordSource source;
+    if (probe->lookUpPassword &&
+        !davsync::LookUpPassword(probe->passwordFile, probe->config.address, probe->config.user,
+                                 &probe->config.password, &source, &why)) {
+      probe->error = why;
+    } else {
+      probe->ok = davsync::FindCalendars(probe->config, &probe->calendars, &probe->error);
+    }
+    probe->done = true;
+  });
+}
+
+void OnSyncCalendarChosen(image::EventArgs& args) {
+  const int index = args.code >= 0 ? args.code : Rt().ListCurrentIndex(kSyncWindow, kSyncCalendarList);
+  if (index < 0 || index >= static_cast<int>(g_calendars.size())) return;
+  const davsync::CalendarInfo& c = g_calendars[static_cast<std::size_t>(index)];
+  if (!c.takesJournals) {
+    ShowStatus("日历“" + c.displayName + "”不能存备忘录（它不接受日志条目 VJOURNAL），请选另一个。");
+    return;
+  }
+  Rt().SetCaption(kSyncWindow, c.url, kSyncAddressBox);
+  ShowStatus("已选用日历“" + c.displayName + "”：按“立即同步”开始同步。");
+}
+
+void OnSyncConflictChosen(image::EventArgs& args) {
+  const int index =
+      args.code >= 0 ? args.code : Rt().ListCurrentIndex(kSyncWindow, kSyncConflictList);
+  if (index < 0 || index >= static_cast<int>(g_shownConflicts.size())) return;
+  Rt().SetCalendarValue(kMainWindow, ctl::kCalendar, g_shownConflicts[static_cast<std::size_t>(index)]);
+  OpenMemoEditor();
+}
+
+void OnSyncTimer(image::EventArgs&) { CollectProbe(); }
+
+void EndSyncWindow() {
+  if (!g_probe) return;
+  // A test holds no data of the program's: it is left to end by itself
+  // rather than hold the end.
+  const auto until = std::chrono::steady_clock::now() + kEndWait;
+  while (!g_probe->done && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (g_probe->done) {
+    g_probeThread.join();
+  } else {
+    g_probeThread.detach();
+  }
+  g_probe.reset();
 }

@@ -1,6 +1,6 @@
-// The 同步 window (同步…): the CalDAV address, user and password, 立即同步
-// and 停止同步, and what the last run did. A run goes on a worker; the
-// windows follow through MemosChanged when text arrived.
+// The 同步 window (同步…): the CalDAV address, user and password, 测试连接
+// with the calendars found, 立即同步 and 停止同步, what the last run did and
+// the days that kept both texts. Runs go through the sync service.
 #pragma once
 
 #include "base/program_image.h"
@@ -10,7 +10,14 @@ void OnSyncWindowCreated(image::EventArgs&);
 void OnSyncWindowClose(image::EventArgs&);
 void OnSyncNowButton(image::EventArgs&);
 void OnSyncStopButton(image::EventArgs&);
+void OnSyncTestButton(image::EventArgs&);
+void OnSyncCalendarChosen(image::EventArgs&);
+void OnSyncConflictChosen(image::EventArgs&);
 void OnSyncTimer(image::EventArgs&);
 void OnSyncCloseKey(image::EventArgs&);
-// At the end of the program: stops a run and waits for it, 3 s at most.
-void EndSync();
+// The service's news: shown when the window is open; `askIfLost` asks the
+// emptied-calendar question (after a run the user started).
+void RefreshSyncWindow(bool askIfLost);
+// At the end of the program: a connection test under way is waited for
+// (it ends within a second of the stop).
+void EndSyncWindow();

@@ -82,7 +82,9 @@ void OnAboutMenu(image::EventArgs&) {
 
 void OnQuitMenu(image::EventArgs&) { Rt().EndProgram(0); }
 
-void OnStartedAgain(image::EventArgs&) {
+void OnStartedAgain(image::EventArgs& args) {
+  // tamsivo --sync asks for a sync, not for the windows.
+  if (args.code == image::kStartedToSync) return;
   // The user started the program again: they want to see it.
   if (!Rt().IsVisible(kMainWindow)) {
     (void)WriteFlagSetting(item::kMainHidden, false);

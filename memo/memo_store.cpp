@@ -251,6 +251,7 @@ bool SaveDayMemo(double day, const std::string& text, std::string* error) {
     }
   }
   if (!ok && error) *error = reason;
+  if (ok) MemoSaved();
   return ok;
 }
 

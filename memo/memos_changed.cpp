@@ -3,6 +3,7 @@
 namespace {
 
 std::function<void()> g_handler;
+std::function<void()> g_savedHandler;
 
 }  // namespace
 
@@ -10,4 +11,10 @@ void SetMemosChangedHandler(std::function<void()> handler) { g_handler = std::mo
 
 void MemosChanged() {
   if (g_handler) g_handler();
+}
+
+void SetMemoSavedHandler(std::function<void()> handler) { g_savedHandler = std::move(handler); }
+
+void MemoSaved() {
+  if (g_savedHandler) g_savedHandler();
 }

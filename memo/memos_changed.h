@@ -9,3 +9,8 @@
 void SetMemosChangedHandler(std::function<void()> handler);
 // Runs the registered routine; nothing before one is registered.
 void MemosChanged();
+
+// A memo was stored (a save in the program, an import): sync sends it a few
+// seconds later. The routine is the sync's, registered at start-up.
+void SetMemoSavedHandler(std::function<void()> handler);
+void MemoSaved();

@@ -25,7 +25,7 @@ std::string SingleInstance::SocketName(const std::string& directory) {
 }
 
 std::unique_ptr<SingleInstance> SingleInstance::Claim(const std::string& directory,
-                                                      std::function<void()> onKnock,
+                                                      std::function<void(int)> onKnock,
                                                       rt::InstanceClaim* result, int answerMs) {
   // The lock is in a folder only this user can enter: another user can
   // neither hold it nor make it look held.
@@ -70,22 +70,22 @@ void SingleInstance::Accept() {
     // Only this user's own starts may knock (abstract sockets carry no
     // file permissions).
     bool ours = instance::PeerIsUs(fd);
-    constexpr std::size_t kKnock = sizeof instance::kKnockText - 1;
-    char buf[kKnock + 1] = {};
+    // One short line: "raise\n" or "sync\n".
+    char buf[8] = {};
     std::size_t got = 0;
-    while (ours && got < kKnock) {
+    while (ours && got < sizeof buf && (got == 0 || buf[got - 1] != '\n')) {
       pollfd p{fd, POLLIN, 0};
       if (::poll(&p, 1, 1000) <= 0) break;
-      const ssize_t n = ::recv(fd, buf + got, kKnock - got, 0);
+      const ssize_t n = ::recv(fd, buf + got, sizeof buf - got, 0);
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
-    const bool knocked = ours && got == kKnock && std::memcmp(buf, instance::kKnockText, got) == 0;
-    if (knocked) {
+    const int kind = ours ? instance::KnockKind(std::string_view(buf, got)) : -1;
+    if (kind >= 0) {
       (void)::send(fd, instance::kAnswerText, sizeof instance::kAnswerText - 1, MSG_NOSIGNAL);
     }
     ::close(fd);
-    if (knocked && onKnock_) onKnock_();
+    if (kind >= 0 && onKnock_) onKnock_(kind);
   }
 }
 

@@ -13,10 +13,10 @@ class SingleInstance {
  public:
   // Claims `directory`. On kClaimed the lock lasts as long as this object;
   // `onKnock` runs (on the caller's thread, from its event loop) whenever a
-  // later start knocks. Otherwise the holder has been knocked on, waiting at
+  // later start knocks, with what it asked (instance::KnockKind). Otherwise the holder has been knocked on, waiting at
   // most `answerMs` for it to answer.
   static std::unique_ptr<SingleInstance> Claim(const std::string& directory,
-                                               std::function<void()> onKnock,
+                                               std::function<void(int)> onKnock,
                                                rt::InstanceClaim* result, int answerMs = 10000);
   ~SingleInstance();
 
@@ -28,6 +28,6 @@ class SingleInstance {
   void Accept();
   int lockFd_ = -1;
   int listenFd_ = -1;
-  std::function<void()> onKnock_;
+  std::function<void(int)> onKnock_;
   class QSocketNotifier* notifier_ = nullptr;
 };

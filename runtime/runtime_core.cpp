@@ -162,7 +162,7 @@ rt::InstanceClaim QtRuntime::ClaimSingleInstance(const std::string& directory) {
   if (instance_) return rt::InstanceClaim::kClaimed;
   rt::InstanceClaim result = rt::InstanceClaim::kNoAnswer;
   instance_ = SingleInstance::Claim(
-      directory, [this] { DispatchToAll(Event::StartedAgain); }, &result,
+      directory, [this](int kind) { DispatchToAll(Event::StartedAgain, kind); }, &result,
       options_.instanceAnswerMs);
   return result;
 }
@@ -272,11 +272,13 @@ void QtRuntime::Destroy(WindowState& ws) {
   }
 }
 
-void QtRuntime::DispatchToAll(Event e) {
+void QtRuntime::DispatchToAll(Event e, int code) {
   std::vector<std::pair<int, std::string>> loaded;
   for (auto& [name, ws] : windows_) loaded.emplace_back(ws->order, name);
   std::sort(loaded.begin(), loaded.end());
   for (const auto& [order, name] : loaded) {
-    if (WindowState* ws = Find(name)) Dispatch(*ws, "", e);
+    image::EventArgs args;
+    args.code = code;
+    if (WindowState* ws = Find(name)) Dispatch(*ws, "", e, args);
   }
 }

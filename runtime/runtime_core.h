@@ -178,7 +178,7 @@ class QtRuntime final : public rt::Runtime {
   TableStore* Store(rt::StoreId id);
   void Dispatch(WindowState& ws, std::string_view control, Event e);
   // A window event for every loaded window, in the order they were loaded.
-  void DispatchToAll(Event e);
+  void DispatchToAll(Event e, int code = 0);
   void Dispatch(WindowState& ws, std::string_view control, Event e, image::EventArgs& args);
   void NotifyMoved(WindowState& ws);
   void FirstActivation(WindowState& ws);

@@ -70,7 +70,7 @@ class Run {
         now_(now),
         stop_(stop),
         http_(config.user, config.password, config.insecureConfirmed,
-              HttpLimits{10000, config.timeoutMs, 30, 64u << 20, stop}) {}
+              HttpLimits{std::min(10000L, config.timeoutMs), config.timeoutMs, 30, 64u << 20, stop}) {}
 
   SyncOutcome Go();
 

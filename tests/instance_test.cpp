@@ -42,15 +42,36 @@ rt::InstanceClaim ClaimElsewhere(const std::string& dir, int answerMs) {
   return result;
 }
 
+// Knocks with `text` from another thread while this one runs its loop.
+instance::KnockResult KnockElsewhere(const std::string& dir, const char* text) {
+  std::atomic<bool> done{false};
+  instance::KnockResult result = instance::KnockResult::kNobody;
+  std::thread other([&] {
+    result = instance::Knock(dir, 3000, false, text);
+    done = true;
+  });
+  QElapsedTimer t;
+  t.start();
+  while (!done && t.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  other.join();
+  return result;
+}
+
 }  // namespace
 
 TEST(SingleInstance, ASecondStartHandsOverToTheFirst) {
   TestProgram p;  // for the application object
   Dir dir;
   int knocks = 0;
+  std::vector<int> kinds;
   rt::InstanceClaim result;
   auto first = SingleInstance::Claim(
-      dir.path(), [&] { ++knocks; }, &result);
+      dir.path(),
+      [&](int kind) {
+        ++knocks;
+        kinds.push_back(kind);
+      },
+      &result);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(result, rt::InstanceClaim::kClaimed);
 
@@ -62,6 +83,14 @@ TEST(SingleInstance, ASecondStartHandsOverToTheFirst) {
   EXPECT_EQ(ClaimElsewhere(dir.path() + "-link", 5000), rt::InstanceClaim::kHandedOver);
   ::unlink((dir.path() + "-link").c_str());
   EXPECT_EQ(knocks, 2);
+
+  // tamsivo --sync asks for a sync, told apart from a start; anything else
+  // is neither answered nor acted on.
+  EXPECT_EQ(KnockElsewhere(dir.path(), instance::kSyncKnockText),
+            instance::KnockResult::kAnswered);
+  EXPECT_EQ(KnockElsewhere(dir.path(), "raisesync\n"), instance::KnockResult::kNoAnswer);
+  EXPECT_EQ(KnockElsewhere(dir.path(), "sync"), instance::KnockResult::kNoAnswer);
+  EXPECT_EQ(kinds, (std::vector<int>{0, 0, 1}));
 
   // A copy that does not answer (its loop is busy) is reported as such.
   rt::InstanceClaim blocked;
@@ -174,7 +203,7 @@ TEST(SingleInstance, AnotherUserCanNeitherBlockNorFakeNorKnock) {
   QElapsedTimer t;
   t.start();
   auto first = SingleInstance::Claim(
-      dir.path(), [&] { ++knocks; }, &result, 5000);
+      dir.path(), [&](int) { ++knocks; }, &result, 5000);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(result, rt::InstanceClaim::kClaimed);
   EXPECT_LT(t.elapsed(), 2000);

@@ -16,9 +16,11 @@
 
 #include "base/datetime.h"
 #include "base/program.h"
+#include "find/sync_service.h"
 #include "memo/memo_store.h"
 #include "memo/today_memo.h"
 #include "settings/settings.h"
+#include "windowstate/window_state.h"
 #include "sync/password.h"
 #include "tests/support/local_servers.h"
 #include "tests/support/test_program.h"
@@ -43,9 +45,9 @@ void Click(const char* button) { QTest::mouseClick(ButtonOf(button), Qt::LeftBut
 // radicale with one user, its storage and home in `root`; ended by its PID.
 class Radicale {
  public:
-  Radicale(const ScratchDir& root, const std::string& password) {
-    int fd = local::ListenOnLoopback(&port_);
-    close(fd);
+  // `port` 0: a free one.
+  Radicale(const ScratchDir& root, const std::string& password, int port = 0) : port_(port) {
+    if (port_ == 0) close(local::ListenOnLoopback(&port_));
     PutFile(root / "users", "anna:" + password + "\n");
     const std::string hosts = "127.0.0.1:" + std::to_string(port_);
     std::vector<std::string> args = {"radicale",
@@ -78,6 +80,7 @@ class Radicale {
     return static_cast<bool>(c.Options("/"));
   }
   std::string Address() const { return "http://127.0.0.1:" + std::to_string(port_) + "/anna/"; }
+  int port() const { return port_; }
   httplib::Client Client(const std::string& password) const {
     httplib::Client c("127.0.0.1", port_);
     c.set_basic_auth("anna", password);
@@ -212,18 +215,212 @@ TEST(SyncWindow, AServerThatNeverAnswersHoldsNeitherTheWindowNorTheQuit) {
   Click(ctl::kSyncNowButton);
   EXPECT_EQ(Status(), "正在同步……");
   PumpEvents();
-  // The close box stops the run instead of leaving it behind.
+  // The window goes; the run goes on in the background, and shows again.
   Rt().CloseWindow(kSyncWindow);
   PumpEvents();
-  EXPECT_NE(ShownWindow(kSyncWindow), nullptr);
+  EXPECT_EQ(ShownWindow(kSyncWindow), nullptr);
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  EXPECT_EQ(Status(), "正在同步……");
+  // 停止同步 ends it within about a second.
+  Click(ctl::kSyncStopButton);
   ASSERT_TRUE(PumpUntil([] { return Status().starts_with("同步已停止（上传 0 天"); }, 3000))
       << Status();
+  EXPECT_FALSE(ReadFlagSetting(item::kSyncOn));
 
   Click(ctl::kSyncNowButton);
   EXPECT_EQ(Status(), "正在同步……");
   const auto start = std::chrono::steady_clock::now();
   p.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+// The schedule's clock is the program's: the tests move it and tick.
+void Advance(TestProgram& p, double seconds) {
+  p.now += seconds / 86400.0;
+  image::EventArgs tick;
+  OnAutoSyncTimer(tick);
+}
+
+bool SyncIdle() {
+  CollectSync();
+  return !CurrentSync().running;
+}
+
+int ServerStatus(Radicale& r, const std::string& store, const char* resource) {
+  httplib::Client dav = r.Client("geheim-7");
+  auto res = dav.Get(PathOf(Collection(store)) + resource);
+  return res ? res->status : -1;
+}
+
+TEST(SyncService, SavesGoOutByThemselvesFailuresWaitLongerAndNeverAsk) {
+  EXPECT_EQ(SyncRetrySeconds(1, -1), 30);
+  EXPECT_EQ(SyncRetrySeconds(2, -1), 60);
+  EXPECT_EQ(SyncRetrySeconds(7, -1), 1800);
+  EXPECT_EQ(SyncRetrySeconds(40, -1), 1800);
+  EXPECT_EQ(SyncRetrySeconds(1, 600), 600);  // the server's Retry-After
+
+  ScratchDir server;
+  auto radicale = std::make_unique<Radicale>(server, "geheim-7");
+  ASSERT_TRUE(radicale->Up());
+  ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "");
+  TestProgram p;
+  p.answer = [](const ShownMessage&) { return rt::IDNO; };
+  p.Start();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  const std::string store = DataFile(kMemoStoreFileName);
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  Type(ctl::kSyncAddressBox, radicale->Address());
+  Type(ctl::kSyncUserBox, "anna");
+  Type(ctl::kSyncPasswordBox, "geheim-7");
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
+  EXPECT_NE(TrayTip().find("\n已同步 "), std::string::npos) << TrayTip();
+  Rt().CloseWindow(kSyncWindow);
+
+  // A save goes to the server a few seconds later, with nobody asking.
+  const double day = MakeDateTime(2026, 12, 3);
+  ASSERT_TRUE(SaveDayMemo(day, "自己上去"));
+  Advance(p, kSyncAfterSaveSeconds - 1);
+  EXPECT_FALSE(CurrentSync().running);
+  Advance(p, 1.5);
+  EXPECT_TRUE(CurrentSync().running);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  EXPECT_TRUE(CurrentSync().line.starts_with("已同步")) << CurrentSync().line;
+  EXPECT_EQ(ServerStatus(*radicale, store, "tamsivo-memo-20261203.ics"), 200);
+
+  // Text from elsewhere arrives with the run every few minutes.
+  httplib::Client dav = radicale->Client("geheim-7");
+  const char* journal =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VJOURNAL\r\n"
+      "UID:phone-9\r\nDTSTAMP:20261207T080000Z\r\nDTSTART;VALUE=DATE:20261205\r\n"
+      "DESCRIPTION:手机上写的\r\nEND:VJOURNAL\r\nEND:VCALENDAR\r\n";
+  ASSERT_EQ(dav.Put(PathOf(Collection(store)) + "phone-9.ics", journal, "text/calendar")->status,
+            201);
+  Advance(p, kSyncEverySeconds - 10);
+  EXPECT_FALSE(CurrentSync().running);
+  Advance(p, 11);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  EXPECT_EQ(DayMemo(MakeDateTime(2026, 12, 5)), "手机上写的");
+
+  // The server goes away: no message box, the tray says so, and the next
+  // tries come ever later; after an hour of it, one notice.
+  const int port = radicale->port();
+  radicale.reset();
+  const std::size_t messages = p.messages.size();
+  ASSERT_TRUE(SaveDayMemo(day, "离线写的"));
+  Advance(p, kSyncAfterSaveSeconds + 1);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  EXPECT_TRUE(CurrentSync().line.starts_with("同步失败：")) << CurrentSync().line;
+  EXPECT_NE(TrayTip().find("\n同步失败："), std::string::npos) << TrayTip();
+  Advance(p, 25);
+  EXPECT_FALSE(CurrentSync().running);
+  Advance(p, 6);
+  EXPECT_TRUE(CurrentSync().running);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  for (int i = 0; i < 8; ++i) {
+    Advance(p, SyncRetrySeconds(2 + i, -1) + 1);
+    ASSERT_TRUE(PumpUntil(SyncIdle));
+  }
+  EXPECT_EQ(p.messages.size(), messages);
+  ASSERT_EQ(p.notifications.size(), 1u);
+  EXPECT_NE(p.notifications[0].body.find("一个小时以来同步一直没有成功"), std::string::npos);
+  EXPECT_EQ(DayMemo(day), "离线写的");
+
+  // Back again: the queued day goes up, and the window shows the result
+  // after a restart, kept in the store.
+  radicale = std::make_unique<Radicale>(server, "geheim-7", port);
+  ASSERT_TRUE(radicale->Up());
+  Advance(p, 1801);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  EXPECT_TRUE(CurrentSync().line.starts_with("已同步")) << CurrentSync().line;
+  p.Restart();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  // The start-up run goes by itself, before the window is opened.
+  ASSERT_TRUE(PumpUntil([] { return CurrentSync().running || !CurrentSync().line.empty(); }));
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  EXPECT_TRUE(CurrentSync().line.starts_with("已同步")) << CurrentSync().line;
+
+  // Saved just before the end: a last short run takes it out.
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 8), "退出前写的"));
+  const auto start = std::chrono::steady_clock::now();
+  p.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(ServerStatus(*radicale, store, "tamsivo-memo-20261208.ics"), 200);
+}
+
+TEST(SyncService, BothChangedListsTheDayAndACalendarGoneInTheBackgroundWaitsForTheUser) {
+  ScratchDir server;
+  Radicale radicale(server, "geheim-7");
+  ASSERT_TRUE(radicale.Up());
+  ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "");
+  TestProgram p;
+  std::vector<std::string> asked;
+  p.answer = [&](const ShownMessage& m) {
+    asked.push_back(m.text);
+    return rt::IDCANCEL;
+  };
+  p.Start();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  const std::string store = DataFile(kMemoStoreFileName);
+  const double day = MakeDateTime(2026, 12, 2);
+  ASSERT_TRUE(SaveDayMemo(day, "这里写的"));
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  Type(ctl::kSyncAddressBox, radicale.Address());
+  Type(ctl::kSyncUserBox, "anna");
+  Type(ctl::kSyncPasswordBox, "geheim-7");
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
+
+  // Changed on the server and here: both texts, and the day in the list.
+  httplib::Client dav = radicale.Client("geheim-7");
+  const std::string ours = PathOf(Collection(store)) + "tamsivo-memo-20261202.ics";
+  const std::string changed =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VJOURNAL\r\n"
+      "UID:tamsivo-memo-20261202\r\nDTSTAMP:20261208T080000Z\r\n"
+      "DTSTART;VALUE=DATE:20261202\r\nDESCRIPTION:那边写的\r\nEND:VJOURNAL\r\n"
+      "END:VCALENDAR\r\n";
+  ASSERT_EQ(dav.Put(ours, changed, "text/calendar")->status / 100, 2);
+  ASSERT_TRUE(SaveDayMemo(day, "这里改的"));
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
+  EXPECT_NE(Status().find("冲突 1 天"), std::string::npos) << Status();
+  EXPECT_NE(DayMemo(day).find("这里改的\n—— 另一处的版本（"), std::string::npos) << DayMemo(day);
+  EXPECT_NE(DayMemo(day).find("那边写的"), std::string::npos);
+  ASSERT_EQ(CurrentSync().conflictDays, std::vector<double>{day});
+  EXPECT_EQ(Rt().ListCurrentIndex(kSyncWindow, ctl::kSyncConflictList), 0);
+  // Enter on it opens that day's memo.
+  std::string opened;
+  p.onModal = [&](const std::string& window) {
+    opened = Rt().GetEditText(kMemoEditWindow, ctl::kMemoBox, 4096);
+    Rt().CloseWindow(window);
+  };
+  image::EventArgs chosen;
+  chosen.code = 0;
+  OnSyncConflictChosen(chosen);
+  EXPECT_EQ(opened, DayMemo(day));
+  Rt().CloseWindow(kSyncWindow);
+
+  // The calendar emptied while nobody looks: nothing asked, nothing changed
+  // here, a notice; runs wait until the user chose in the window.
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 4), "又一天"));
+  Advance(p, kSyncAfterSaveSeconds + 1);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  asked.clear();
+  for (const char* r : {"tamsivo-memo-20261202.ics", "tamsivo-memo-20261204.ics"})
+    ASSERT_EQ(dav.Delete(PathOf(Collection(store)) + r)->status, 200);
+  Advance(p, kSyncEverySeconds + 1);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  EXPECT_TRUE(CurrentSync().calendarLost) << CurrentSync().line;
+  EXPECT_TRUE(asked.empty());
+  ASSERT_FALSE(p.notifications.empty());
+  EXPECT_NE(p.notifications.back().body.find("上传全部"), std::string::npos);
+  EXPECT_NE(DayMemo(day).find("那边写的"), std::string::npos);
+  Advance(p, kSyncEverySeconds + 1);
+  EXPECT_FALSE(CurrentSync().running);
+  // Opening the window asks.
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_NE(asked[0].find("上传全部"), std::string::npos);
 }
 
 }  // namespace

@@ -45,9 +45,9 @@ fileio::FileDescriptor Connect(const std::string& name) {
 }
 
 // Sends the knock on a connected socket and waits for the answer.
-bool KnockAndWait(int fd, std::chrono::steady_clock::time_point deadline) {
-  constexpr std::size_t kKnockBytes = sizeof kKnockText - 1, kAnswerBytes = sizeof kAnswerText - 1;
-  if (::send(fd, kKnockText, kKnockBytes, MSG_NOSIGNAL) != static_cast<ssize_t>(kKnockBytes)) {
+bool KnockAndWait(int fd, std::string_view knock, std::chrono::steady_clock::time_point deadline) {
+  constexpr std::size_t kAnswerBytes = sizeof kAnswerText - 1;
+  if (::send(fd, knock.data(), knock.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(knock.size())) {
     return false;
   }
   char buf[8] = {};
@@ -123,6 +123,12 @@ bool PeerIsUs(int fd) {
          cred.uid == ::getuid();
 }
 
+int KnockKind(std::string_view line) {
+  if (line == kKnockText) return 0;
+  if (line == kSyncKnockText) return 1;
+  return -1;
+}
+
 bool ListenerPresent(const std::string& dataDirectory) {
   for (const std::string& name : SocketNames(dataDirectory)) {
     // Closed unspoken: the listener reads end of file and goes on.
@@ -132,7 +138,8 @@ bool ListenerPresent(const std::string& dataDirectory) {
   return false;
 }
 
-KnockResult Knock(const std::string& dataDirectory, int answerMs, bool waitForListener) {
+KnockResult Knock(const std::string& dataDirectory, int answerMs, bool waitForListener,
+                  std::string_view knock) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMs);
   const std::vector<std::string> names = SocketNames(dataDirectory);
   do {
@@ -140,7 +147,7 @@ KnockResult Knock(const std::string& dataDirectory, int answerMs, bool waitForLi
       const fileio::FileDescriptor fd = Connect(name);
       // Another user's socket under our name is passed over unspoken to.
       if (!fd.valid() || !PeerIsUs(fd.get())) continue;
-      return KnockAndWait(fd.get(), deadline) ? KnockResult::kAnswered : KnockResult::kNoAnswer;
+      return KnockAndWait(fd.get(), knock, deadline) ? KnockResult::kAnswered : KnockResult::kNoAnswer;
     }
     if (!waitForListener) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "util/file_io.h"
@@ -28,6 +29,14 @@ fileio::FileDescriptor Listen(const std::string& dataDirectory);
 // Whether the other end of a connected Unix socket runs as this user.
 bool PeerIsUs(int fd);
 
+// What a knock says and what the running copy answers: "raise" brings its
+// windows forward, "sync" asks it to sync now (tamsivo --sync).
+inline constexpr char kKnockText[] = "raise\n";
+inline constexpr char kSyncKnockText[] = "sync\n";
+inline constexpr char kAnswerText[] = "ok\n";
+// Which of the two a received line is: 0 raise, 1 sync, -1 neither.
+int KnockKind(std::string_view line);
+
 enum class KnockResult {
   kAnswered,  // our running copy came forward
   kNoAnswer,  // our copy listens but did not answer in time
@@ -36,14 +45,12 @@ enum class KnockResult {
 // Asks the running copy of `dataDirectory` to come forward, waiting at most
 // `answerMs` (for it to listen too, with `waitForListener`: it takes the
 // lock first); sockets of other users are never spoken to.
-KnockResult Knock(const std::string& dataDirectory, int answerMs, bool waitForListener = true);
+KnockResult Knock(const std::string& dataDirectory, int answerMs, bool waitForListener = true,
+                  std::string_view knock = kKnockText);
 
 // A copy of ours listens for `dataDirectory`. Connects and closes without a
 // word, so no window is raised; another user's socket does not count.
 bool ListenerPresent(const std::string& dataDirectory);
 
-// What a knock says and what the running copy answers.
-inline constexpr char kKnockText[] = "raise\n";
-inline constexpr char kAnswerText[] = "ok\n";
 
 }  // namespace instance

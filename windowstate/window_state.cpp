@@ -34,11 +34,22 @@ void KeepMainWindowReachable() {
   Rt().MessageBox(kKeptShownText, rt::MB_OK | rt::MB_ICONINFORMATION, std::string(kTitle));
 }
 
+std::string g_trayStatus;
+
 }  // namespace
+
+std::string TrayTip() {
+  return g_trayStatus.empty() ? std::string(kTrayTip) : std::string(kTrayTip) + "\n" + g_trayStatus;
+}
+
+void SetTrayStatus(const std::string& line) {
+  g_trayStatus = line;
+  if (Rt().TrayIconShown()) Rt().SetTrayIcon(kMainWindow, true, TrayTip());
+}
 
 void ApplyTrayIcon() {
   const bool on = ReadFlagSetting(item::kTray);
-  Rt().SetTrayIcon(kMainWindow, on, kTrayTip);
+  Rt().SetTrayIcon(kMainWindow, on, TrayTip());
   // Turned off (or no tray at all) while the main window is hidden: the
   // program would be running with nothing on screen.
   if ((!on || !Rt().TrayAvailable()) && Rt().IsLoaded(kMainWindow) &&

@@ -3,6 +3,8 @@
 // the options window and the start-up sequence all come here.
 #pragma once
 
+#include <string>
+
 #include "base/program_image.h"
 
 inline constexpr const char* kTrayTip = "Tamsivo";
@@ -13,6 +15,11 @@ void ApplyVisibility();
 // The tray icon as 托盘 says; a hidden main window that no tray icon could
 // bring back is shown.
 void ApplyTrayIcon();
+// A line under the tray icon's name in its tooltip ("已同步 10:32"); empty
+// for none. Applied at once when the icon is shown.
+void SetTrayStatus(const std::string& line);
+// The tooltip as it stands: kTrayTip and the status line.
+std::string TrayTip();
 // Both windows pinned to the desktop as 嵌入桌面 says.
 void ApplyDesktopEmbedding();
 
