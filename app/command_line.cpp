@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <chrono>
+#include <thread>
 
 #include "archive/export.h"
 #include "archive/memo_db.h"
@@ -15,6 +17,7 @@
 #include "settings/items.h"
 #include "settings/settings.h"
 #include "sync/engine.h"
+#include "sync/last_run.h"
 #include "sync/password.h"
 #include "util/file_io.h"
 #include "util/ini_file.h"
@@ -113,6 +116,38 @@ int Restore(const std::string& backup) {
   return r.ok ? 0 : 1;
 }
 
+// How long `tamsivo --sync` waits for the running copy's run: its requests
+// give up after two minutes.
+constexpr int kAskedRunWaitSeconds = 150;
+
+int AskRunningCopyToSync(const std::string& store) {
+  const std::time_t asked = std::time(nullptr);
+  if (instance::Knock(DataDirectory(), 5000, false, instance::kSyncKnockText) !=
+      instance::KnockResult::kAnswered) {
+    std::fprintf(stderr,
+                 "tamsivo：同步失败：Tamsivo 正在使用“%s”中的备忘录，但它没有响应。\n",
+                 DataDirectory().c_str());
+    return 1;
+  }
+  for (int i = 0; i < kAskedRunWaitSeconds * 4; ++i) {
+    davsync::LastRun last;
+    bool found = false;
+    std::string error;
+    if (davsync::LoadLastRun(store, &last, &found, &error) && found && last.started >= asked) {
+      if (!last.ok) {
+        std::fprintf(stderr, "tamsivo：正在运行的 Tamsivo %s。\n", last.line.c_str());
+        return 1;
+      }
+      std::printf("正在运行的 Tamsivo %s。\n", last.line.c_str());
+      return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  std::fprintf(stderr, "tamsivo：已请正在运行的 Tamsivo 同步，但 %d 秒内没有得到结果。\n",
+               kAskedRunWaitSeconds);
+  return 1;
+}
+
 int Sync(bool uploadAll) {
   std::string store;
   if (!FindStore(&store)) return 1;
@@ -130,14 +165,19 @@ int Sync(bool uploadAll) {
                  settings.c_str());
     return 1;
   }
-  // A running copy would show stale days, and an editor open on a day that
-  // text arrived for would save over it: it is left to sync itself.
+  // A running copy syncs itself (its windows show what arrives, and an open
+  // editor keeps both texts): it is asked to, and its result is waited for.
   fileio::FileDescriptor lock;
   if (instance::LockDataDirectory(DataDirectory(), &lock) == fileio::DirectoryLock::kBusy ||
       instance::ListenerPresent(DataDirectory())) {
-    std::fprintf(stderr, "tamsivo：同步失败：Tamsivo 正在使用“%s”中的备忘录，请先退出它再同步。\n",
-                 DataDirectory().c_str());
-    return 1;
+    if (uploadAll) {
+      std::fprintf(stderr,
+                   "tamsivo：Tamsivo 正在使用“%s”中的备忘录：请在它的“同步…”窗口里选择上传全部，"
+                   "或先退出它。\n",
+                   DataDirectory().c_str());
+      return 1;
+    }
+    return AskRunningCopyToSync(store);
   }
   if (!fileio::IsRegularFile(store)) {
     std::fprintf(stderr, "tamsivo：同步失败：还没有备忘录数据文件“%s”，请先运行一次 Tamsivo。\n",

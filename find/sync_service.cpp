@@ -302,6 +302,10 @@ void OnSyncAsked(image::EventArgs& args) {
     g_again = true;
     return;
   }
+  if (!g_windowsShown || !g_storeChecked) {
+    Schedule(0);  // as soon as it may
+    return;
+  }
   StartBackground(true);
   UpdateTimer();
 }
