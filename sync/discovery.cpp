@@ -60,9 +60,8 @@ std::string SegmentName(const std::string& url) {
       decoded += segment[i];
     }
   }
-  const bool text =
-      xmlCheckUTF8(reinterpret_cast<const xmlChar*>(decoded.c_str())) != 0 &&
-      decoded.size() == std::char_traits<char>::length(decoded.c_str());
+  const bool text = xmlCheckUTF8(reinterpret_cast<const xmlChar*>(decoded.c_str())) != 0 &&
+                    decoded.size() == std::char_traits<char>::length(decoded.c_str());
   std::string name = OneLine(text ? decoded : segment);
   return name.empty() ? url : name;
 }
@@ -105,8 +104,8 @@ bool Discovery::Fail(std::string reason) {
   return false;
 }
 
-bool Discovery::Propfind(const std::string& url, const std::string& depth,
-                         const std::string& body, Multistatus* ms, long* status) {
+bool Discovery::Propfind(const std::string& url, const std::string& depth, const std::string& body,
+                         Multistatus* ms, long* status) {
   HttpResponse r;
   std::string target = url;
   std::string error;
