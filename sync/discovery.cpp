@@ -5,11 +5,14 @@
 #include <algorithm>
 
 #include "sync/dav_http.h"
+#include "util/text.h"
 
 namespace davsync {
 namespace {
 
 constexpr int kMaxRedirects = 5;
+// A name longer than this is cut for the window's list.
+constexpr std::size_t kNameChars = 80;
 const char* const kXml = "Content-Type: application/xml; charset=utf-8";
 
 const char* const kNoAddress = "没有填写服务器地址";
@@ -26,15 +29,15 @@ bool IsRoot(const std::string& url) {
   return path.empty() || path == "/";
 }
 
-// Controls (a name may hold a line break) become spaces; the list is one
-// line per calendar.
+// Controls (a name may hold a line break) become spaces, and a long name is
+// cut: the list is one short line per calendar.
 std::string OneLine(const std::string& text) {
   std::string out = text;
   for (char& c : out)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   const auto first = out.find_first_not_of(' ');
   if (first == std::string::npos) return {};
-  return out.substr(first, out.find_last_not_of(' ') - first + 1);
+  return text::Utf8Prefix(out.substr(first, out.find_last_not_of(' ') - first + 1), kNameChars);
 }
 
 int HexValue(char c) {

@@ -207,13 +207,18 @@ TEST(SyncDiscovery, CalendarsAreNamedAndJudgedFromTheListing) {
   <D:response><D:href>http://h/dav/anna/%FF%00x/</D:href><D:propstat><D:prop>
     <D:resourcetype><D:collection/><C:calendar/></D:resourcetype>
   </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+  <D:response><D:href>long/</D:href><D:propstat><D:prop>
+    <D:resourcetype><D:collection/><C:calendar/></D:resourcetype>
+    <D:displayname>)" + std::string(300, 'x') +
+                           R"(</D:displayname>
+  </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
   <D:response><D:href>/dav/anna/gone/</D:href><D:status>HTTP/1.1 404 Not Found</D:status></D:response>
 </D:multistatus>)";
   davsync::Multistatus ms;
   std::string error;
   ASSERT_TRUE(davsync::ParseMultistatus(body, &ms, &error)) << error;
   const std::vector<davsync::CalendarInfo> list = davsync::CalendarsOf(ms, "http://h/dav/anna/");
-  ASSERT_EQ(list.size(), 4u);
+  ASSERT_EQ(list.size(), 5u);
   EXPECT_EQ(list[0].url, "http://h/dav/anna/work/");
   EXPECT_EQ(list[0].displayName, "工作 & 日志 第二行");
   EXPECT_TRUE(list[0].takesJournals);
@@ -227,6 +232,7 @@ TEST(SyncDiscovery, CalendarsAreNamedAndJudgedFromTheListing) {
   EXPECT_FALSE(list[2].takesJournals);
   // A segment that decodes to no text is shown as it was written.
   EXPECT_EQ(list[3].displayName, "%FF%00x");
+  EXPECT_EQ(list[4].displayName, std::string(80, 'x') + "…");
 }
 
 TEST(SyncXml, HrefsAndNamesAreEscapedInRequests) {
