@@ -145,7 +145,8 @@ class OnRealServers:
 
     def test_a_chosen_calendar_is_synced_as_it_is_and_none_is_made_beside_it(self):
         before = self.member_hrefs()
-        chosen = [r for r in self.listing(self.base + "/") if r[1] == "工作日志"][0][0]
+        # The calendar whose path is Chinese, percent-encoded in its URL.
+        chosen = [r[0] for r in self.listing(self.base + "/") if r[1].endswith("日记")][0]
         c = servers.Computer(self.root, "chooser", chosen, self.user, self.password)
         c.put("2026-12-09", "写进选中的日历")
         rc, out, _ = c.sync()
