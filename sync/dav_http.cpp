@@ -122,6 +122,30 @@ bool LocalHost(const std::string& host) {
 
 }  // namespace
 
+std::string StatusReason(long status, long retryAfter) {
+  switch (status) {
+    case 401:
+      return "服务器拒绝登录：用户名或密码不对";
+    case 403:
+      return "服务器不允许这个用户访问该日历（403）";
+    case 404:
+    case 410:
+      return "服务器上没有这个地址（" + std::to_string(status) + "）";
+    case 405:
+    case 501:
+      return "这个地址不是 CalDAV 日历（服务器不支持所需的请求）";
+    case 429:
+    case 503:
+      return retryAfter >= 0 ? "服务器正忙，要求 " + std::to_string(retryAfter) + " 秒后再试"
+                             : "服务器正忙，请稍后再试（" + std::to_string(status) + "）";
+    case 507:
+      return "服务器上的存储空间已满（507）";
+    default:
+      if (status >= 500) return "服务器出错（" + std::to_string(status) + "）";
+      return "服务器拒绝了请求（" + std::to_string(status) + "）";
+  }
+}
+
 bool UrlAllowed(const std::string& url, bool insecureConfirmed, std::string* error) {
   CurlUrl u;
   if (!u.u || curl_url_set(u.u, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {

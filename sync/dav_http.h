@@ -58,5 +58,8 @@ class DavHttp {
 std::string ResolveUrl(const std::string& base, const std::string& ref);
 // The path of an absolute URL (what servers put in hrefs), or "" when none.
 std::string UrlPath(const std::string& url);
+// What went wrong, from a status that is no success (one text per reason,
+// for the engine and discovery alike).
+std::string StatusReason(long status, long retryAfter);
 
 }  // namespace davsync

@@ -10,6 +10,7 @@
 #include "archive/memo_db.h"
 #include "sync/dav_http.h"
 #include "sync/dav_xml.h"
+#include "sync/discovery.h"
 #include "sync/journal.h"
 #include "util/store_schema.h"
 
@@ -21,7 +22,6 @@ constexpr std::size_t kMultigetBatch = 100;
 // Resources that hold no dated journal (events, tasks) are remembered under
 // this day, which no memo has, so they are not fetched again.
 constexpr double kNoDay = storeschema::kMinDay - 1;
-constexpr int kMaxRedirects = 5;
 
 const char* const kXml = "Content-Type: application/xml; charset=utf-8";
 
@@ -30,31 +30,6 @@ std::string Norm(const std::string& text) { return ServerText(text); }
 std::string WithSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
   return path;
-}
-
-// What went wrong, from a status that is no success.
-std::string StatusReason(long status, long retryAfter) {
-  switch (status) {
-    case 401:
-      return "服务器拒绝登录：用户名或密码不对";
-    case 403:
-      return "服务器不允许这个用户访问该日历（403）";
-    case 404:
-    case 410:
-      return "服务器上没有这个地址（" + std::to_string(status) + "）";
-    case 405:
-    case 501:
-      return "这个地址不是 CalDAV 日历（服务器不支持所需的请求）";
-    case 429:
-    case 503:
-      return retryAfter >= 0 ? "服务器正忙，要求 " + std::to_string(retryAfter) + " 秒后再试"
-                             : "服务器正忙，请稍后再试（" + std::to_string(status) + "）";
-    case 507:
-      return "服务器上的存储空间已满（507）";
-    default:
-      if (status >= 500) return "服务器出错（" + std::to_string(status) + "）";
-      return "服务器拒绝了请求（" + std::to_string(status) + "）";
-  }
 }
 
 struct Fetched {
@@ -94,12 +69,7 @@ class Run {
     }
     return true;
   }
-  bool Propfind(const std::string& url, const std::string& depth, const std::string& body,
-                Multistatus* ms, long* status);
   bool Discover(std::string* collection);
-  bool CalendarAt(const std::string& url, bool* isCalendar);
-  bool FindPrincipal(std::string* principal);
-  bool ChooseCalendar(const std::string& home, std::string* collection);
   bool FetchChanges();
   bool Listing(std::map<std::string, std::string>* etags, std::string* token, bool* usedToken);
   bool Multiget(const std::vector<std::string>& hrefs, std::vector<Fetched>* fetched);
@@ -131,122 +101,10 @@ bool Run::Send(const std::string& method, const std::string& url, const std::str
   return true;
 }
 
-bool Run::Propfind(const std::string& url, const std::string& depth, const std::string& body,
-                   Multistatus* ms, long* status) {
-  HttpResponse r;
-  std::string target = url;
-  // Redirects are followed by hand, and only within the same server, so the
-  // password never goes anywhere else.
-  for (int i = 0;; ++i) {
-    if (!Send("PROPFIND", target, depth, {kXml}, body, &r)) return false;
-    if ((r.status == 301 || r.status == 302 || r.status == 307 || r.status == 308) &&
-        !r.location.empty() && i < kMaxRedirects) {
-      const std::string origin = ResolveUrl(target, "/");
-      if (ResolveUrl(r.location, "/") != origin) {
-        return Fail("服务器把请求转到了另一个网站：" + r.location);
-      }
-      target = r.location;
-      continue;
-    }
-    break;
-  }
-  *status = r.status;
-  if (r.status != 207) return true;
-  std::string error;
-  if (!ParseMultistatus(r.body, ms, &error)) return Fail(error);
-  if (ms) ms->syncToken.clear();
-  // Where the answer came from, for resolving its hrefs.
-  if (ms && !ms->resources.empty()) {
-    for (DavResource& res : ms->resources) res.href = ResolveUrl(target, res.href);
-  }
-  return true;
-}
-
-bool Run::CalendarAt(const std::string& url, bool* isCalendar) {
-  Multistatus ms;
-  long status = 0;
-  *isCalendar = false;
-  if (!Propfind(url, "0", PropfindCalendarsBody(), &ms, &status)) return false;
-  if (status == 401 || status == 403) return Fail(StatusReason(status, -1));
-  if (status != 207) return true;
-  for (const DavResource& r : ms.resources) {
-    if (!r.calendar) continue;
-    if (r.componentsListed && !r.journals) {
-      return Fail("这个日历不接受备忘录（不支持 VJOURNAL），请换一个日历或只填服务器地址");
-    }
-    *isCalendar = true;
-  }
-  return true;
-}
-
-bool Run::FindPrincipal(std::string* principal) {
-  const std::string wellKnown = ResolveUrl(config_.address, "/.well-known/caldav");
-  for (const std::string& url : {config_.address, wellKnown}) {
-    Multistatus ms;
-    long status = 0;
-    if (!Propfind(url, "0", PropfindPrincipalBody(), &ms, &status)) return false;
-    if (status == 401) return Fail(StatusReason(status, -1));
-    if (status != 207) continue;
-    for (const DavResource& r : ms.resources) {
-      if (!r.principal.empty()) {
-        *principal = ResolveUrl(r.href, r.principal);
-        return true;
-      }
-    }
-  }
-  return Fail("这个地址不是 CalDAV 服务器（找不到用户的日历）");
-}
-
-bool Run::ChooseCalendar(const std::string& home, std::string* collection) {
-  Multistatus ms;
-  long status = 0;
-  if (!Propfind(home, "1", PropfindCalendarsBody(), &ms, &status)) return false;
-  if (status != 207) return Fail(StatusReason(status, -1));
-  for (const DavResource& r : ms.resources) {
-    if (r.calendar && (!r.componentsListed || r.journals) && r.displayName == kCalendarName) {
-      *collection = r.href;
-      return true;
-    }
-  }
-  // None of ours: make one that takes journals, never borrowing a calendar
-  // the user keeps for something else.
-  const std::string target = ResolveUrl(WithSlash(home), "tamsivo-memos/");
-  HttpResponse r;
-  if (!Send("MKCALENDAR", target, "", {kXml}, MkcalendarBody(kCalendarName), &r)) return false;
-  if (r.status != 201 && r.status != 200) {
-    // Another computer may have made it a moment ago.
-    bool made = false;
-    if (r.status != 401 && CalendarAt(target, &made) && made) {
-      *collection = target;
-      return true;
-    }
-    if (!out_.error.empty()) return false;
-    return Fail("无法在服务器上建立日历“" + std::string(kCalendarName) + "”：" +
-                StatusReason(r.status, r.retryAfter));
-  }
-  *collection = target;
-  return true;
-}
-
 bool Run::Discover(std::string* collection) {
-  bool isCalendar = false;
-  if (!CalendarAt(config_.address, &isCalendar)) return false;
-  if (isCalendar) {
-    *collection = WithSlash(config_.address);
-    return true;
-  }
-  std::string principal;
-  if (!FindPrincipal(&principal)) return false;
-  Multistatus ms;
-  long status = 0;
-  if (!Propfind(principal, "0", PropfindHomeBody(), &ms, &status)) return false;
-  if (status != 207) return Fail(StatusReason(status, -1));
-  for (const DavResource& r : ms.resources) {
-    if (!r.calendarHome.empty()) {
-      return ChooseCalendar(ResolveUrl(r.href, r.calendarHome), collection);
-    }
-  }
-  return Fail("服务器没有告诉这个用户的日历在哪里（没有 calendar-home-set）");
+  std::string error;
+  if (!Discovery(config_.address, &http_).Collection(collection, &error)) return Fail(error);
+  return true;
 }
 
 // The collection's members and their ETags: through the token when there is

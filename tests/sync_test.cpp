@@ -8,6 +8,7 @@
 
 #include "sync/dav_http.h"
 #include "sync/dav_xml.h"
+#include "sync/discovery.h"
 #include "sync/engine.h"
 #include "sync/journal.h"
 #include "sync/sync_store.h"
@@ -176,6 +177,62 @@ TEST(SyncXml, BrokenOrForeignAnswersAreRefusedWithAReason) {
     for (const auto& r : ms.resources) EXPECT_LT(r.href.size(), 1u << 20);
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// A home set's listing as servers write it: names, component sets and hrefs
+// in the forms met in practice.
+TEST(SyncDiscovery, CalendarsAreNamedAndJudgedFromTheListing) {
+  const std::string body = R"(<?xml version="1.0" encoding="utf-8"?>
+<D:multistatus xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:caldav">
+  <D:response><D:href>/dav/anna/</D:href><D:propstat><D:prop>
+    <D:resourcetype><D:collection/></D:resourcetype><D:displayname>家</D:displayname>
+  </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+  <D:response><D:href>work/</D:href><D:propstat><D:prop>
+    <D:resourcetype><D:collection/><C:calendar/></D:resourcetype>
+    <D:displayname>  工作 &amp; 日志
+第二行 </D:displayname>
+    <C:supported-calendar-component-set><C:comp name="VEVENT"/><C:comp name="VJOURNAL"/>
+    </C:supported-calendar-component-set>
+  </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+  <D:response><D:href>/dav/anna/tamsivo-memos/</D:href><D:propstat><D:prop>
+    <D:resourcetype><D:collection/><C:calendar/></D:resourcetype>
+    <D:displayname>Tamsivo 备忘录</D:displayname>
+  </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>
+  <D:propstat><D:prop><C:supported-calendar-component-set/></D:prop>
+    <D:status>HTTP/1.1 404 Not Found</D:status></D:propstat></D:response>
+  <D:response><D:href>/dav/anna/%E6%97%A5%E8%AE%B0</D:href><D:propstat><D:prop>
+    <D:resourcetype><D:collection/><C:calendar/></D:resourcetype><D:displayname/>
+    <C:supported-calendar-component-set><C:comp name="VEVENT"/></C:supported-calendar-component-set>
+  </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+  <D:response><D:href>http://h/dav/anna/%FF%00x/</D:href><D:propstat><D:prop>
+    <D:resourcetype><D:collection/><C:calendar/></D:resourcetype>
+  </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+  <D:response><D:href>long/</D:href><D:propstat><D:prop>
+    <D:resourcetype><D:collection/><C:calendar/></D:resourcetype>
+    <D:displayname>)" + std::string(300, 'x') +
+                           R"(</D:displayname>
+  </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+  <D:response><D:href>/dav/anna/gone/</D:href><D:status>HTTP/1.1 404 Not Found</D:status></D:response>
+</D:multistatus>)";
+  davsync::Multistatus ms;
+  std::string error;
+  ASSERT_TRUE(davsync::ParseMultistatus(body, &ms, &error)) << error;
+  const std::vector<davsync::CalendarInfo> list = davsync::CalendarsOf(ms, "http://h/dav/anna/");
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(list[0].url, "http://h/dav/anna/work/");
+  EXPECT_EQ(list[0].displayName, "工作 & 日志 第二行");
+  EXPECT_TRUE(list[0].takesJournals);
+  EXPECT_FALSE(list[0].isOurs);
+  // No component set given is every component, journals too.
+  EXPECT_EQ(list[1].displayName, davsync::kCalendarName);
+  EXPECT_TRUE(list[1].takesJournals && list[1].isOurs);
+  // No name: the last path segment, decoded; a collection's URL ends in '/'.
+  EXPECT_EQ(list[2].url, "http://h/dav/anna/%E6%97%A5%E8%AE%B0/");
+  EXPECT_EQ(list[2].displayName, "日记");
+  EXPECT_FALSE(list[2].takesJournals);
+  // A segment that decodes to no text is shown as it was written.
+  EXPECT_EQ(list[3].displayName, "%FF%00x");
+  EXPECT_EQ(list[4].displayName, std::string(80, 'x') + "…");
 }
 
 TEST(SyncXml, HrefsAndNamesAreEscapedInRequests) {

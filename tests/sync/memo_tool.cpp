@@ -5,17 +5,24 @@
 //   sync_memo_tool put FILE YYYY-MM-DD TEXTFILE     (the text read from a file)
 //   sync_memo_tool putmany FILE LISTFILE            (lines: YYYY-MM-DD TAB hex)
 //   sync_memo_tool dump FILE                         (one line per day: date TAB hex)
+//   sync_memo_tool calendars ADDRESS USER            (url TAB name TAB journals TAB ours)
+//   sync_memo_tool test ADDRESS USER                 (the summary line)
+// The last two take the password from TAMSIVO_TEST_PASSWORD and print the
+// reason on standard error, ending with 1, when discovery fails.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "archive/memo_db.h"
 #include "base/datetime.h"
 #include "runtime/table_store.h"
+#include "sync/discovery.h"
 #include "tests/support/store_test_util.h"
 
 namespace {
@@ -73,6 +80,34 @@ int Dump(const std::string& file) {
   return 0;
 }
 
+int Discover(const std::string& command, const std::string& address, const std::string& user) {
+  davsync::SyncConfig config;
+  config.address = address;
+  config.user = user;
+  if (const char* password = std::getenv("TAMSIVO_TEST_PASSWORD")) config.password = password;
+  config.timeoutMs = 20000;
+  std::string error;
+  if (command == "test") {
+    std::string summary;
+    if (!davsync::TestConnection(config, &summary, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+    std::printf("%s\n", summary.c_str());
+    return 0;
+  }
+  std::vector<davsync::CalendarInfo> calendars;
+  if (!davsync::FindCalendars(config, &calendars, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  for (const davsync::CalendarInfo& c : calendars) {
+    std::printf("%s\t%s\t%d\t%d\n", c.url.c_str(), c.displayName.c_str(), c.takesJournals ? 1 : 0,
+                c.isOurs ? 1 : 0);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,6 +139,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc >= 3 && std::string(argv[1]) == "dump") return Dump(argv[2]);
+  if (argc >= 4 && (std::string(argv[1]) == "calendars" || std::string(argv[1]) == "test")) {
+    return Discover(argv[1], argv[2], argv[3]);
+  }
   std::fprintf(stderr, "usage: sync_memo_tool create|put|dump FILE ...\n");
   return 2;
 }
