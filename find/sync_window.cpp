@@ -32,15 +32,17 @@ using ctl::kSyncTimer;
 using ctl::kSyncUserBox;
 
 constexpr int kPollMs = 200;
-constexpr auto kEndWait = std::chrono::milliseconds(500);
+constexpr auto kEndWait = std::chrono::milliseconds(1500);
 
 // 测试连接 on a worker: looks, writes nothing on the server.
 struct Probe {
   davsync::SyncConfig config;
   std::string passwordFile;
   bool lookUpPassword = true;
+  std::atomic<bool> stop{false};
   std::atomic<bool> done{false};
   bool ok = false;
+  std::string summary;
   std::vector<davsync::CalendarInfo> calendars;
   std::string error;
 };
@@ -126,15 +128,10 @@ std::string ProbeSummary(const Probe& probe) {
   if (!probe.ok) return "连接失败：" + probe.error;
   int usable = 0;
   for (const davsync::CalendarInfo& c : probe.calendars) usable += c.takesJournals ? 1 : 0;
-  if (probe.calendars.size() == 1 && probe.calendars[0].url == probe.config.address)
-    return usable ? "连接成功：这个日历可以存备忘录。"
-                  : "连接成功，但这个日历不能存备忘录（它不接受日志条目 VJOURNAL）。";
-  if (probe.calendars.empty())
-    return "连接成功：服务器上还没有日历；按“立即同步”会新建日历“" +
-           std::string(davsync::kCalendarName) + "”。";
-  return "连接成功：找到 " + std::to_string(probe.calendars.size()) + " 个日历，其中 " +
-         std::to_string(usable) + " 个可以存备忘录。双击一个选用；不选时，按“立即同步”用“" +
-         davsync::kCalendarName + "”（没有就新建）。";
+  // Several to choose from: how to choose.
+  if (probe.calendars.size() > 1 && usable > 0)
+    return probe.summary + "要用另一个日历，在下面双击它。";
+  return probe.summary;
 }
 
 void CollectProbe() {
@@ -142,6 +139,10 @@ void CollectProbe() {
   if (g_probeThread.joinable()) g_probeThread.join();
   std::shared_ptr<Probe> probe = std::exchange(g_probe, nullptr);
   Rt().SetTimerInterval(kSyncWindow, kSyncTimer, 0);
+  if (probe->stop) {
+    RefreshSyncWindow(false);
+    return;
+  }
   g_calendars = probe->calendars;
   std::vector<rt::ListItem> items;
   for (const davsync::CalendarInfo& c : g_calendars) {
@@ -182,12 +183,14 @@ void OnSyncWindowCreated(image::EventArgs&) {
                   kSyncAddressBox);
   Rt().SetCaption(kSyncWindow, ReadSetting(item::kSyncUser), kSyncUserBox);
   RefreshSyncWindow(false);
+  // A test stopped when the window closed: taken in once it ended.
+  if (g_probe) Rt().SetTimerInterval(kSyncWindow, kSyncTimer, kPollMs);
 }
 
 void OnSyncWindowClose(image::EventArgs&) {
   // A run goes on in the background; a connection test is only the
-  // window's, and ends by itself.
-  if (g_probe) Rt().SetTimerInterval(kSyncWindow, kSyncTimer, 0);
+  // window's: stopped, and taken in when the window opens again.
+  if (g_probe) g_probe->stop = true;
 }
 
 void OnSyncCloseKey(image::EventArgs&) { Rt().CloseWindow(kSyncWindow); }
@@ -282,7 +285,8 @@ void OnSyncTestButton(image::EventArgs&) {
                                  &probe->config.password, &source, &why)) {
       probe->error = why;
     } else {
-      probe->ok = davsync::FindCalendars(probe->config, &probe->calendars, &probe->error);
+      probe->ok = davsync::TestConnection(probe->config, &probe->summary, &probe->error,
+                                          &probe->stop, &probe->calendars);
     }
     probe->done = true;
   });
@@ -312,8 +316,8 @@ void OnSyncTimer(image::EventArgs&) { CollectProbe(); }
 
 void EndSyncWindow() {
   if (!g_probe) return;
-  // A test holds no data of the program's: it is left to end by itself
-  // rather than hold the end.
+  // Its request ends within about a second of the stop.
+  g_probe->stop = true;
   const auto until = std::chrono::steady_clock::now() + kEndWait;
   while (!g_probe->done && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

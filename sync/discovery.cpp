@@ -297,10 +297,11 @@ bool FindCalendars(const SyncConfig& config, std::vector<CalendarInfo>* out, std
 }
 
 bool TestConnection(const SyncConfig& config, std::string* summary, std::string* error,
-                    const std::atomic<bool>* stop) {
+                    const std::atomic<bool>* stop, std::vector<CalendarInfo>* listed) {
   std::vector<CalendarInfo> calendars;
   bool addressIsCalendar = false;
   if (!Discover(config, stop, &calendars, &addressIsCalendar, error)) return false;
+  if (listed) *listed = calendars;
   if (addressIsCalendar) {
     if (!calendars.front().takesJournals) {
       *error = kNoJournalsReason;

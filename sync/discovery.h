@@ -30,9 +30,10 @@ struct CalendarInfo {
 
 // FindCalendars for the window's 测试连接: one line saying what was found.
 // A calendar named by 地址 that takes no journals fails with
-// kNoJournalsReason.
+// kNoJournalsReason. `calendars`, when given, gets what was found.
 [[nodiscard]] bool TestConnection(const SyncConfig& config, std::string* summary,
-                                  std::string* error, const std::atomic<bool>* stop = nullptr);
+                                  std::string* error, const std::atomic<bool>* stop = nullptr,
+                                  std::vector<CalendarInfo>* calendars = nullptr);
 
 inline constexpr const char* kNoJournalsReason =
     "这个日历不能存备忘录（不接受日志条目 VJOURNAL），请换一个日历或只填服务器地址";

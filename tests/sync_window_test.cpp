@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <chrono>
@@ -22,6 +23,7 @@
 #include "settings/settings.h"
 #include "windowstate/window_state.h"
 #include "sync/password.h"
+#include "util/file_io.h"
 #include "tests/support/local_servers.h"
 #include "tests/support/test_program.h"
 
@@ -232,6 +234,76 @@ TEST(SyncWindow, AServerThatNeverAnswersHoldsNeitherTheWindowNorTheQuit) {
   const auto start = std::chrono::steady_clock::now();
   p.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+std::vector<std::string> ListLines(const char* name) {
+  std::vector<std::string> lines;
+  QWidget* w = ShownWindow(kSyncWindow);
+  auto* list = w ? w->findChild<QListWidget*>(QString::fromUtf8(name)) : nullptr;
+  for (int i = 0; list && i < list->count(); ++i) lines.push_back(list->item(i)->text().toStdString());
+  return lines;
+}
+
+int MakeCalendar(Radicale& r, const std::string& path, const char* name, const char* component) {
+  httplib::Client dav = r.Client("geheim-7");
+  httplib::Request req;
+  req.method = "MKCALENDAR";
+  req.path = path;
+  req.body = std::string(
+                 "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+                 "<C:mkcalendar xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:caldav\">"
+                 "<D:set><D:prop><D:displayname>") +
+             name +
+             "</D:displayname><C:supported-calendar-component-set><C:comp name=\"" + component +
+             "\"/></C:supported-calendar-component-set></D:prop></D:set></C:mkcalendar>";
+  req.set_header("Content-Type", "application/xml");
+  auto res = dav.send(req);
+  return res ? res->status : -1;
+}
+
+TEST(SyncWindow, TestConnectionListsTheCalendarsAndTheOneChosenIsSyncedAsItIs) {
+  ScratchDir server;
+  Radicale radicale(server, "geheim-7");
+  ASSERT_TRUE(radicale.Up());
+  ASSERT_EQ(MakeCalendar(radicale, "/anna/diary/", "工作日志", "VJOURNAL"), 201);
+  ASSERT_EQ(MakeCalendar(radicale, "/anna/events/", "活动", "VEVENT"), 201);
+  ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "");
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "写进日志"));
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  Type(ctl::kSyncAddressBox, radicale.Address());
+  Type(ctl::kSyncUserBox, "anna");
+  Type(ctl::kSyncPasswordBox, "falsch");
+  Click(ctl::kSyncTestButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("连接失败"); })) << Status();
+  EXPECT_NE(Status().find("用户名或密码不对"), std::string::npos) << Status();
+  Type(ctl::kSyncPasswordBox, "geheim-7");
+  Click(ctl::kSyncTestButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("连接成功"); })) << Status();
+  EXPECT_NE(Status().find("找到 2 个日历，其中 1 个可以存备忘录"), std::string::npos) << Status();
+  // Testing stores nothing: neither the settings nor the password.
+  EXPECT_EQ(ReadSetting(item::kSyncAddress), "");
+  EXPECT_FALSE(fileio::IsRegularFile(DataFile(davsync::kPasswordFileName)));
+  const std::vector<std::string> lines = ListLines(ctl::kSyncCalendarList);
+  ASSERT_EQ(lines.size(), 2u);
+  const int events = lines[0].starts_with("活动") ? 0 : 1;
+  EXPECT_NE(lines[events].find("（不能存备忘录）"), std::string::npos) << lines[events];
+  image::EventArgs chosen;
+  chosen.code = events;
+  OnSyncCalendarChosen(chosen);
+  EXPECT_NE(Status().find("不能存备忘录"), std::string::npos) << Status();
+  EXPECT_EQ(Rt().Caption(kSyncWindow, ctl::kSyncAddressBox), radicale.Address());
+  chosen.code = 1 - events;
+  OnSyncCalendarChosen(chosen);
+  EXPECT_EQ(Rt().Caption(kSyncWindow, ctl::kSyncAddressBox), radicale.Address() + "diary/");
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
+  // Into the chosen calendar, nothing made beside it.
+  httplib::Client dav = radicale.Client("geheim-7");
+  EXPECT_EQ(dav.Get("/anna/diary/tamsivo-memo-20261201.ics")->status, 200);
+  EXPECT_EQ(Collection(DataFile(kMemoStoreFileName)), radicale.Address() + "diary/");
 }
 
 // The schedule's clock is the program's: the tests move it and tick.
