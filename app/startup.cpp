@@ -160,8 +160,9 @@ void EndOfProgramCleanup() {
   // A backup under way ends whole and an index build at its next short
   // transaction; the files stay sound either way, but no thread may outlive
   // the program's data.
-  EndSyncWindow();
+  StopSyncTest();
   EndSync();
+  EndSyncWindow();
   EndStoreUpkeep();
   CollectionList.clear();
   CollectionList.shrink_to_fit();

@@ -32,7 +32,7 @@ using ctl::kSyncTimer;
 using ctl::kSyncUserBox;
 
 constexpr int kPollMs = 200;
-constexpr auto kEndWait = std::chrono::milliseconds(1500);
+constexpr auto kEndWait = std::chrono::milliseconds(500);
 
 // 测试连接 on a worker: looks, writes nothing on the server.
 struct Probe {
@@ -314,9 +314,13 @@ void OnSyncConflictChosen(image::EventArgs& args) {
 
 void OnSyncTimer(image::EventArgs&) { CollectProbe(); }
 
+void StopSyncTest() {
+  if (g_probe) g_probe->stop = true;
+}
+
 void EndSyncWindow() {
   if (!g_probe) return;
-  // Its request ends within about a second of the stop.
+  // Stopped before the sync's end: its request ends within about a second.
   g_probe->stop = true;
   const auto until = std::chrono::steady_clock::now() + kEndWait;
   while (!g_probe->done && std::chrono::steady_clock::now() < until)
