@@ -49,6 +49,8 @@ struct Run {
   davsync::SyncOutcome outcome;
   std::string line, passwordNote;
   bool passwordKnown = false;  // config.password is what the user keeps
+  bool storePassword = true;   // a typed one, unless 每次询问密码
+  bool passwordUnstored = false;
 };
 
 std::shared_ptr<Run> g_run;
@@ -95,19 +97,23 @@ void Schedule(double delaySeconds) {
   UpdateTimer();
 }
 
-bool StorePassword(Run& run, std::string* error) {
+// A typed password goes where the file already is (the user chose it),
+// else to the keyring; with neither, the user is asked afterwards.
+void StorePassword(Run& run) {
   std::string why;
-  // Where the file already is, the user chose it; else the keyring, else
-  // the file only the user can read.
-  if (!fileio::IsRegularFile(run.passwordFile) &&
-      davsync::StoreInSecretService(run.config.address, run.config.user, run.newPassword, &why)) {
+  if (fileio::IsRegularFile(run.passwordFile)) {
+    if (davsync::StorePasswordFile(run.passwordFile, run.newPassword, &why)) {
+      run.passwordNote = "密码已存入备忘录数据旁只有你能读的文件“" +
+                         std::string(davsync::kPasswordFileName) + "”。";
+      return;
+    }
+  } else if (davsync::StoreInSecretService(run.config.address, run.config.user, run.newPassword,
+                                           &why)) {
     run.passwordNote = "密码已存入系统的密钥环。";
-    return true;
+    return;
   }
-  if (!davsync::StorePasswordFile(run.passwordFile, run.newPassword, error)) return false;
-  run.passwordNote =
-      "密码已存入备忘录数据旁只有你能读的文件“" + std::string(davsync::kPasswordFileName) + "”。";
-  return true;
+  run.passwordUnstored = true;
+  run.passwordNote = "密码没有保存（" + why + "）。";
 }
 
 void Work(Run& run) {
@@ -115,12 +121,9 @@ void Work(Run& run) {
   const std::time_t started = std::time(nullptr);
   std::string error;
   if (!run.newPassword.empty()) {
-    if (!StorePassword(run, &error)) {
-      out.error = "密码没有保存：" + error;
-    } else {
-      run.config.password = std::exchange(run.newPassword, std::string());
-      run.passwordKnown = true;
-    }
+    if (run.storePassword) StorePassword(run);
+    run.config.password = std::exchange(run.newPassword, std::string());
+    run.passwordKnown = true;
   } else if (run.lookUpPassword) {
     davsync::PasswordSource source;
     run.passwordKnown = davsync::LookUpPassword(run.passwordFile, run.config.address,
@@ -174,6 +177,16 @@ void Tell(const std::string& line) {
 
 void StartBackground(bool asked) {
   if (g_run || !SyncOn() || !MemoStoreChecked()) return;
+  if (ReadFlagSetting(item::kSyncAskPassword) && !g_password.valid) {
+    // Asked for in the window, never by a box that steals the focus.
+    if (!g_view.needPassword) {
+      g_view.needPassword = true;
+      g_view.line = "同步需要密码：请在“同步…”里输入密码，再按“立即同步”（密码不会保存）。";
+      Tell(g_view.line);
+      AskForSyncPassword();
+    }
+    return;
+  }
   // A calendar gone waits for the user's choice; asking by command is a choice too.
   if (g_view.calendarLost && !asked) return;
   std::string error;
@@ -223,6 +236,8 @@ void CollectSync() {
   g_view.running = false;
   g_view.line = run->line;
   g_view.passwordNote = run->passwordNote;
+  if (run->passwordUnstored) g_view.passwordUnstored = true;
+  if (run->passwordKnown) g_view.needPassword = false;
   if (run->passwordKnown) {
     g_password = {run->config.address, run->config.user, run->config.password, true};
   } else if (!out.ok) {
@@ -268,6 +283,31 @@ void CollectSync() {
   Tell(g_view.line);
   RefreshSyncWindow(!run->background && g_view.calendarLost);
   UpdateTimer();
+}
+
+bool TakePasswordQuestion() { return std::exchange(g_view.passwordUnstored, false); }
+
+bool KeepPasswordInFile(std::string* error) {
+  if (!g_password.valid) {
+    *error = "没有可以保存的密码";
+    return false;
+  }
+  if (!davsync::StorePasswordFile(DataFile(davsync::kPasswordFileName), g_password.password,
+                                  error))
+    return false;
+  g_view.passwordUnstored = false;
+  g_view.passwordNote = "密码已存入备忘录数据旁只有你能读的文件“" +
+                        std::string(davsync::kPasswordFileName) + "”。";
+  (void)WriteFlagSetting(item::kSyncAskPassword, false);
+  return true;
+}
+
+void KeepPasswordInMemoryOnly() {
+  g_view.passwordUnstored = false;
+  g_view.passwordNote = "密码没有保存：以后每次启动 Tamsivo，在“同步…”里输入一次。";
+  std::string error;
+  if (!WriteFlagSetting(item::kSyncAskPassword, true, &error))
+    g_view.passwordNote = "无法保存设置：" + error;
 }
 
 void SyncWindowsShown() {
@@ -326,6 +366,7 @@ bool StartSync(SyncRequest request) {
   run->config.insecureConfirmed = request.insecureConfirmed;
   run->newPassword = std::move(request.newPassword);
   if (!run->newPassword.empty()) run->lookUpPassword = false;
+  run->storePassword = !ReadFlagSetting(item::kSyncAskPassword);
   if (request.forgetServer) g_view.calendarLost = false;
   g_again = false;
   Begin(std::move(run));

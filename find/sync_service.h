@@ -26,6 +26,11 @@ struct SyncView {
   // The calendar we synced with is empty or gone: background runs wait for
   // the user's choice (上传全部 / 停止同步).
   bool calendarLost = false;
+  // A typed password no keyring took: kept in memory until the user says
+  // where (a file only they can read, or asked after each start).
+  bool passwordUnstored = false;
+  // 每次询问密码 and none typed since the start: runs wait for it.
+  bool needPassword = false;
 };
 
 // Where the last result goes besides the window: the tray icon's tooltip.
@@ -46,6 +51,12 @@ void StopSync();
 const SyncView& CurrentSync();
 // The user chose 停止同步 or 上传全部: background runs may go on again.
 void ClearCalendarLost();
+// Whether the user is to be asked where the password goes (once).
+bool TakePasswordQuestion();
+// The password in memory goes into the file only the user can read.
+[[nodiscard]] bool KeepPasswordInFile(std::string* error);
+// The user keeps no password: asked for after each start.
+void KeepPasswordInMemoryOnly();
 // Takes a finished run's result now (the window's timer; tests).
 void CollectSync();
 

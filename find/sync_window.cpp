@@ -124,6 +124,27 @@ void AskAboutLostCalendar() {
   }
 }
 
+// A typed password no keyring took: where it is kept is the user's choice.
+void AskWhereToKeepPassword() {
+  // Runs go on while the box is open; their news must not ask again.
+  static bool asking = false;
+  if (asking) return;
+  asking = true;
+  const int answer = Rt().MessageBox(
+      "系统的密钥环（Secret Service）没有应答，密码没有存进去。\r\n\r\n"
+      "选“是”：把密码存入备忘录数据旁只有你能读的文件“" +
+          std::string(davsync::kPasswordFileName) +
+          "”；\r\n选“否”：不保存密码，以后每次启动 Tamsivo 后在“同步…”里输入一次。",
+      rt::MB_YESNO | rt::MB_ICONQUESTION, std::string("同步"));
+  std::string error;
+  if (answer == rt::IDYES) {
+    if (!KeepPasswordInFile(&error)) ShowStatus("密码没有保存：" + error);
+  } else if (answer == rt::IDNO) {
+    KeepPasswordInMemoryOnly();
+  }
+  asking = false;
+}
+
 std::string ProbeSummary(const Probe& probe) {
   if (!probe.ok) return "连接失败：" + probe.error;
   int usable = 0;
@@ -160,10 +181,17 @@ void CollectProbe() {
 
 void RefreshSyncWindow(bool askIfLost) {
   if (!Rt().IsLoaded(kSyncWindow)) return;
+  if (!CurrentSync().running && TakePasswordQuestion()) AskWhereToKeepPassword();
   ShowStatus(StatusText());
   ShowConflicts();
   Enable();
   if (askIfLost) AskAboutLostCalendar();
+}
+
+void AskForSyncPassword() {
+  if (!Rt().IsLoaded(kSyncWindow)) Rt().LoadWindow(kSyncWindow, kMainWindow, false);
+  RefreshSyncWindow(false);
+  Rt().FocusControl(kSyncWindow, kSyncPasswordBox);
 }
 
 void OnSyncMenu(image::EventArgs&) {

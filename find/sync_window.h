@@ -18,6 +18,8 @@ void OnSyncCloseKey(image::EventArgs&);
 // The service's news: shown when the window is open; `askIfLost` asks the
 // emptied-calendar question (after a run the user started).
 void RefreshSyncWindow(bool askIfLost);
+// 每次询问密码: the window shown, the password box in focus.
+void AskForSyncPassword();
 // At the end of the program: a connection test under way is stopped first,
 // and after the sync's end waited for briefly (then left to end by itself).
 void StopSyncTest();

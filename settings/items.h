@@ -51,5 +51,8 @@ inline constexpr SettingItem kHolidayNeverAsk{kHolidaySection, "不再询问"};
 inline constexpr SettingItem kSyncAddress{kSyncSection, "地址"};
 inline constexpr SettingItem kSyncUser{kSyncSection, "用户名"};
 inline constexpr SettingItem kSyncOn{kSyncSection, "开启"};
+// No keyring and the user keeps no password file: asked for in 同步… after
+// each start, kept in memory only.
+inline constexpr SettingItem kSyncAskPassword{kSyncSection, "每次询问密码"};
 
 }  // namespace item

@@ -121,6 +121,10 @@ TEST(SyncWindow, SyncsBothWaysKeepsThePasswordOutOfStartIniAndAsksWhenTheCalenda
   // No session bus: the password goes to the file, never the user's keyring.
   ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "");
   TestProgram p;
+  // No keyring answers: the password goes to the file when the user says so.
+  p.answer = [](const ShownMessage& m) {
+    return m.text.find("密钥环") != std::string::npos ? rt::IDYES : rt::IDOK;
+  };
   p.Start();
   ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
   const double today = MakeDateTime(2026, 12, 7), first = MakeDateTime(2026, 12, 1);
@@ -405,12 +409,21 @@ TEST(SyncService, SavesGoOutByThemselvesFailuresWaitLongerAndNeverAsk) {
   Advance(p, 1801);
   ASSERT_TRUE(PumpUntil(SyncIdle));
   EXPECT_TRUE(CurrentSync().line.starts_with("已同步")) << CurrentSync().line;
+  // No keyring, and 否 to the file: the password was kept in memory only,
+  // so after a restart the window asks for it instead of a failing run.
+  EXPECT_TRUE(ReadFlagSetting(item::kSyncAskPassword));
+  EXPECT_FALSE(fileio::IsRegularFile(DataFile(davsync::kPasswordFileName)));
   p.Restart();
   ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
-  // The start-up run goes by itself, before the window is opened.
-  ASSERT_TRUE(PumpUntil([] { return CurrentSync().running || !CurrentSync().line.empty(); }));
-  ASSERT_TRUE(PumpUntil(SyncIdle));
-  EXPECT_TRUE(CurrentSync().line.starts_with("已同步")) << CurrentSync().line;
+  ASSERT_TRUE(PumpUntil([] { return ShownWindow(kSyncWindow) != nullptr; })) << CurrentSync().line;
+  EXPECT_FALSE(CurrentSync().running);
+  EXPECT_TRUE(Status().starts_with("同步需要密码")) << Status();
+  EXPECT_NE(TrayTip().find("同步需要密码"), std::string::npos);
+  EXPECT_EQ(Rt().Caption(kSyncWindow, ctl::kSyncAddressBox), radicale->Address());
+  Type(ctl::kSyncPasswordBox, "geheim-7");
+  Click(ctl::kSyncNowButton);
+  ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
+  EXPECT_FALSE(fileio::IsRegularFile(DataFile(davsync::kPasswordFileName)));
 
   // Saved just before the end: a last short run takes it out.
   ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 8), "退出前写的"));
