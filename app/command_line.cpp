@@ -195,7 +195,13 @@ int Sync(bool uploadAll) {
     std::fprintf(stderr, "tamsivo：同步失败：备忘录数据库：%s。\n", error.c_str());
     return 1;
   }
-  const davsync::SyncOutcome out = davsync::RunSync(config, store, std::time(nullptr));
+  const std::time_t started = std::time(nullptr);
+  const davsync::SyncOutcome out = davsync::RunSync(config, store, started);
+  // The window shows it as the last sync.
+  const std::time_t finished = std::time(nullptr);
+  if (!davsync::SaveLastRun(
+          store, {started, finished, out.ok, davsync::ResultLine(out, false, finished)}, &error))
+    std::fprintf(stderr, "tamsivo: sync: last result not kept: %s\n", error.c_str());
   // For benchmarks: how many requests the run took.
   if (std::getenv("TAMSIVO_SYNC_STATS"))
     std::fprintf(stderr, "tamsivo: sync: %d requests\n", out.requests);
