@@ -49,6 +49,14 @@ class Bus:
         # with other tests or users, and it marks those processes as ours.
         self.runtime_dir = tempfile.mkdtemp(prefix="tamsivo-a11y-")
         env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime_dir)
+        # The bus starts any session service asked for (a keyring when the
+        # program stores a sync password): its home is in here too, so
+        # nothing it keeps lands in the real one.
+        home = os.path.join(self.runtime_dir, "home")
+        os.makedirs(home)
+        env.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local/share"),
+                   XDG_CONFIG_HOME=os.path.join(home, ".config"),
+                   XDG_CACHE_HOME=os.path.join(home, ".cache"))
         # No display: nothing is announced on any X server.
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
                      "AT_SPI_BUS_ADDRESS"):
