@@ -1,9 +1,9 @@
 #include "app/command_line.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <chrono>
 #include <thread>
 
 #include "archive/export.h"
@@ -124,8 +124,7 @@ int AskRunningCopyToSync(const std::string& store) {
   const std::time_t asked = std::time(nullptr);
   if (instance::Knock(DataDirectory(), 5000, false, instance::kSyncKnockText) !=
       instance::KnockResult::kAnswered) {
-    std::fprintf(stderr,
-                 "tamsivo：同步失败：Tamsivo 正在使用“%s”中的备忘录，但它没有响应。\n",
+    std::fprintf(stderr, "tamsivo：同步失败：Tamsivo 正在使用“%s”中的备忘录，但它没有响应。\n",
                  DataDirectory().c_str());
     return 1;
   }

@@ -51,6 +51,7 @@ struct Run {
   bool passwordKnown = false;  // config.password is what the user keeps
   bool storePassword = true;   // a typed one, unless 每次询问密码
   bool passwordUnstored = false;
+  bool loginRefused = false;
 };
 
 std::shared_ptr<Run> g_run;
@@ -85,8 +86,8 @@ void UpdateTimer() {
   if (g_run) {
     ms = kPollMs;
   } else if (g_due >= 0 && g_windowsShown && g_storeChecked) {
-    ms = static_cast<int>(std::clamp((g_due - NowSeconds()) * 1000.0, double(kPollMs),
-                                     double(kIdleCheckMs)));
+    ms = static_cast<int>(
+        std::clamp((g_due - NowSeconds()) * 1000.0, double(kPollMs), double(kIdleCheckMs)));
   }
   Rt().SetTimerInterval(kMainWindow, ctl::kAutoSyncTimer, ms);
 }
@@ -102,7 +103,8 @@ void Schedule(double delaySeconds) {
 void StorePassword(Run& run) {
   std::string why;
   if (fileio::IsRegularFile(run.passwordFile)) {
-    if (davsync::StorePasswordFile(run.passwordFile, run.newPassword, &why)) {
+    if (davsync::StorePasswordFile(run.passwordFile, run.newPassword, run.config.address,
+                                   run.config.user, &why)) {
       run.passwordNote = "密码已存入备忘录数据旁只有你能读的文件“" +
                          std::string(davsync::kPasswordFileName) + "”。";
       return;
@@ -121,23 +123,32 @@ void Work(Run& run) {
   const std::time_t started = std::time(nullptr);
   std::string error;
   if (!run.newPassword.empty()) {
-    if (run.storePassword) StorePassword(run);
-    run.config.password = std::exchange(run.newPassword, std::string());
+    run.config.password = run.newPassword;
     run.passwordKnown = true;
   } else if (run.lookUpPassword) {
     davsync::PasswordSource source;
-    run.passwordKnown = davsync::LookUpPassword(run.passwordFile, run.config.address,
-                                                run.config.user, &run.config.password, &source,
-                                                &error);
+    run.passwordKnown =
+        davsync::LookUpPassword(run.passwordFile, run.config.address, run.config.user,
+                                &run.config.password, &source, &error);
     if (!run.passwordKnown) out.error = error;
   } else {
     run.passwordKnown = true;
   }
-  if (out.error.empty() && run.forgetServer &&
-      !davsync::ForgetServerState(run.storeFile, &error)) {
+  if (out.error.empty() && run.forgetServer && !davsync::ForgetServerState(run.storeFile, &error)) {
     out.error = "备忘录数据库：" + error;
   }
   if (out.error.empty()) out = davsync::RunSync(run.config, run.storeFile, started, &run.stop);
+  // A typed password is kept only once the server did not refuse it, so a
+  // mistyped one never replaces the one that works.
+  run.loginRefused = out.error.find(davsync::StatusReason(401, -1)) != std::string::npos;
+  if (!run.newPassword.empty()) {
+    if (run.loginRefused) {
+      run.passwordKnown = false;
+    } else if (run.storePassword) {
+      StorePassword(run);
+    }
+    run.newPassword.clear();
+  }
   const std::time_t finished = std::time(nullptr);
   run.line = davsync::ResultLine(out, run.stop, finished);
   // For the window after a restart, and for tamsivo --sync waiting on us.
@@ -202,9 +213,7 @@ void StartBackground(bool asked) {
   Begin(std::move(run));
 }
 
-void Notice(const std::string& body) {
-  (void)Rt().Notify(kMainWindow, "Tamsivo 同步", body, {});
-}
+void Notice(const std::string& body) { (void)Rt().Notify(kMainWindow, "Tamsivo 同步", body, {}); }
 
 }  // namespace
 
@@ -238,9 +247,10 @@ void CollectSync() {
   g_view.passwordNote = run->passwordNote;
   if (run->passwordUnstored) g_view.passwordUnstored = true;
   if (run->passwordKnown) g_view.needPassword = false;
-  if (run->passwordKnown) {
+  if (run->passwordKnown && !run->loginRefused) {
     g_password = {run->config.address, run->config.user, run->config.password, true};
   } else if (!out.ok) {
+    // Looked up again next time: the user may have typed or stored another.
     g_password.valid = false;
   }
   for (double day : out.conflictDays) {
@@ -260,8 +270,9 @@ void CollectSync() {
   } else if (out.calendarLost && !run->stop) {
     g_view.calendarLost = true;
     if (run->background) {
-      g_view.line = "同步已暂停：服务器上的日历是空的，或者不见了；这里的备忘录没有改动。"
-                    "请打开“同步…”选择上传全部或停止同步。";
+      g_view.line =
+          "同步已暂停：服务器上的日历是空的，或者不见了；这里的备忘录没有改动。"
+          "请打开“同步…”选择上传全部或停止同步。";
       Notice(g_view.line);
     }
   } else if (run->stop) {
@@ -273,7 +284,8 @@ void CollectSync() {
     Schedule(SyncRetrySeconds(g_failures, out.retryAfter));
     if (run->background && !g_noticeShown && now - g_failingSince >= kNoticeAfterSeconds) {
       g_noticeShown = true;
-      Notice("一个小时以来同步一直没有成功：" + out.error + "。备忘录都留在这台电脑上，稍后会再试。");
+      Notice("一个小时以来同步一直没有成功：" + out.error +
+             "。备忘录都留在这台电脑上，稍后会再试。");
     }
   }
   if (g_again) {
@@ -293,11 +305,11 @@ bool KeepPasswordInFile(std::string* error) {
     return false;
   }
   if (!davsync::StorePasswordFile(DataFile(davsync::kPasswordFileName), g_password.password,
-                                  error))
+                                  g_password.address, g_password.user, error))
     return false;
   g_view.passwordUnstored = false;
-  g_view.passwordNote = "密码已存入备忘录数据旁只有你能读的文件“" +
-                        std::string(davsync::kPasswordFileName) + "”。";
+  g_view.passwordNote =
+      "密码已存入备忘录数据旁只有你能读的文件“" + std::string(davsync::kPasswordFileName) + "”。";
   (void)WriteFlagSetting(item::kSyncAskPassword, false);
   return true;
 }

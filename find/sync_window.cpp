@@ -79,8 +79,8 @@ std::string StatusText() {
     std::string error;
     if (MemoStoreOpen() &&
         davsync::LoadLastRun(DataFile(kMemoStoreFileName), &last, &found, &error) && found) {
-      status = "上次同步（" + davsync::WhenText(last.finished, std::time(nullptr)) +
-               "）：" + last.line;
+      status =
+          "上次同步（" + davsync::WhenText(last.finished, std::time(nullptr)) + "）：" + last.line;
     }
   }
   if (status.empty()) {
@@ -181,10 +181,13 @@ void CollectProbe() {
 
 void RefreshSyncWindow(bool askIfLost) {
   if (!Rt().IsLoaded(kSyncWindow)) return;
-  if (!CurrentSync().running && TakePasswordQuestion()) AskWhereToKeepPassword();
   ShowStatus(StatusText());
   ShowConflicts();
   Enable();
+  if (!CurrentSync().running && TakePasswordQuestion()) {
+    AskWhereToKeepPassword();
+    ShowStatus(StatusText());
+  }
   if (askIfLost) AskAboutLostCalendar();
 }
 
@@ -258,6 +261,8 @@ void OnSyncNowButton(image::EventArgs&) {
   request.newPassword = Rt().Caption(kSyncWindow, kSyncPasswordBox);
   // Not left in the window once it is handed over.
   Rt().SetCaption(kSyncWindow, "", kSyncPasswordBox);
+  // The button is disabled for the run: the focus waits where its result comes.
+  Rt().FocusControl(kSyncWindow, kSyncStatus);
   (void)StartSync(std::move(request));
 }
 
@@ -302,6 +307,7 @@ void OnSyncTestButton(image::EventArgs&) {
   }
   probe->config.timeoutMs = 30000;
   g_probe = probe;
+  Rt().FocusControl(kSyncWindow, kSyncStatus);
   ShowStatus("正在连接服务器……");
   Enable();
   Rt().SetTimerInterval(kSyncWindow, kSyncTimer, kPollMs);
@@ -321,11 +327,13 @@ void OnSyncTestButton(image::EventArgs&) {
 }
 
 void OnSyncCalendarChosen(image::EventArgs& args) {
-  const int index = args.code >= 0 ? args.code : Rt().ListCurrentIndex(kSyncWindow, kSyncCalendarList);
+  const int index =
+      args.code >= 0 ? args.code : Rt().ListCurrentIndex(kSyncWindow, kSyncCalendarList);
   if (index < 0 || index >= static_cast<int>(g_calendars.size())) return;
   const davsync::CalendarInfo& c = g_calendars[static_cast<std::size_t>(index)];
   if (!c.takesJournals) {
-    ShowStatus("日历“" + c.displayName + "”不能存备忘录（它不接受日志条目 VJOURNAL），请选另一个。");
+    ShowStatus("日历“" + c.displayName +
+               "”不能存备忘录（它不接受日志条目 VJOURNAL），请选另一个。");
     return;
   }
   Rt().SetCaption(kSyncWindow, c.url, kSyncAddressBox);
@@ -336,7 +344,8 @@ void OnSyncConflictChosen(image::EventArgs& args) {
   const int index =
       args.code >= 0 ? args.code : Rt().ListCurrentIndex(kSyncWindow, kSyncConflictList);
   if (index < 0 || index >= static_cast<int>(g_shownConflicts.size())) return;
-  Rt().SetCalendarValue(kMainWindow, ctl::kCalendar, g_shownConflicts[static_cast<std::size_t>(index)]);
+  Rt().SetCalendarValue(kMainWindow, ctl::kCalendar,
+                        g_shownConflicts[static_cast<std::size_t>(index)]);
   OpenMemoEditor();
 }
 

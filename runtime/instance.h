@@ -13,8 +13,8 @@ class SingleInstance {
  public:
   // Claims `directory`. On kClaimed the lock lasts as long as this object;
   // `onKnock` runs (on the caller's thread, from its event loop) whenever a
-  // later start knocks, with what it asked (instance::KnockKind). Otherwise the holder has been knocked on, waiting at
-  // most `answerMs` for it to answer.
+  // later start knocks, with what it asked (instance::KnockKind). Otherwise the holder has been
+  // knocked on, waiting at most `answerMs` for it to answer.
   static std::unique_ptr<SingleInstance> Claim(const std::string& directory,
                                                std::function<void(int)> onKnock,
                                                rt::InstanceClaim* result, int answerMs = 10000);

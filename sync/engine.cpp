@@ -44,8 +44,10 @@ class Run {
         store_(store),
         now_(now),
         stop_(stop),
-        http_(config.user, config.password, config.insecureConfirmed,
-              HttpLimits{std::min(10000L, config.timeoutMs), config.timeoutMs, 30, 64u << 20, stop}) {}
+        http_(
+            config.user, config.password, config.insecureConfirmed,
+            HttpLimits{std::min(10000L, config.timeoutMs), config.timeoutMs, 30, 64u << 20, stop}) {
+  }
 
   SyncOutcome Go();
 
@@ -578,11 +580,11 @@ std::string DayNames(const std::vector<double>& days) {
   return list;
 }
 
-std::string OutcomeCounts(const SyncOutcome& out) {
+std::string OutcomeCounts(const SyncOutcome& out, const char* beforeNames) {
   std::string counts = "上传 " + std::to_string(out.up) + " 天，下载 " + std::to_string(out.down) +
                        " 天，冲突 " + std::to_string(out.conflicts) + " 天";
   if (!out.conflictDays.empty())
-    counts += "（" + DayNames(out.conflictDays) + "，两处的文字都保留了）";
+    counts += beforeNames + ("（" + DayNames(out.conflictDays) + "，两处的文字都保留了）");
   return counts;
 }
 

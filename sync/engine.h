@@ -41,8 +41,9 @@ struct SyncOutcome {
 SyncOutcome RunSync(const SyncConfig& config, const std::string& storeFile, std::time_t now,
                     const std::atomic<bool>* stop = nullptr);
 
-// "上传 N 天，下载 M 天，冲突 K 天", the conflict days named.
-std::string OutcomeCounts(const SyncOutcome& out);
+// "上传 N 天，下载 M 天，冲突 K 天", the conflict days named after
+// `beforeNames` (a line break in the window, whose lines break at spaces).
+std::string OutcomeCounts(const SyncOutcome& out, const char* beforeNames = "");
 // The first five days as Chinese dates, "等" after them.
 std::string DayNames(const std::vector<double>& days);
 

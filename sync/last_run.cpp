@@ -36,7 +36,7 @@ std::string ResultLine(const SyncOutcome& out, bool stopped, std::time_t finishe
     // What was done before the stop stays done.
     line = "同步已停止（" + OutcomeCounts(out) + "）";
   } else if (out.ok) {
-    line = "已同步 " + Format(finished, "%H:%M") + "：" + OutcomeCounts(out);
+    line = "已同步 " + Format(finished, "%H:%M") + "：" + OutcomeCounts(out, "\n");
   } else {
     line = "同步失败：" + out.error;
     if (out.up + out.down + out.conflicts > 0) line += "（" + OutcomeCounts(out) + "）";
@@ -63,9 +63,8 @@ bool LoadLastRun(const std::string& storeFile, LastRun* run, bool* found, std::s
   if (!db) return false;
   bool stale = false;
   if (!storeschema::AcceptSchema(db.get(), &stale, error)) return false;
-  archive::Statement st = archive::Prepare(
-      db.get(),
-"SELECT value FROM sync_state WHERE key = ?", nullptr);
+  archive::Statement st =
+      archive::Prepare(db.get(), "SELECT value FROM sync_state WHERE key = ?", nullptr);
   // No sync_state table: the store never synced.
   if (!st) return true;
   archive::BindText(st.get(), 1, kKey);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "util/file_io.h"
 
@@ -75,6 +76,15 @@ std::string WithoutLineEnd(std::string text) {
   return text;
 }
 
+// The lines after the password in a file the program wrote.
+constexpr const char* kFileAddress = "# 地址=";
+constexpr const char* kFileUser = "# 用户名=";
+
+std::string WithoutSlash(std::string url) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  return url;
+}
+
 }  // namespace
 
 bool LookUpPassword(const std::string& file, const std::string& address, const std::string& user,
@@ -98,7 +108,29 @@ bool LookUpPassword(const std::string& file, const std::string& address, const s
       *error = "无法读取密码文件：" + fileio::ErrorText(err);
       return false;
     }
-    *password = WithoutLineEnd(bytes);
+    // The password is the first line. Lines the program adds after it name
+    // the server and user it was typed for; a file without them (written
+    // by hand) is for whatever Start.ini names.
+    const std::size_t end = bytes.find('\n');
+    std::string boundAddress, boundUser;
+    bool bound = false;
+    for (std::size_t at = end; at != std::string::npos && at < bytes.size();) {
+      const std::size_t next = bytes.find('\n', at + 1);
+      const std::string line =
+          WithoutLineEnd(bytes.substr(at + 1, next == std::string::npos ? next : next - at - 1));
+      if (line.starts_with(kFileAddress)) {
+        boundAddress = line.substr(std::strlen(kFileAddress));
+        bound = true;
+      } else if (line.starts_with(kFileUser)) {
+        boundUser = line.substr(std::strlen(kFileUser));
+      }
+      at = next;
+    }
+    if (bound && (WithoutSlash(boundAddress) != WithoutSlash(address) || boundUser != user)) {
+      *error = "保存的密码是给另一个服务器或用户的（" + boundAddress + "），请输入这个服务器的密码";
+      return false;
+    }
+    *password = WithoutLineEnd(bytes.substr(0, end));
     *source = PasswordSource::kFile;
     return true;
   }
@@ -137,9 +169,11 @@ bool StoreInSecretService(const std::string& address, const std::string& user,
   return stored;
 }
 
-bool StorePasswordFile(const std::string& file, const std::string& password, std::string* error) {
-  return fileio::ReplaceFileAtomically(file, password + "\n",
-                                       {fileio::NewFileMode::kOwnerOnly, false}, error);
+bool StorePasswordFile(const std::string& file, const std::string& password,
+                       const std::string& address, const std::string& user, std::string* error) {
+  return fileio::ReplaceFileAtomically(
+      file, password + "\n" + kFileAddress + address + "\n" + kFileUser + user + "\n",
+      {fileio::NewFileMode::kOwnerOnly, false}, error);
 }
 
 }  // namespace davsync

@@ -86,8 +86,7 @@ TEST(SingleInstance, ASecondStartHandsOverToTheFirst) {
 
   // tamsivo --sync asks for a sync, told apart from a start; anything else
   // is neither answered nor acted on.
-  EXPECT_EQ(KnockElsewhere(dir.path(), instance::kSyncKnockText),
-            instance::KnockResult::kAnswered);
+  EXPECT_EQ(KnockElsewhere(dir.path(), instance::kSyncKnockText), instance::KnockResult::kAnswered);
   EXPECT_EQ(KnockElsewhere(dir.path(), "raisesync\n"), instance::KnockResult::kNoAnswer);
   EXPECT_EQ(KnockElsewhere(dir.path(), "sync"), instance::KnockResult::kNoAnswer);
   EXPECT_EQ(kinds, (std::vector<int>{0, 0, 1}));

@@ -21,11 +21,11 @@
 #include "memo/memo_store.h"
 #include "memo/today_memo.h"
 #include "settings/settings.h"
-#include "windowstate/window_state.h"
 #include "sync/password.h"
-#include "util/file_io.h"
 #include "tests/support/local_servers.h"
 #include "tests/support/test_program.h"
+#include "util/file_io.h"
+#include "windowstate/window_state.h"
 
 extern char** environ;
 
@@ -244,7 +244,8 @@ std::vector<std::string> ListLines(const char* name) {
   std::vector<std::string> lines;
   QWidget* w = ShownWindow(kSyncWindow);
   auto* list = w ? w->findChild<QListWidget*>(QString::fromUtf8(name)) : nullptr;
-  for (int i = 0; list && i < list->count(); ++i) lines.push_back(list->item(i)->text().toStdString());
+  for (int i = 0; list && i < list->count(); ++i)
+    lines.push_back(list->item(i)->text().toStdString());
   return lines;
 }
 
@@ -257,8 +258,8 @@ int MakeCalendar(Radicale& r, const std::string& path, const char* name, const c
                  "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
                  "<C:mkcalendar xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:caldav\">"
                  "<D:set><D:prop><D:displayname>") +
-             name +
-             "</D:displayname><C:supported-calendar-component-set><C:comp name=\"" + component +
+             name + "</D:displayname><C:supported-calendar-component-set><C:comp name=\"" +
+             component +
              "\"/></C:supported-calendar-component-set></D:prop></D:set></C:mkcalendar>";
   req.set_header("Content-Type", "application/xml");
   auto res = dav.send(req);

@@ -147,7 +147,8 @@ KnockResult Knock(const std::string& dataDirectory, int answerMs, bool waitForLi
       const fileio::FileDescriptor fd = Connect(name);
       // Another user's socket under our name is passed over unspoken to.
       if (!fd.valid() || !PeerIsUs(fd.get())) continue;
-      return KnockAndWait(fd.get(), knock, deadline) ? KnockResult::kAnswered : KnockResult::kNoAnswer;
+      return KnockAndWait(fd.get(), knock, deadline) ? KnockResult::kAnswered
+                                                     : KnockResult::kNoAnswer;
     }
     if (!waitForListener) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

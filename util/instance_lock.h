@@ -52,5 +52,4 @@ KnockResult Knock(const std::string& dataDirectory, int answerMs, bool waitForLi
 // word, so no window is raised; another user's socket does not count.
 bool ListenerPresent(const std::string& dataDirectory);
 
-
 }  // namespace instance
