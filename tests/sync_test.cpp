@@ -1,18 +1,22 @@
 // The sync module's parts on their own: the merge rules, WebDAV answers,
 // journals, and the sync objects in the memo store.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "sync/dav_http.h"
 #include "sync/dav_xml.h"
 #include "sync/discovery.h"
 #include "sync/engine.h"
 #include "sync/journal.h"
+#include "sync/password.h"
 #include "sync/sync_store.h"
 #include "tests/archive/archive_test_util.h"
+#include "util/file_io.h"
 #include "util/store_schema.h"
 
 namespace {
@@ -389,6 +393,48 @@ TEST_F(SyncStoreTest, SyncObjectsOfAnotherMakeAreRefusedAndMissingOnesMadeAgain)
   EXPECT_NE(error.find(storeschema::kForeignObjects), std::string::npos) << error;
   std::string reason;
   EXPECT_FALSE(archive::CheckMemoStore(file_, &reason));
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SyncPassword, AFileTheProgramWroteIsOnlyForItsServerAndUser) {
+  const fs::path dir = fs::temp_directory_path() / ("tamsivo-pw-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string file = (dir / davsync::kPasswordFileName).string();
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "", 1);
+  std::string password, error;
+  davsync::PasswordSource source;
+  ASSERT_TRUE(
+      davsync::StorePasswordFile(file, "geh#eim 7", "https://dav.example/anna/", "anna", &error))
+      << error;
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  // The same server (a slash more or less) and user.
+  ASSERT_TRUE(
+      davsync::LookUpPassword(file, "https://dav.example/anna", "anna", &password, &source, &error))
+      << error;
+  EXPECT_EQ(password, "geh#eim 7");
+  EXPECT_EQ(source, davsync::PasswordSource::kFile);
+  // Another server or user is never sent it.
+  for (const auto& [address, user] :
+       {std::pair<std::string, std::string>{"https://evil.example/anna/", "anna"},
+        {"https://dav.example/anna/", "bob"}}) {
+    password = "left over";
+    EXPECT_FALSE(davsync::LookUpPassword(file, address, user, &password, &source, &error));
+    EXPECT_EQ(password, "");
+    EXPECT_NE(error.find("另一个服务器"), std::string::npos) << error;
+  }
+  // One written by hand (the password alone, CR LF) is for what Start.ini names.
+  ASSERT_TRUE(fileio::ReplaceFileAtomically(file, "handmade\r\n",
+                                            {fileio::NewFileMode::kOwnerOnly, false}, &error));
+  ASSERT_TRUE(
+      davsync::LookUpPassword(file, "https://any.example/", "x", &password, &source, &error));
+  EXPECT_EQ(password, "handmade");
+  fs::remove_all(dir);
 }
 
 }  // namespace
