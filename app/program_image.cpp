@@ -609,6 +609,10 @@ constexpr HandlerEntry kHandlers[] = {
     {kSyncWindow, ctl::kSyncStopButton, Event::Clicked, OnSyncStopButton},
     {kSyncWindow, ctl::kSyncTimer, Event::TimerFired, OnSyncTimer},
     {kSyncWindow, ctl::kSyncTestButton, Event::Clicked, OnSyncTestButton},
+    // Enter in a box is 立即同步.
+    {kSyncWindow, ctl::kSyncAddressBox, Event::ItemActivated, OnSyncNowButton},
+    {kSyncWindow, ctl::kSyncUserBox, Event::ItemActivated, OnSyncNowButton},
+    {kSyncWindow, ctl::kSyncPasswordBox, Event::ItemActivated, OnSyncNowButton},
     {kSyncWindow, ctl::kSyncCalendarList, Event::ItemActivated, OnSyncCalendarChosen},
     {kSyncWindow, ctl::kSyncConflictList, Event::ItemActivated, OnSyncConflictChosen},
     {kSyncWindow, shortcut::kCloseWindow, Event::ShortcutUsed, OnSyncCloseKey},

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QToolButton>
 
 #include "runtime/builtin_images.h"
 #include "runtime/runtime_core.h"
@@ -142,6 +143,9 @@ void QtRuntime::Build(WindowState& ws) {
           e->setEchoMode(QLineEdit::Password);
         } else {
           e->setClearButtonEnabled(true);
+          // Heard by a screen reader as what it does, not as a nameless button.
+          for (QToolButton* b : e->findChildren<QToolButton*>())
+            b->setAccessibleName(QStringLiteral("清除"));
         }
         QObject::connect(e, &QLineEdit::textEdited, w, [this, wname, cname] {
           if (WindowState* s = Find(wname)) Dispatch(*s, cname, Event::TextChanged);

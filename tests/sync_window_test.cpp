@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 #include <chrono>
 #include <thread>
 
@@ -303,7 +305,14 @@ TEST(SyncWindow, TestConnectionListsTheCalendarsAndTheOneChosenIsSyncedAsItIs) {
   chosen.code = 1 - events;
   OnSyncCalendarChosen(chosen);
   EXPECT_EQ(Rt().Caption(kSyncWindow, ctl::kSyncAddressBox), radicale.Address() + "diary/");
-  Click(ctl::kSyncNowButton);
+  // Enter in the password box is 立即同步; the boxes' clear buttons have a name.
+  auto* address = ShownWindow(kSyncWindow)->findChild<QLineEdit*>(ctl::kSyncAddressBox);
+  ASSERT_NE(address, nullptr);
+  const QList<QToolButton*> clear = address->findChildren<QToolButton*>();
+  ASSERT_FALSE(clear.isEmpty());
+  for (QToolButton* b : clear) EXPECT_EQ(b->accessibleName().toStdString(), "清除");
+  QTest::keyClick(ShownWindow(kSyncWindow)->findChild<QLineEdit*>(ctl::kSyncPasswordBox),
+                  Qt::Key_Return);
   ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
   // Into the chosen calendar, nothing made beside it.
   httplib::Client dav = radicale.Client("geheim-7");
