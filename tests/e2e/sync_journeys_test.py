@@ -239,13 +239,16 @@ def set_field(win, name, text):
 def answer_password_question(win):
     """Where no keyring takes the password the program asks whether to keep
     it in the file only the user can read: 是."""
-    for top in a11y.children(win.parent):
+    for top in a11y.children(World.current.app):
         try:
             if top.name != "同步" or not a11y.has_state(top, "showing"):
                 continue
             if any("密钥环" in (n.name or "") + (n.description or "")
                    for n in a11y.find_all(top)):
                 a11y.do_action(a11y.wait_find(top, "push button", "是"), "Press")
+                # A press is released 100 ms later, and another press
+                # meanwhile holds it down: wait for the box to go.
+                wait_for(lambda: not a11y.has_state(top, "showing"), 10, "the question to close")
                 return True
         except Exception:
             continue
