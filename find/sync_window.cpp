@@ -208,6 +208,9 @@ void OnSyncMenu(image::EventArgs&) {
 }
 
 void OnSyncWindowCreated(image::EventArgs&) {
+  // Beside the calendar it belongs to, as the other windows of the menu.
+  const rt::Geometry main = Rt().GetGeometry(kMainWindow);
+  Rt().Move(kSyncWindow, main.left + 24, main.top + 24);
   g_shownConflicts.clear();
   g_calendars.clear();
   Rt().SetCaption(kSyncWindow, std::string(text::Trim(ReadSetting(item::kSyncAddress))),
