@@ -60,7 +60,8 @@ SyncView g_view;
 std::function<void(const std::string&)> g_statusHandler;
 
 bool g_windowsShown = false, g_storeChecked = false;
-double g_due = -1;  // local seconds of the next background run; < 0 none
+double g_due = -1;      // local seconds of the next background run; < 0 none
+double g_dueSetAt = 0;  // when it was set: a clock set back moves it along
 bool g_again = false;
 bool g_savedSinceRun = false;
 int g_failures = 0;
@@ -94,7 +95,10 @@ void UpdateTimer() {
 
 void Schedule(double delaySeconds) {
   const double at = NowSeconds() + delaySeconds;
-  if (g_due < 0 || at < g_due) g_due = at;
+  if (g_due < 0 || at < g_due) {
+    g_due = at;
+    g_dueSetAt = at - delaySeconds;
+  }
   UpdateTimer();
 }
 
@@ -232,6 +236,13 @@ void SetSyncStatusHandler(std::function<void(const std::string&)> handler) {
 
 const SyncView& CurrentSync() { return g_view; }
 
+void SyncTurnedOff() {
+  g_due = -1;
+  g_view.line.clear();
+  Tell("");
+  UpdateTimer();
+}
+
 void ClearCalendarLost() {
   g_view.calendarLost = false;
   if (SyncOn() && !g_run) Schedule(kSyncEverySeconds);
@@ -339,7 +350,10 @@ void OnAutoSyncTimer(image::EventArgs&) {
   } else if (g_due >= 0) {
     const double now = NowSeconds();
     // A clock set back would otherwise hold the next run for as long.
-    if (g_due - now > kLongestRetrySeconds + kSyncEverySeconds) g_due = now;
+    if (now < g_dueSetAt) {
+      g_due -= g_dueSetAt - now;
+      g_dueSetAt = now;
+    }
     if (now >= g_due && g_windowsShown && g_storeChecked) {
       g_due = -1;
       StartBackground(false);

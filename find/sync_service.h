@@ -49,6 +49,8 @@ bool StartSync(SyncRequest request);
 // Stops the run under way between two requests' bytes.
 void StopSync();
 const SyncView& CurrentSync();
+// 停止同步: no more runs, and the tooltip says nothing of sync.
+void SyncTurnedOff();
 // The user chose 停止同步 or 上传全部: background runs may go on again.
 void ClearCalendarLost();
 // Whether the user is to be asked where the password goes (once).

@@ -280,6 +280,7 @@ void OnSyncStopButton(image::EventArgs&) {
     StopSync();
     ShowStatus("正在停止同步……");
   } else {
+    SyncTurnedOff();
     ShowStatus("同步已停止。备忘录都留在这台电脑上；按“立即同步”再开启。");
   }
   Enable();

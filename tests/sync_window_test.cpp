@@ -387,6 +387,13 @@ TEST(SyncService, SavesGoOutByThemselvesFailuresWaitLongerAndNeverAsk) {
   Advance(p, 11);
   ASSERT_TRUE(PumpUntil(SyncIdle));
   EXPECT_EQ(DayMemo(MakeDateTime(2026, 12, 5)), "手机上写的");
+  // The clock set back two hours: the next run still comes minutes later.
+  p.now -= 2.0 / 24;
+  Advance(p, 1);
+  EXPECT_FALSE(CurrentSync().running);
+  Advance(p, kSyncEverySeconds);
+  EXPECT_TRUE(CurrentSync().running);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
 
   // The server goes away: no message box, the tray says so, and the next
   // tries come ever later; after an hour of it, one notice.
