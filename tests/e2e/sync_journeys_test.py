@@ -580,6 +580,24 @@ def wrong_password_journey():
 
 # 4. After a restart ---------------------------------------------------------
 
+def asked_copy_journey():
+    """tamsivo --sync while the program runs on the same memos: the running
+    copy syncs (its windows show what came) and the command prints its
+    result."""
+    w = world()
+    prog = w.prog
+    w.other.put(w.day, "命令行叫醒的")
+    assert "上传 1 天" in w.other.sync()
+    out = subprocess.run([prog.executable, "--sync"], env=prog.env, capture_output=True,
+                         text=True, timeout=200)
+    assert out.returncode == 0, (out.returncode, out.stdout, out.stderr)
+    assert out.stdout.startswith("正在运行的 Tamsivo 已同步 "), out.stdout
+    assert "下载 1 天" in out.stdout, out.stdout
+    wait_for(lambda: a11y.text_of(today_box(w)) == "命令行叫醒的", 15,
+             "the today box to show what came")
+    assert prog.proc.poll() is None, "the running copy ended"
+
+
 def restart_journey():
     """Sync stays set up: the window opens filled in, the password box
     empty, and a sync needs nothing typed."""
@@ -806,6 +824,8 @@ def main():
              keeping_log(wrong_password_journey)),
             ("after a restart: still set up, syncs with nothing typed",
              keeping_log(restart_journey)),
+            ("tamsivo --sync while the program runs: that copy syncs, the line is printed",
+             keeping_log(asked_copy_journey)),
             ("the close box and quitting during a sync: the rest goes with the next",
              keeping_log(stopped_journey)),
             ("the focus stays by the result when 立即同步 is pressed",
