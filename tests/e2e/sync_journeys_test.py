@@ -826,7 +826,7 @@ def main():
              keeping_log(restart_journey)),
             ("tamsivo --sync while the program runs: that copy syncs, the line is printed",
              keeping_log(asked_copy_journey)),
-            ("the close box and quitting during a sync: the rest goes with the next",
+            ("a run goes on with the window closed; 停止同步 and quitting during a run: the rest goes with the next",
              keeping_log(stopped_journey)),
             ("the focus stays by the result when 立即同步 is pressed",
              keeping_log(focus_journey)),
