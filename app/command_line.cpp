@@ -199,7 +199,9 @@ int Sync(bool uploadAll) {
   // The window shows it as the last sync.
   const std::time_t finished = std::time(nullptr);
   if (!davsync::SaveLastRun(
-          store, {started, finished, out.ok, davsync::ResultLine(out, false, finished)}, &error))
+          store,
+          {started, finished, out.ok, davsync::ResultLine(out, false, finished), out.conflictDays},
+          &error))
     std::fprintf(stderr, "tamsivo: sync: last result not kept: %s\n", error.c_str());
   // For benchmarks: how many requests the run took.
   if (std::getenv("TAMSIVO_SYNC_STATS"))

@@ -156,7 +156,8 @@ void Work(Run& run) {
   const std::time_t finished = std::time(nullptr);
   run.line = davsync::ResultLine(out, run.stop, finished);
   // For the window after a restart, and for tamsivo --sync waiting on us.
-  if (!davsync::SaveLastRun(run.storeFile, {started, finished, out.ok, run.line}, &error))
+  if (!davsync::SaveLastRun(run.storeFile, {started, finished, out.ok, run.line, out.conflictDays},
+                            &error))
     std::fprintf(stderr, "tamsivo: sync: last result not kept: %s\n", error.c_str());
 }
 
@@ -235,6 +236,13 @@ void SetSyncStatusHandler(std::function<void(const std::string&)> handler) {
 }
 
 const SyncView& CurrentSync() { return g_view; }
+
+void NoteKnownConflicts(const std::vector<double>& days) {
+  for (double day : days)
+    if (std::find(g_view.conflictDays.begin(), g_view.conflictDays.end(), day) ==
+        g_view.conflictDays.end())
+      g_view.conflictDays.push_back(day);
+}
 
 void SyncTurnedOff() {
   g_due = -1;

@@ -49,6 +49,9 @@ bool StartSync(SyncRequest request);
 // Stops the run under way between two requests' bytes.
 void StopSync();
 const SyncView& CurrentSync();
+// Days earlier runs kept both texts of (kept in the store), after the
+// ones of this run.
+void NoteKnownConflicts(const std::vector<double>& days);
 // 停止同步: no more runs, and the tooltip says nothing of sync.
 void SyncTurnedOff();
 // The user chose 停止同步 or 上传全部: background runs may go on again.

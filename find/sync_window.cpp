@@ -93,10 +93,14 @@ std::string StatusText() {
   return status;
 }
 
+// The days whose memo still holds both versions: one tidied up leaves.
 void ShowConflicts() {
-  const SyncView& view = CurrentSync();
-  if (view.conflictDays == g_shownConflicts) return;
-  g_shownConflicts = view.conflictDays;
+  std::vector<double> days;
+  for (double day : CurrentSync().conflictDays)
+    if (FindDayMemo(day) && ReadMemoText().find(davsync::kConflictLineStart) != std::string::npos)
+      days.push_back(day);
+  if (days == g_shownConflicts) return;
+  g_shownConflicts = days;
   std::vector<rt::ListItem> items;
   for (double day : g_shownConflicts) items.push_back({archive::ChineseDate(day)});
   Rt().SetListItems(kSyncWindow, kSyncConflictList, items);
@@ -213,6 +217,12 @@ void OnSyncWindowCreated(image::EventArgs&) {
   Rt().Move(kSyncWindow, main.left + 24, main.top + 24);
   g_shownConflicts.clear();
   g_calendars.clear();
+  davsync::LastRun last;
+  bool found = false;
+  std::string error;
+  if (MemoStoreOpen() &&
+      davsync::LoadLastRun(DataFile(kMemoStoreFileName), &last, &found, &error) && found)
+    NoteKnownConflicts(last.conflictDays);
   Rt().SetCaption(kSyncWindow, std::string(text::Trim(ReadSetting(item::kSyncAddress))),
                   kSyncAddressBox);
   Rt().SetCaption(kSyncWindow, ReadSetting(item::kSyncUser), kSyncUserBox);

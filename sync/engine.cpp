@@ -492,7 +492,7 @@ SyncOutcome Run::Go() {
 std::string ConflictLine(std::time_t otherTime) {
   std::tm t{};
   localtime_r(&otherTime, &t);
-  return "—— 另一处的版本（" + std::to_string(t.tm_year + 1900) + "年" +
+  return kConflictLineStart + std::to_string(t.tm_year + 1900) + "年" +
          std::to_string(t.tm_mon + 1) + "月" + std::to_string(t.tm_mday) + "日" +
          std::to_string(t.tm_hour) + "时" + std::to_string(t.tm_min) + "分）——";
 }

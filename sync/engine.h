@@ -65,8 +65,9 @@ DayPlan PlanDay(const std::string& local, const std::optional<std::string>& agre
 // The server's text of a day: our resource's memo, then every other
 // journal of that day whose text is not already in it.
 std::string CombineRemote(const std::vector<RemoteRow>& rows);
-// The line that joins two versions of a day.
+// The line that joins two versions of a day, and how each such line starts.
 std::string ConflictLine(std::time_t otherTime);
+inline constexpr const char* kConflictLineStart = "—— 另一处的版本（";
 // Whether `part` (a journal's text) is inside `whole`, as the server keeps texts.
 bool TextInside(const std::string& part, const std::string& whole);
 

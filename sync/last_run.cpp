@@ -1,5 +1,6 @@
 #include "sync/last_run.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "archive/memo_db.h"
@@ -11,6 +12,22 @@ namespace davsync {
 namespace {
 
 constexpr const char* kKey = "last_run";
+constexpr const char* kConflictsKey = "conflict_days";
+
+std::vector<double> ParseDays(const std::string& text) {
+  std::vector<double> days;
+  std::size_t at = 0;
+  while (at < text.size() && days.size() < kConflictDaysKept) {
+    const std::size_t comma = text.find(',', at);
+    const std::string item = text.substr(at, comma == std::string::npos ? comma : comma - at);
+    char* end = nullptr;
+    const double day = std::strtod(item.c_str(), &end);
+    if (end != item.c_str() && *end == '\0') days.push_back(day);
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  return days;
+}
 
 std::string Format(std::time_t t, const char* format) {
   std::tm tm{};
@@ -54,7 +71,23 @@ bool SaveLastRun(const std::string& storeFile, const LastRun& run, std::string* 
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';
   const std::string value = std::to_string(run.started) + "\t" + std::to_string(run.finished) +
                             "\t" + (run.ok ? "1" : "0") + "\t" + line;
-  return store->SetState(kKey, value, error);
+  if (run.conflictDays.empty()) return store->SetState(kKey, value, error);
+  std::string known;
+  if (!store->State(kConflictsKey, &known, error)) return false;
+  std::vector<double> days = run.conflictDays;
+  for (double day : ParseDays(known))
+    if (std::find(days.begin(), days.end(), day) == days.end()) days.push_back(day);
+  if (days.size() > kConflictDaysKept) days.resize(kConflictDaysKept);
+  std::string list;
+  for (double day : days)
+    list += (list.empty() ? "" : ",") + std::to_string(static_cast<long>(day));
+  if (!store->Begin(error)) return false;
+  if (!store->SetState(kKey, value, error) || !store->SetState(kConflictsKey, list, error) ||
+      !store->Commit(error)) {
+    store->Rollback();
+    return false;
+  }
+  return true;
 }
 
 bool LoadLastRun(const std::string& storeFile, LastRun* run, bool* found, std::string* error) {
@@ -75,6 +108,10 @@ bool LoadLastRun(const std::string& storeFile, LastRun* run, bool* found, std::s
     return false;
   }
   const std::string value = archive::Column(st.get(), 0);
+  sqlite3_reset(st.get());
+  archive::BindText(st.get(), 1, kConflictsKey);
+  if (sqlite3_step(st.get()) == SQLITE_ROW)
+    run->conflictDays = ParseDays(archive::Column(st.get(), 0));
   const std::size_t a = value.find('\t'), b = value.find('\t', a + 1),
                     c = value.find('\t', b == std::string::npos ? b : b + 1);
   if (c == std::string::npos) return true;  // not ours to read

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "sync/engine.h"
 
@@ -15,7 +16,12 @@ struct LastRun {
   std::time_t finished = 0;
   bool ok = false;
   std::string line;  // ResultLine
+  // Days that kept both texts, newest first, over the runs so far (at most
+  // kConflictDaysKept); SaveLastRun adds these to the stored ones.
+  std::vector<double> conflictDays;
 };
+
+inline constexpr std::size_t kConflictDaysKept = 100;
 
 // "已同步 10:32：上传 1 天，…", "同步失败：…", "同步已停止（…）", with the days
 // the server refused.

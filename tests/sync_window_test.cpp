@@ -458,6 +458,7 @@ TEST(SyncService, BothChangedListsTheDayAndACalendarGoneInTheBackgroundWaitsForT
   TestProgram p;
   std::vector<std::string> asked;
   p.answer = [&](const ShownMessage& m) {
+    if (m.text.find("密钥环") != std::string::npos) return rt::IDYES;  // the password file
     asked.push_back(m.text);
     return rt::IDCANCEL;
   };
@@ -501,6 +502,13 @@ TEST(SyncService, BothChangedListsTheDayAndACalendarGoneInTheBackgroundWaitsForT
   OnSyncConflictChosen(chosen);
   EXPECT_EQ(opened, DayMemo(day));
   Rt().CloseWindow(kSyncWindow);
+  // After a restart the day is still listed, from the store.
+  p.Restart();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  ASSERT_TRUE(PumpUntil([] { return !CurrentSync().line.empty() && SyncIdle(); }));
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  EXPECT_EQ(ListLines(ctl::kSyncConflictList), std::vector<std::string>{"2026年12月2日"});
+  Rt().CloseWindow(kSyncWindow);
 
   // The calendar emptied while nobody looks: nothing asked, nothing changed
   // here, a notice; runs wait until the user chose in the window.
@@ -523,6 +531,11 @@ TEST(SyncService, BothChangedListsTheDayAndACalendarGoneInTheBackgroundWaitsForT
   ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_NE(asked[0].find("上传全部"), std::string::npos);
+  // The day tidied up by hand leaves the list.
+  Rt().CloseWindow(kSyncWindow);
+  ASSERT_TRUE(SaveDayMemo(day, "整理好了"));
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  EXPECT_TRUE(ListLines(ctl::kSyncConflictList).empty());
 }
 
 }  // namespace
