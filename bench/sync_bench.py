@@ -5,6 +5,10 @@ one changed day.
 
   python3 bench/sync_bench.py --program build/bin/tamsivo \\
       --tool build/tests/sync_memo_tool [--memos 7300] [--server radicale|xandikos]
+      [--up-only]
+
+--up-only stops after the first upload (a server whose every new resource
+costs more the fuller the collection is makes the rest slow to wait for).
 """
 import argparse
 import datetime
@@ -20,16 +24,33 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "sync"
 import sync_servers_test as journeys  # noqa: E402
 
 
+SERVER = None
+
+
+def cpu_seconds(pid):
+    """User and system time a process has used so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def timed_sync(computer):
     env = dict(computer.env(), TAMSIVO_SYNC_STATS="1")
+    server_before = cpu_seconds(SERVER.proc.pid)
+    child_before = os.times()
     start = time.perf_counter()
     p = subprocess.run([os.path.join(computer.dir, "tamsivo"), "--sync"], env=env,
                        capture_output=True, text=True)
     elapsed = time.perf_counter() - start
+    child_after = os.times()
     if p.returncode != 0:
         raise SystemExit("sync failed: " + p.stderr)
     requests = [int(line.split()[2]) for line in p.stderr.splitlines()
                 if line.startswith("tamsivo: sync: ") and line.endswith(" requests")]
+    # Wall time on a shared machine says little alone: what each side spent.
+    timed_sync.cpu = (cpu_seconds(SERVER.proc.pid) - server_before,
+                      (child_after.children_user + child_after.children_system) -
+                      (child_before.children_user + child_before.children_system))
     return elapsed, requests[0] if requests else -1, p.stdout.strip()
 
 
@@ -39,11 +60,14 @@ def main():
     parser.add_argument("--tool", required=True)
     parser.add_argument("--memos", type=int, default=7300)
     parser.add_argument("--server", default="radicale")
+    parser.add_argument("--up-only", action="store_true")
     args = parser.parse_args()
     journeys.ARGS = args
     root = tempfile.mkdtemp(prefix="tamsivo-sync-bench-")
     password = "bench-pw" if args.server == "radicale" else None
     server = journeys.Server(args.server, root, password)
+    global SERVER
+    SERVER = server
     try:
         server.start()
         user = server.user if password else ""
@@ -55,9 +79,13 @@ def main():
                  for i in range(args.memos)}
         a.put_many(texts)
         t, n, out = timed_sync(a)
-        print("first sync up, %d memos: %.1f s, %d requests (%s)" % (args.memos, t, n, out))
+        print("first sync up, %d memos: %.1f s, %d requests (%s); CPU: server %.1f s, "
+              "tamsivo %.1f s" % ((args.memos, t, n, out) + timed_sync.cpu))
+        if args.up_only:
+            return
         t, n, out = timed_sync(b)
-        print("first sync down, %d memos: %.1f s, %d requests (%s)" % (args.memos, t, n, out))
+        print("first sync down, %d memos: %.1f s, %d requests (%s); CPU: server %.1f s, "
+              "tamsivo %.1f s" % ((args.memos, t, n, out) + timed_sync.cpu))
         runs = [timed_sync(a) for _ in range(9)]
         print("nothing changed: median %.0f ms (process start included), requests %s" %
               (statistics.median(r[0] for r in runs) * 1000, sorted({r[1] for r in runs})))
