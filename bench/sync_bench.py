@@ -5,7 +5,10 @@ one changed day.
 
   python3 bench/sync_bench.py --program build/bin/tamsivo \\
       --tool build/tests/sync_memo_tool [--memos 7300] [--server radicale|xandikos]
-      [--up-only]
+      [--up-only] [--latency MS]
+
+--latency puts a relay in front of the server that holds each piece the
+client sends for MS milliseconds, as a server across the internet would.
 
 --up-only stops after the first upload (a server whose every new resource
 costs more the fuller the collection is makes the rest slow to wait for).
@@ -14,10 +17,12 @@ import argparse
 import datetime
 import os
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "sync"))
@@ -54,6 +59,59 @@ def timed_sync(computer):
     return elapsed, requests[0] if requests else -1, p.stdout.strip()
 
 
+class Relay:
+    """127.0.0.1 to the server, each piece from the client held `delay` s."""
+
+    def __init__(self, target_port, delay):
+        self.target, self.delay = target_port, delay
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(16)
+        self.port = self.sock.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            client, _ = self.sock.accept()
+            server = socket.create_connection(("127.0.0.1", self.target))
+            held = []
+            ready = threading.Condition()
+            threading.Thread(target=self.read, args=(client, held, ready), daemon=True).start()
+            threading.Thread(target=self.forward, args=(server, held, ready),
+                             daemon=True).start()
+            threading.Thread(target=self.back, args=(server, client), daemon=True).start()
+
+    def read(self, client, held, ready):
+        while True:
+            data = client.recv(65536)
+            with ready:
+                held.append((time.monotonic() + self.delay, data))
+                ready.notify()
+            if not data:
+                return
+
+    def forward(self, server, held, ready):
+        while True:
+            with ready:
+                while not held:
+                    ready.wait()
+                due, data = held.pop(0)
+            time.sleep(max(0, due - time.monotonic()))
+            if not data:
+                server.shutdown(socket.SHUT_WR)
+                return
+            server.sendall(data)
+
+    @staticmethod
+    def back(server, client):
+        while True:
+            data = server.recv(65536)
+            if not data:
+                client.close()
+                return
+            client.sendall(data)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -61,6 +119,7 @@ def main():
     parser.add_argument("--memos", type=int, default=7300)
     parser.add_argument("--server", default="radicale")
     parser.add_argument("--up-only", action="store_true")
+    parser.add_argument("--latency", type=float, default=0)
     args = parser.parse_args()
     journeys.ARGS = args
     root = tempfile.mkdtemp(prefix="tamsivo-sync-bench-")
@@ -71,8 +130,12 @@ def main():
     try:
         server.start()
         user = server.user if password else ""
-        a = journeys.Computer(root, "a", server.address, user, password)
-        b = journeys.Computer(root, "b", server.address, user, password)
+        address = server.address
+        if args.latency:
+            relay = Relay(server.port, args.latency / 1000)
+            address = address.replace(":%d/" % server.port, ":%d/" % relay.port)
+        a = journeys.Computer(root, "a", address, user, password)
+        b = journeys.Computer(root, "b", address, user, password)
         first = datetime.date(2007, 1, 1)
         texts = {(first + datetime.timedelta(days=i)).isoformat():
                  "第 %d 天\n" % i + "今天的事情，写得不长不短。" * (1 + i % 12)
