@@ -1,5 +1,6 @@
-// One connection to a CalDAV server: a libcurl handle kept for the whole
-// sync so that every request reuses the same keep-alive connection.
+// Connections to a CalDAV server: a libcurl handle kept for the whole sync
+// so that every request reuses the same keep-alive connection, and a few
+// more, as long-lived, for batches of requests sent side by side.
 #pragma once
 
 #include <atomic>

@@ -1,6 +1,7 @@
 // One two-way sync of the memo store with a CalDAV calendar: discovery,
-// changes from the server (sync-collection, else an ETag listing), each
-// changed day merged and written in one transaction, changes sent back.
+// changes from the server (sync-collection, else an ETag listing), changed
+// days merged and written a batch to a transaction, changes sent back (new
+// days side by side).
 #pragma once
 
 #include <atomic>
