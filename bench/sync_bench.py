@@ -74,6 +74,8 @@ class Relay:
         while True:
             client, _ = self.sock.accept()
             server = socket.create_connection(("127.0.0.1", self.target))
+            for s in (client, server):
+                s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             held = []
             ready = threading.Condition()
             threading.Thread(target=self.read, args=(client, held, ready), daemon=True).start()
