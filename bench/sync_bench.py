@@ -5,8 +5,10 @@ one changed day.
 
   python3 bench/sync_bench.py --program build/bin/tamsivo \\
       --tool build/tests/sync_memo_tool [--memos 7300] [--server radicale|xandikos]
-      [--up-only] [--latency MS]
+      [--up-only] [--latency MS] [--count-syncs]
 
+--count-syncs counts the program's fsync and fdatasync calls of the first
+syncs up and down (strace), what a disk whose flushes are slow pays for.
 --latency puts a relay in front of the server that holds each piece the
 client sends for MS milliseconds, as a server across the internet would.
 
@@ -44,8 +46,11 @@ def timed_sync(computer):
     server_before = cpu_seconds(SERVER.proc.pid)
     child_before = os.times()
     start = time.perf_counter()
-    p = subprocess.run([os.path.join(computer.dir, "tamsivo"), "--sync"], env=env,
-                       capture_output=True, text=True)
+    command = [os.path.join(computer.dir, "tamsivo"), "--sync"]
+    if timed_sync.count_syncs:
+        trace = os.path.join(computer.dir, "..", "syncs.txt")
+        command = ["strace", "-f", "-c", "-e", "trace=fsync,fdatasync", "-o", trace] + command
+    p = subprocess.run(command, env=env, capture_output=True, text=True)
     elapsed = time.perf_counter() - start
     child_after = os.times()
     if p.returncode != 0:
@@ -56,7 +61,15 @@ def timed_sync(computer):
     timed_sync.cpu = (cpu_seconds(SERVER.proc.pid) - server_before,
                       (child_after.children_user + child_after.children_system) -
                       (child_before.children_user + child_before.children_system))
+    if timed_sync.count_syncs:
+        with open(trace) as f:
+            total = [line.split() for line in f if line.strip().endswith("total")]
+        timed_sync.syncs = int(total[0][3]) if total else 0
     return elapsed, requests[0] if requests else -1, p.stdout.strip()
+
+
+timed_sync.count_syncs = False
+timed_sync.syncs = 0
 
 
 class Relay:
@@ -122,8 +135,10 @@ def main():
     parser.add_argument("--server", default="radicale")
     parser.add_argument("--up-only", action="store_true")
     parser.add_argument("--latency", type=float, default=0)
+    parser.add_argument("--count-syncs", action="store_true")
     args = parser.parse_args()
     journeys.ARGS = args
+    timed_sync.count_syncs = args.count_syncs
     root = tempfile.mkdtemp(prefix="tamsivo-sync-bench-")
     password = "bench-pw" if args.server == "radicale" else None
     server = journeys.Server(args.server, root, password)
@@ -146,11 +161,16 @@ def main():
         t, n, out = timed_sync(a)
         print("first sync up, %d memos: %.1f s, %d requests (%s); CPU: server %.1f s, "
               "tamsivo %.1f s" % ((args.memos, t, n, out) + timed_sync.cpu))
+        if args.count_syncs:
+            print("  %d fsync/fdatasync calls" % timed_sync.syncs)
         if args.up_only:
             return
         t, n, out = timed_sync(b)
         print("first sync down, %d memos: %.1f s, %d requests (%s); CPU: server %.1f s, "
               "tamsivo %.1f s" % ((args.memos, t, n, out) + timed_sync.cpu))
+        if args.count_syncs:
+            print("  %d fsync/fdatasync calls" % timed_sync.syncs)
+            timed_sync.count_syncs = False
         runs = [timed_sync(a) for _ in range(9)]
         print("nothing changed: median %.0f ms (process start included), requests %s" %
               (statistics.median(r[0] for r in runs) * 1000, sorted({r[1] for r in runs})))
