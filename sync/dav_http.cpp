@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -181,16 +182,108 @@ static int OnProgress(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_
   return static_cast<std::atomic<bool>*>(abort)->load() ? 1 : 0;
 }
 
+// Connections a batch may use at most: servers limit theirs per client too.
+constexpr int kMostConnections = 8;
+
 struct DavHttp::Impl {
   CURL* easy = nullptr;
+  // A batch's handles and the multi handle whose connection cache they
+  // share, kept for the run so later batches reuse the connections.
+  CURLM* multi = nullptr;
+  std::vector<CURL*> pool;
   std::string user, password;
   bool insecure = false;
   long auth = 0;  // the method the server asked for, once known
   HttpLimits limits;
   ~Impl() {
+    for (CURL* e : pool) curl_easy_cleanup(e);
+    if (multi) curl_multi_cleanup(multi);
     if (easy) curl_easy_cleanup(easy);
   }
+  // Every option of one request on a freshly reset handle; the header list
+  // returned is the caller's to free once the transfer is over.
+  curl_slist* Setup(CURL* e, const HttpRequest& request, Transfer* t) const;
+  // The answer's status and headers after the transfer ended with `rc`;
+  // false with a reason when no answer came.
+  bool Conclude(CURL* e, const HttpRequest& request, CURLcode rc, const Transfer& t,
+                HttpResponse* response, std::string* error);
 };
+
+curl_slist* DavHttp::Impl::Setup(CURL* e, const HttpRequest& request, Transfer* t) const {
+  curl_slist* list = nullptr;
+  for (const std::string& h : request.headers) list = curl_slist_append(list, h.c_str());
+  // No "Expect: 100-continue" round trip before each body.
+  list = curl_slist_append(list, "Expect:");
+  curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+  if (request.method == "GET") {
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  } else if (request.method == "DELETE") {
+    curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
+  } else {
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.data());
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.body.size()));
+  }
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, list);
+  curl_easy_setopt(e, CURLOPT_PROXY, "");
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
+  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, limits.totalTimeoutMs);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, t);
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, t);
+  if (limits.abort) {
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(limits.abort));
+  }
+  if (!user.empty() || !password.empty()) {
+    curl_easy_setopt(e, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(e, CURLOPT_PASSWORD, password.c_str());
+    // Basic only over https or to this computer (UrlAllowed); digest where
+    // offered. Once the server named its method, it is used from the first
+    // byte: two choices cost a refused request every time.
+    curl_easy_setopt(e, CURLOPT_HTTPAUTH,
+                     auth ? auth : static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
+  }
+  return list;
+}
+
+bool DavHttp::Impl::Conclude(CURL* e, const HttpRequest& request, CURLcode rc,
+                             const Transfer& t, HttpResponse* response, std::string* error) {
+  if (rc != CURLE_OK) {
+    std::fprintf(stderr, "tamsivo: sync: %s %s: %s\n", request.method.c_str(),
+                 request.url.c_str(), curl_easy_strerror(rc));
+    *error = CurlReason(rc, t.tooLarge);
+    return false;
+  }
+  curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response->status);
+  long offered = 0;
+  if (!auth && curl_easy_getinfo(e, CURLINFO_HTTPAUTH_AVAIL, &offered) == CURLE_OK) {
+    if (offered & CURLAUTH_BASIC) {
+      auth = CURLAUTH_BASIC;
+    } else if (offered & CURLAUTH_DIGEST) {
+      auth = CURLAUTH_DIGEST;
+    }
+  }
+  char* effective = nullptr;
+  if (curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+    response->effectiveUrl = effective;
+  }
+  if (!response->location.empty())
+    response->location = ResolveUrl(request.url, response->location);
+  return true;
+}
 
 DavHttp::DavHttp(std::string user, std::string password, bool insecureConfirmed, HttpLimits limits)
     : impl_(std::make_unique<Impl>()) {
@@ -217,77 +310,107 @@ bool DavHttp::Send(const std::string& method, const std::string& url,
   ++requests_;
   // The handle keeps its connection cache across resets.
   curl_easy_reset(easy);
-  curl_slist* list = nullptr;
-  for (const std::string& h : headers) list = curl_slist_append(list, h.c_str());
-  // No "Expect: 100-continue" round trip before each body.
-  list = curl_slist_append(list, "Expect:");
+  const HttpRequest request{method, url, headers, body};
   Transfer t{response, impl_->limits.maxBody};
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-  if (method == "GET") {
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-  } else if (method == "DELETE") {
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
-  } else {
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  }
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
-  curl_easy_setopt(easy, CURLOPT_PROXY, "");
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, impl_->limits.connectTimeoutMs);
-  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, impl_->limits.totalTimeoutMs);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, impl_->limits.stallSeconds);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
-  if (impl_->limits.abort) {
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA,
-                     const_cast<std::atomic<bool>*>(impl_->limits.abort));
-  }
-  if (!impl_->user.empty() || !impl_->password.empty()) {
-    curl_easy_setopt(easy, CURLOPT_USERNAME, impl_->user.c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, impl_->password.c_str());
-    // Basic only over https or to this computer (UrlAllowed); digest where
-    // offered. Once the server named its method, it is used from the first
-    // byte: two choices cost a refused request every time.
-    curl_easy_setopt(
-        easy, CURLOPT_HTTPAUTH,
-        impl_->auth ? impl_->auth : static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
-  }
+  curl_slist* list = impl_->Setup(easy, request, &t);
   const CURLcode rc = curl_easy_perform(easy);
   curl_slist_free_all(list);
-  if (rc != CURLE_OK) {
-    std::fprintf(stderr, "tamsivo: sync: %s %s: %s\n", method.c_str(), url.c_str(),
-                 curl_easy_strerror(rc));
-    *error = CurlReason(rc, t.tooLarge);
-    return false;
+  return impl_->Conclude(easy, request, rc, t, response, error);
+}
+
+void DavHttp::SendMany(const std::vector<HttpRequest>& requests, int connections,
+                       const std::function<bool(const HttpResult&)>& halt,
+                       std::vector<HttpResult>* results) {
+  results->assign(requests.size(), HttpResult{});
+  if (requests.empty()) return;
+  Impl& im = *impl_;
+  if (!im.multi && im.easy) im.multi = curl_multi_init();
+  const std::size_t width =
+      static_cast<std::size_t>(std::clamp(connections, 1, kMostConnections));
+  while (im.multi && im.pool.size() < width) {
+    CURL* e = curl_easy_init();
+    if (!e) break;
+    im.pool.push_back(e);
   }
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response->status);
-  long offered = 0;
-  if (!impl_->auth && curl_easy_getinfo(easy, CURLINFO_HTTPAUTH_AVAIL, &offered) == CURLE_OK) {
-    if (offered & CURLAUTH_BASIC) {
-      impl_->auth = CURLAUTH_BASIC;
-    } else if (offered & CURLAUTH_DIGEST) {
-      impl_->auth = CURLAUTH_DIGEST;
+  if (!im.multi || im.pool.empty()) {
+    (*results)[0].sent = true;
+    (*results)[0].error = CurlReason(CURLE_FAILED_INIT, false);
+    return;
+  }
+  struct Slot {
+    CURL* easy = nullptr;
+    std::size_t index = 0;
+    Transfer transfer{nullptr, 0};
+    curl_slist* list = nullptr;
+    bool busy = false;
+  };
+  std::vector<Slot> slots(std::min(width, im.pool.size()));
+  for (std::size_t i = 0; i < slots.size(); ++i) slots[i].easy = im.pool[i];
+  const std::atomic<bool>* abort = im.limits.abort;
+  std::size_t next = 0;
+  std::size_t active = 0;
+  bool halted = false;
+  const auto over = [&](const HttpResult& r) {
+    if (halt && halt(r)) halted = true;
+  };
+  for (;;) {
+    if (abort && abort->load()) halted = true;
+    // Free handles take the next requests; one that could not start frees
+    // its handle for the request after it.
+    for (std::size_t k = 0; k < slots.size() && !halted && next < requests.size();) {
+      Slot& s = slots[k];
+      if (s.busy) {
+        ++k;
+        continue;
+      }
+      const std::size_t i = next++;
+      HttpResult& r = (*results)[i];
+      r.sent = true;
+      if (!UrlAllowed(requests[i].url, im.insecure, &r.error)) {
+        over(r);
+        continue;
+      }
+      curl_easy_reset(s.easy);
+      s.index = i;
+      s.transfer = Transfer{&r.response, im.limits.maxBody};
+      s.list = im.Setup(s.easy, requests[i], &s.transfer);
+      curl_easy_setopt(s.easy, CURLOPT_PRIVATE, static_cast<void*>(&s));
+      if (curl_multi_add_handle(im.multi, s.easy) != CURLM_OK) {
+        curl_slist_free_all(s.list);
+        s.list = nullptr;
+        r.error = CurlReason(CURLE_FAILED_INIT, false);
+        over(r);
+        continue;
+      }
+      s.busy = true;
+      ++active;
+      ++requests_;
+      ++k;
+    }
+    if (active == 0) break;
+    int running = 0;
+    if (curl_multi_perform(im.multi, &running) != CURLM_OK) running = 0;
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(im.multi, &queued)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      void* data = nullptr;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &data);
+      Slot& s = *static_cast<Slot*>(data);
+      HttpResult& r = (*results)[s.index];
+      r.answered = im.Conclude(s.easy, requests[s.index], msg->data.result, s.transfer,
+                               &r.response, &r.error);
+      curl_multi_remove_handle(im.multi, s.easy);
+      curl_slist_free_all(s.list);
+      s.list = nullptr;
+      s.busy = false;
+      --active;
+      over(r);
+    }
+    if (active > 0) {
+      // Short waits: a stop is seen between two answers as well.
+      curl_multi_poll(im.multi, nullptr, 0, 250, nullptr);
     }
   }
-  char* effective = nullptr;
-  if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
-    response->effectiveUrl = effective;
-  }
-  if (!response->location.empty()) response->location = ResolveUrl(url, response->location);
-  return true;
 }
 
 }  // namespace davsync

@@ -1,8 +1,11 @@
-// One connection to a CalDAV server: a libcurl handle kept for the whole
-// sync so that every request reuses the same keep-alive connection.
+// Connections to a CalDAV server: a libcurl handle kept for the whole sync
+// so that every request reuses the same keep-alive connection, and a few
+// more, as long-lived, for batches of requests sent side by side.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +31,21 @@ struct HttpLimits {
   const std::atomic<bool>* abort = nullptr;
 };
 
+struct HttpRequest {
+  std::string method, url;
+  std::vector<std::string> headers;
+  std::string body;
+};
+
+// One request of a batch: answered (any status), failed with a reason, or
+// never sent because the batch was halted before its turn.
+struct HttpResult {
+  bool sent = false;
+  bool answered = false;
+  HttpResponse response;
+  std::string error;
+};
+
 class DavHttp {
  public:
   // Plain http is refused unless the host is this computer or
@@ -42,6 +60,13 @@ class DavHttp {
   [[nodiscard]] bool Send(const std::string& method, const std::string& url,
                           const std::vector<std::string>& headers, const std::string& body,
                           HttpResponse* response, std::string* error);
+  // Sends `requests` over up to `connections` keep-alive connections at
+  // once, each answer in `results` at its request's index. After an outcome
+  // `halt` says yes to (or the abort flag), no further request is started;
+  // those under way finish (or end on abort) and the rest stay unsent.
+  void SendMany(const std::vector<HttpRequest>& requests, int connections,
+                const std::function<bool(const HttpResult&)>& halt,
+                std::vector<HttpResult>* results);
   // Requests sent so far (benchmarks and tests count them).
   int requests() const { return requests_; }
 

@@ -19,6 +19,10 @@ namespace {
 
 // Hrefs asked for in one calendar-multiget.
 constexpr std::size_t kMultigetBatch = 100;
+// Pending days read, sent and recorded together; and the connections their
+// new days go up on at once.
+constexpr std::size_t kBatchDays = 100;
+constexpr int kUploadConnections = 4;
 // Resources that hold no dated journal (events, tasks) are remembered under
 // this day, which no memo has, so they are not fetched again.
 constexpr double kNoDay = storeschema::kMinDay - 1;
@@ -31,6 +35,23 @@ std::string WithSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
   return path;
 }
+
+// A pending day as read and planned, and what the server took of it.
+struct DayWork {
+  double day = 0;
+  bool whole = true;  // false: a record with a time of day, left alone
+  std::string local;  // the text here when it was read
+  std::optional<std::string> agreed;
+  std::vector<RemoteRow> rows;
+  int ours = -1;  // our resource among `rows`
+  DayPlan plan;
+  bool empty = false;  // the result has no text
+  std::string href;    // our resource's
+  std::optional<RemoteRow> put;
+  std::vector<std::string> dropped;
+  bool accepted = false;  // a batch's PUT the server took
+  bool recorded = false, agree = false;
+};
 
 struct Fetched {
   std::string href;
@@ -50,6 +71,7 @@ class Run {
   }
 
   SyncOutcome Go();
+  void OnProgress(SyncProgress progress) { progress_ = std::move(progress); }
 
  private:
   bool Fail(std::string reason) {
@@ -76,7 +98,14 @@ class Run {
   bool Listing(std::map<std::string, std::string>* etags, std::string* token, bool* usedToken);
   bool Multiget(const std::vector<std::string>& hrefs, std::vector<Fetched>* fetched);
   bool ApplyFetched(const std::vector<Fetched>& fetched, const std::string& token);
+  bool ReadDay(double day, DayWork* w);
+  std::vector<const RemoteRow*> Absorbed(const DayWork& w) const;
+  bool RecordDay(DayWork* w, std::string* error);
+  void Count(const DayWork& w);
+  bool Refused(double day, const HttpResponse& r);
   bool MergeDay(double day, int attempt);
+  bool SendDays(std::vector<double> days);
+  void Progress(int settled);
   bool Refetch(const std::string& href, double day);
   std::string Url(const std::string& path) const { return ResolveUrl(collection_, path); }
   std::string Key(const std::string& href) const {
@@ -93,6 +122,10 @@ class Run {
   std::string collection_;
   std::string collectionPath_;
   bool uploaded_ = false;
+  SyncProgress progress_;
+  int settled_ = 0, toSettle_ = 0;  // days, over the run's rounds
+  // Refused once in this run: not sent again in its second round.
+  std::set<double> refused_;
 };
 
 bool Run::Send(const std::string& method, const std::string& url, const std::string& depth,
@@ -307,44 +340,121 @@ bool Run::Refetch(const std::string& href, double day) {
   return true;
 }
 
-bool Run::MergeDay(double day, int attempt) {
-  std::string local, error;
+bool Run::ReadDay(double day, DayWork* w) {
+  std::string error;
+  w->day = day;
   // A record with a time of day (another tool's) is no day the program
   // shows, and would share a resource with its whole day: left alone.
-  if (day != std::floor(day)) {
-    if (!store_->Begin(&error) || !store_->RemovePending(day, &error) || !store_->Commit(&error)) {
+  w->whole = day == std::floor(day);
+  if (!w->whole) return true;
+  if (!store_->LocalText(day, &w->local, &error) || !store_->Agreed(day, &w->agreed, &error) ||
+      !store_->RemoteOfDay(day, &w->rows, &error)) {
+    return StoreFailed(error);
+  }
+  std::time_t otherTime = 0;
+  for (std::size_t i = 0; i < w->rows.size(); ++i) {
+    if (w->rows[i].ours && w->ours < 0) w->ours = static_cast<int>(i);
+    otherTime = std::max<std::time_t>(otherTime, w->rows[i].modified);
+  }
+  w->plan = PlanDay(w->local, w->agreed, CombineRemote(w->rows), otherTime ? otherTime : now_);
+  w->empty = Norm(w->plan.result).empty();
+  w->href =
+      w->ours >= 0 ? w->rows[w->ours].href : Key(ResolveUrl(collection_, DayResourceName(day)));
+  return true;
+}
+
+// Journals of other clients that our text now holds, or that were in the
+// text the user last saw and edited, are ours from now on. An emptied day
+// keeps them: their text is in nothing of ours.
+std::vector<const RemoteRow*> Run::Absorbed(const DayWork& w) const {
+  std::vector<const RemoteRow*> held;
+  if (w.empty || (w.ours < 0 && !w.put)) return held;
+  const std::string& mine = w.put ? w.put->memo : w.rows[w.ours].memo;
+  const std::string agreedText = w.agreed.value_or("");
+  for (const RemoteRow& r : w.rows) {
+    if (r.ours || r.day == kNoDay) continue;
+    if (TextInside(r.memo, mine) || (w.plan.upload && TextInside(r.memo, agreedText)))
+      held.push_back(&r);
+  }
+  return held;
+}
+
+// Inside a transaction: the memo, what was agreed, the server as it now is.
+// A save that came in since the day was read is never overwritten: it
+// stays pending, agreeing on nothing it did not see.
+bool Run::RecordDay(DayWork* w, std::string* error) {
+  w->recorded = false;
+  if (!w->whole) {
+    if (!store_->RemovePending(w->day, error)) return false;
+    w->recorded = true;
+    return true;
+  }
+  std::string now;
+  if (!store_->LocalText(w->day, &now, error)) return false;
+  const bool savedMeanwhile = now != w->local;
+  w->agree = true;
+  if (w->plan.writeLocal) {
+    if (savedMeanwhile) {
+      // Leave the day pending so the next run keeps both texts.
+      w->agree = false;
+    } else if (!store_->SaveDay(w->day, w->plan.result, error)) {
+      return false;
+    }
+  }
+  if (w->put && !store_->PutRemote(*w->put, error)) return false;
+  for (const std::string& h : w->dropped)
+    if (!store_->DropRemote(h, error)) return false;
+  if (w->agree && !store_->SetAgreed(w->day, w->plan.result, error)) return false;
+  if (w->agree && !savedMeanwhile && !store_->RemovePending(w->day, error)) return false;
+  w->recorded = true;
+  return true;
+}
+
+// After the commit that recorded the day.
+void Run::Count(const DayWork& w) {
+  if (!w.whole || !w.recorded) return;
+  if (w.plan.upload) ++out_.up;
+  if (w.plan.writeLocal && w.agree) ++out_.down;
+  if (w.plan.conflict) {
+    ++out_.conflicts;
+    out_.conflictDays.push_back(w.day);
+  }
+}
+
+bool Run::Refused(double day, const HttpResponse& r) {
+  if (Busy(r) || r.status == 401 || r.status == 507 || r.status >= 500) {
+    return Fail(StatusReason(r.status, r.retryAfter));
+  }
+  // The day is refused (409, 415, 403...): the others go on.
+  out_.refusedDays.push_back(day);
+  refused_.insert(day);
+  Fail("服务器拒收了 " + archive::ChineseDate(day) + " 的备忘录（" + std::to_string(r.status) +
+       "）");
+  return true;
+}
+
+bool Run::MergeDay(double day, int attempt) {
+  DayWork w;
+  if (!ReadDay(day, &w)) return false;
+  std::string error;
+  if (!w.whole) {
+    if (!store_->Begin(&error) || !RecordDay(&w, &error) || !store_->Commit(&error)) {
       return StoreFailed(error);
     }
     return true;
   }
-  std::optional<std::string> agreed;
-  std::vector<RemoteRow> rows;
-  if (!store_->LocalText(day, &local, &error) || !store_->Agreed(day, &agreed, &error) ||
-      !store_->RemoteOfDay(day, &rows, &error)) {
-    return StoreFailed(error);
-  }
-  const RemoteRow* ours = nullptr;
-  std::time_t otherTime = 0;
-  for (const RemoteRow& r : rows) {
-    if (r.ours && !ours) ours = &r;
-    otherTime = std::max<std::time_t>(otherTime, r.modified);
-  }
-  const std::string remote = CombineRemote(rows);
-  const DayPlan plan = PlanDay(local, agreed, remote, otherTime ? otherTime : now_);
-  const std::string agreedText = agreed.value_or("");
-  const bool empty = Norm(plan.result).empty();
+  const DayPlan& plan = w.plan;
+  const RemoteRow* ours = w.ours >= 0 ? &w.rows[w.ours] : nullptr;
 
   // The server first: nothing here changes until it took the text.
-  std::optional<RemoteRow> put;
-  std::vector<std::string> dropped;
   if (plan.upload) {
-    const std::string href = ours ? ours->href : Key(ResolveUrl(collection_, DayResourceName(day)));
+    const std::string& href = w.href;
     HttpResponse r;
-    if (empty) {
+    if (w.empty) {
       if (ours) {
         if (!Send("DELETE", Url(href), "", {"If-Match: " + ours->etag}, "", &r)) return false;
         if (r.status == 404 || r.status == 410) r.status = 204;
-        if (r.status < 300) dropped.push_back(href);
+        if (r.status < 300) w.dropped.push_back(href);
       } else {
         r.status = 204;
       }
@@ -355,7 +465,7 @@ bool Run::MergeDay(double day, int attempt) {
         return false;
       }
       if (r.status < 300) {
-        put = RemoteRow{href, r.etag, day, true, static_cast<long long>(now_), Norm(plan.result)};
+        w.put = RemoteRow{href, r.etag, day, true, static_cast<long long>(now_), Norm(plan.result)};
       }
     }
     if (r.status == 412) {
@@ -365,59 +475,132 @@ bool Run::MergeDay(double day, int attempt) {
       if (!Refetch(href, day)) return false;
       return MergeDay(day, attempt + 1);
     }
-    if (r.status >= 300) {
-      if (Busy(r) || r.status == 401 || r.status == 507 || r.status >= 500) {
-        return Fail(StatusReason(r.status, r.retryAfter));
-      }
-      // The day is refused (409, 415, 403...): the others go on.
-      out_.refusedDays.push_back(day);
-      Fail("服务器拒收了 " + archive::ChineseDate(day) + " 的备忘录（" + std::to_string(r.status) +
-           "）");
-      return true;
-    }
+    if (r.status >= 300) return Refused(day, r);
     uploaded_ = true;
   }
-  // Journals of other clients that our text now holds, or that were in the
-  // text the user last saw and edited, are ours from now on.
-  // An emptied day keeps them: their text is in nothing of ours.
-  if (!empty && (ours || put)) {
-    const std::string& mine = put ? put->memo : ours->memo;
-    for (const RemoteRow& r : rows) {
-      if (r.ours || r.day == kNoDay) continue;
-      const bool held = TextInside(r.memo, mine) || (plan.upload && TextInside(r.memo, agreedText));
-      if (!held) continue;
-      HttpResponse del;
-      if (!Send("DELETE", Url(r.href), "", {"If-Match: " + r.etag}, "", &del)) return false;
-      if (del.status < 300 || del.status == 404 || del.status == 410) dropped.push_back(r.href);
-    }
+  for (const RemoteRow* r : Absorbed(w)) {
+    HttpResponse del;
+    if (!Send("DELETE", Url(r->href), "", {"If-Match: " + r->etag}, "", &del)) return false;
+    if (del.status < 300 || del.status == 404 || del.status == 410) w.dropped.push_back(r->href);
   }
 
-  // One transaction: the memo, what was agreed, the server as it now is.
-  if (!store_->Begin(&error)) return StoreFailed(error);
-  std::string now;
-  if (!store_->LocalText(day, &now, &error)) return StoreFailed(error);
-  const bool savedMeanwhile = now != local;
-  bool agree = true;
-  if (plan.writeLocal) {
-    if (savedMeanwhile) {
-      // A save came between: leave the day pending, agreeing on nothing, so
-      // the next run keeps both texts.
-      agree = false;
-    } else if (!store_->SaveDay(day, plan.result, &error)) {
-      return StoreFailed(error);
-    }
+  if (!store_->Begin(&error) || !RecordDay(&w, &error) || !store_->Commit(&error)) {
+    return StoreFailed(error);
   }
-  if (put && !store_->PutRemote(*put, &error)) return StoreFailed(error);
-  for (const std::string& h : dropped)
-    if (!store_->DropRemote(h, &error)) return StoreFailed(error);
-  if (agree && !store_->SetAgreed(day, plan.result, &error)) return StoreFailed(error);
-  if (agree && !savedMeanwhile && !store_->RemovePending(day, &error)) return StoreFailed(error);
-  if (!store_->Commit(&error)) return StoreFailed(error);
-  if (plan.upload) ++out_.up;
-  if (plan.writeLocal && agree) ++out_.down;
-  if (plan.conflict) {
-    ++out_.conflicts;
-    out_.conflictDays.push_back(day);
+  Count(w);
+  return true;
+}
+
+void Run::Progress(int settled) {
+  settled_ += settled;
+  if (progress_) progress_(settled_, toSettle_);
+}
+
+// The pending days, a batch at a time. Most days of a first upload, or of
+// a first download, need no merge: a new day goes up with a PUT of its
+// own, sent beside the others' on a few connections; a day the server's
+// copy settles needs no request at all. Each batch is then recorded in one
+// transaction. Anything else (a copy there to replace, journals of other
+// clients, an emptied day, a 412) goes through MergeDay alone.
+bool Run::SendDays(std::vector<double> days) {
+  std::erase_if(days, [this](double day) { return refused_.count(day) != 0; });
+  if (days.empty()) return true;
+  toSettle_ += static_cast<int>(days.size());
+  Progress(0);
+  std::size_t at = 0;
+  while (at < days.size()) {
+    if (stop_ && stop_->load()) return Fail("同步已停止");
+    std::vector<DayWork> quiet, fresh;
+    std::vector<double> alone;
+    while (at < days.size() && quiet.size() + fresh.size() + alone.size() < kBatchDays) {
+      DayWork w;
+      if (!ReadDay(days[at++], &w)) return false;
+      if (!w.whole || (!w.plan.upload && Absorbed(w).empty())) {
+        quiet.push_back(std::move(w));
+      } else if (w.plan.upload && !w.empty && w.rows.empty()) {
+        fresh.push_back(std::move(w));
+      } else {
+        alone.push_back(w.day);
+      }
+    }
+
+    std::vector<HttpRequest> requests;
+    for (const DayWork& w : fresh) {
+      requests.push_back({"PUT",
+                          Url(w.href),
+                          {"Content-Type: text/calendar; charset=utf-8", "If-None-Match: *"},
+                          BuildJournal(w.day, w.plan.result, now_)});
+    }
+    // An answer that ends the run ends the batch too: no more requests to
+    // a server that is busy, full or refusing us.
+    const auto ends = [](const HttpResult& r) {
+      const long st = r.response.status;
+      return !r.answered || st == 401 || st == 429 || st == 503 || st == 507 || st >= 500;
+    };
+    std::vector<HttpResult> results;
+    http_.SendMany(requests, kUploadConnections, ends, &results);
+
+    std::vector<const DayWork*> again;  // 412: written there since we looked
+    const HttpResult* ended = nullptr;
+    std::vector<std::pair<double, const HttpResponse*>> refused;
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+      const HttpResult& r = results[i];
+      if (!r.sent) continue;  // stays pending
+      if (ends(r)) {
+        if (!ended) ended = &r;
+        continue;
+      }
+      const long st = r.response.status;
+      if (st == 412) {
+        again.push_back(&fresh[i]);
+      } else if (st >= 300) {
+        refused.emplace_back(fresh[i].day, &r.response);
+      } else {
+        DayWork& w = fresh[i];
+        w.put = RemoteRow{w.href,
+                          r.response.etag,
+                          w.day,
+                          true,
+                          static_cast<long long>(now_),
+                          Norm(w.plan.result)};
+        w.accepted = true;
+        uploaded_ = true;
+      }
+    }
+
+    // What the server took is recorded even when the run ends here.
+    std::string error;
+    if (!store_->Begin(&error)) return StoreFailed(error);
+    for (DayWork& w : quiet)
+      if (!RecordDay(&w, &error)) return StoreFailed(error);
+    for (DayWork& w : fresh)
+      if (w.accepted && !RecordDay(&w, &error)) return StoreFailed(error);
+    if (!store_->Commit(&error)) return StoreFailed(error);
+    for (const DayWork& w : quiet) Count(w);
+    for (const DayWork& w : fresh) Count(w);
+    int settled = static_cast<int>(quiet.size());
+    for (const DayWork& w : fresh) settled += w.accepted ? 1 : 0;
+    if (ended) {
+      if (!ended->answered) return Fail(ended->error);
+      (void)Busy(ended->response);
+      return Fail(StatusReason(ended->response.status, ended->response.retryAfter));
+    }
+    for (const auto& [day, response] : refused) {
+      (void)Refused(day, *response);
+      ++settled;
+    }
+    Progress(settled);
+
+    for (const DayWork* w : again) {
+      if (stop_ && stop_->load()) return Fail("同步已停止");
+      if (!Refetch(w->href, w->day) || !MergeDay(w->day, 1)) return false;
+      Progress(1);
+    }
+    for (double day : alone) {
+      if (stop_ && stop_->load()) return Fail("同步已停止");
+      if (!MergeDay(day, 0)) return false;
+      Progress(1);
+    }
   }
   return true;
 }
@@ -463,16 +646,7 @@ SyncOutcome Run::Go() {
       ok = StoreFailed(error);
       break;
     }
-    for (double day : days) {
-      if (stop_ && stop_->load()) {
-        ok = Fail("同步已停止");
-        break;
-      }
-      if (!MergeDay(day, 0)) {
-        ok = false;
-        break;
-      }
-    }
+    ok = SendDays(days);
     // Our own writes changed the collection's token: taking it now makes
     // the next run with nothing new a single request.
     if (!ok || !uploaded_) break;
@@ -551,7 +725,7 @@ DayPlan PlanDay(const std::string& local, const std::optional<std::string>& agre
 }
 
 SyncOutcome RunSync(const SyncConfig& config, const std::string& storeFile, std::time_t now,
-                    const std::atomic<bool>* stop) {
+                    const std::atomic<bool>* stop, const SyncProgress& progress) {
   SyncOutcome out;
   if (config.address.empty()) {
     out.error = "还没有设置同步：没有服务器地址";
@@ -568,6 +742,7 @@ SyncOutcome RunSync(const SyncConfig& config, const std::string& storeFile, std:
     return out;
   }
   Run run(config, store.get(), now, stop);
+  run.OnProgress(progress);
   return run.Go();
 }
 

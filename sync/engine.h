@@ -1,10 +1,12 @@
 // One two-way sync of the memo store with a CalDAV calendar: discovery,
-// changes from the server (sync-collection, else an ETag listing), each
-// changed day merged and written in one transaction, changes sent back.
+// changes from the server (sync-collection, else an ETag listing), changed
+// days merged and written a batch to a transaction, changes sent back (new
+// days side by side).
 #pragma once
 
 #include <atomic>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,10 +38,15 @@ struct SyncOutcome {
   int requests = 0;
 };
 
+// Days settled so far of those pending in this round; called on the
+// thread that runs the sync, after each batch and each day merged alone.
+using SyncProgress = std::function<void(int done, int total)>;
+
 // One run. `now` is the time written into journals; `stop` ends the run
-// between two days (what was done stays done).
+// within about a second, requests under way included (what was done stays
+// done).
 SyncOutcome RunSync(const SyncConfig& config, const std::string& storeFile, std::time_t now,
-                    const std::atomic<bool>* stop = nullptr);
+                    const std::atomic<bool>* stop = nullptr, const SyncProgress& progress = {});
 
 // "上传 N 天，下载 M 天，冲突 K 天", the conflict days named after
 // `beforeNames` (a line break in the window, whose lines break at spaces).

@@ -1,12 +1,20 @@
 // The sync module's parts on their own: the merge rules, WebDAV answers,
 // journals, and the sync objects in the memo store.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "sync/dav_http.h"
 #include "sync/dav_xml.h"
@@ -16,6 +24,7 @@
 #include "sync/password.h"
 #include "sync/sync_store.h"
 #include "tests/archive/archive_test_util.h"
+#include "tests/support/local_servers.h"
 #include "util/file_io.h"
 #include "util/store_schema.h"
 
@@ -393,6 +402,390 @@ TEST_F(SyncStoreTest, SyncObjectsOfAnotherMakeAreRefusedAndMissingOnesMadeAgain)
   EXPECT_NE(error.find(storeschema::kForeignObjects), std::string::npos) << error;
   std::string reason;
   EXPECT_FALSE(archive::CheckMemoStore(file_, &reason));
+}
+
+// A calendar of the test's own on 127.0.0.1 at /cal/: keeps what is PUT,
+// lists it in sync-collection, serves calendar-multiget, on as many
+// keep-alive connections as the client opens. `onPut` may answer a PUT in
+// its place (a refusal, a 412) or act while it is under way.
+class FakeDav {
+ public:
+  struct Answer {
+    int status = 0;  // 0: none, the PUT goes on as usual
+    std::string headers;
+  };
+  std::function<Answer(const std::string& href, int nth)> onPut;
+
+  FakeDav() : fd_(local::ListenOnLoopback(&port_)) {
+    listen(fd_, 16);
+    thread_ = std::thread([this] { Accept(); });
+  }
+  ~FakeDav() {
+    stop_ = true;
+    thread_.join();
+    for (std::thread& t : connections_) t.join();
+    close(fd_);
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/cal/"; }
+  // The memo text of each resource, by href.
+  std::map<std::string, std::string> Texts() {
+    std::lock_guard lock(mutex_);
+    std::map<std::string, std::string> out;
+    for (const auto& [href, item] : items_) {
+      std::vector<davsync::Journal> journals;
+      EXPECT_TRUE(davsync::ParseJournals(item.second, &journals)) << href;
+      out[href] = journals.empty() ? "" : journals.front().text;
+    }
+    return out;
+  }
+  void Put(const std::string& href, const std::string& ics) {
+    std::lock_guard lock(mutex_);
+    items_[href] = {"\"v" + std::to_string(++version_) + "\"", ics};
+  }
+  std::atomic<int> puts{0}, inFlight{0}, mostInFlight{0};
+
+ private:
+  bool Wait(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    while (!stop_)
+      if (poll(&p, 1, 20) > 0) return true;
+    return false;
+  }
+  void Accept() {
+    while (Wait(fd_)) {
+      const int conn = accept(fd_, nullptr, nullptr);
+      if (conn >= 0) connections_.emplace_back([this, conn] { Serve(conn); });
+    }
+  }
+  void Serve(int conn) {
+    std::string got;
+    char buffer[65536];
+    for (;;) {
+      std::size_t end;
+      while ((end = got.find("\r\n\r\n")) == std::string::npos) {
+        if (!Wait(conn)) return (void)close(conn);
+        const ssize_t n = read(conn, buffer, sizeof buffer);
+        if (n <= 0) return (void)close(conn);
+        got.append(buffer, static_cast<std::size_t>(n));
+      }
+      const std::string head = got.substr(0, end + 2);
+      std::size_t length = 0;
+      const std::size_t cl = head.find("Content-Length: ");
+      if (cl != std::string::npos) length = std::stoul(head.substr(cl + 16));
+      while (got.size() < end + 4 + length) {
+        if (!Wait(conn)) return (void)close(conn);
+        const ssize_t n = read(conn, buffer, sizeof buffer);
+        if (n <= 0) return (void)close(conn);
+        got.append(buffer, static_cast<std::size_t>(n));
+      }
+      const std::string body = got.substr(end + 4, length);
+      got.erase(0, end + 4 + length);
+      const std::string answer = Handle(head, body);
+      // A client that went away (a stop) is no signal to die of.
+      if (send(conn, answer.data(), answer.size(), MSG_NOSIGNAL) !=
+          static_cast<ssize_t>(answer.size())) {
+        return (void)close(conn);
+      }
+    }
+  }
+  static std::string Reply(int status, const std::string& body, const std::string& headers = "") {
+    return "HTTP/1.1 " + std::to_string(status) + " X\r\n" + headers +
+           "Content-Type: application/xml\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+  }
+  static std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+      if (c == '&')
+        out += "&amp;";
+      else if (c == '<')
+        out += "&lt;";
+      else if (c == '>')
+        out += "&gt;";
+      else
+        out += c;
+    }
+    return out;
+  }
+  std::string Handle(const std::string& head, const std::string& body) {
+    const std::string method = head.substr(0, head.find(' '));
+    const std::size_t at = head.find(' ') + 1;
+    const std::string url = head.substr(at, head.find(' ', at) - at);
+    const std::string href = url.substr(url.find("/cal/"));
+    constexpr const char* kOpen =
+        "<?xml version=\"1.0\"?><d:multistatus xmlns:d=\"DAV:\" "
+        "xmlns:c=\"urn:ietf:params:xml:ns:caldav\">";
+    if (method == "PROPFIND") {
+      return Reply(207, std::string(kOpen) +
+                            "<d:response><d:href>/cal/</d:href><d:propstat><d:prop>"
+                            "<d:resourcetype><d:collection/><c:calendar/></d:resourcetype>"
+                            "</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>"
+                            "</d:response></d:multistatus>");
+    }
+    std::lock_guard lock(mutex_);
+    if (method == "REPORT" && body.find("sync-collection") != std::string::npos) {
+      std::string out = kOpen;
+      for (const auto& [h, item] : items_) {
+        out += "<d:response><d:href>" + h + "</d:href><d:propstat><d:prop><d:getetag>" +
+               item.first +
+               "</d:getetag></d:prop><d:status>HTTP/1.1 200 OK</d:status>"
+               "</d:propstat></d:response>";
+      }
+      return Reply(207, out + "<d:sync-token>t" + std::to_string(version_) +
+                            "</d:sync-token></d:multistatus>");
+    }
+    if (method == "REPORT") {
+      std::string out = kOpen;
+      for (std::size_t p = 0; (p = body.find("<d:href>", p)) != std::string::npos;) {
+        p += 8;
+        const std::string h = body.substr(p, body.find('<', p) - p);
+        const auto it = items_.find(h);
+        if (it == items_.end()) {
+          out += "<d:response><d:href>" + h +
+                 "</d:href><d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
+          continue;
+        }
+        out += "<d:response><d:href>" + h + "</d:href><d:propstat><d:prop><d:getetag>" +
+               it->second.first + "</d:getetag><c:calendar-data>" + Escape(it->second.second) +
+               "</c:calendar-data></d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>"
+               "</d:response>";
+      }
+      return Reply(207, out + "</d:multistatus>");
+    }
+    if (method == "PUT") {
+      const int nth = ++puts;
+      mostInFlight = std::max(mostInFlight.load(), ++inFlight);
+      Answer a;
+      if (onPut) {
+        // Unlocked: the hook may sleep, or write items, while others go on.
+        mutex_.unlock();
+        a = onPut(href, nth);
+        mutex_.lock();
+      }
+      --inFlight;
+      if (a.status) return Reply(a.status, "", a.headers);
+      const bool exists = items_.count(href) != 0;
+      if (exists && head.find("If-None-Match: *") != std::string::npos) return Reply(412, "");
+      const std::size_t im = head.find("If-Match: ");
+      if (im != std::string::npos &&
+          (!exists ||
+           head.substr(im + 10, head.find("\r\n", im) - im - 10) != items_[href].first)) {
+        return Reply(412, "");
+      }
+      items_[href] = {"\"v" + std::to_string(++version_) + "\"", body};
+      return Reply(exists ? 204 : 201, "", "ETag: " + items_[href].first + "\r\n");
+    }
+    if (method == "DELETE") {
+      items_.erase(href);
+      ++version_;
+      return Reply(204, "");
+    }
+    return Reply(405, "");
+  }
+
+  int port_ = 0;
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::vector<std::thread> connections_;
+  std::mutex mutex_;
+  std::map<std::string, std::pair<std::string, std::string>> items_;  // href: etag, ics
+  int version_ = 0;
+};
+
+// Sending the pending days in batches: many PUTs under way at once, each
+// batch recorded in one transaction, and every promise of a run kept.
+class SyncBatch : public SyncStoreTest {
+ protected:
+  static constexpr double kFirst = 39083;  // 2007-01-01
+  static std::string Memo(int i) {
+    return "第 " + std::to_string(i) + " 天\n" + std::string(i % 7 * 30, 'x');
+  }
+  static std::string Href(double day) { return "/cal/" + davsync::DayResourceName(day); }
+  void SetUp() override {
+    archive_test::MemoFile memos(file_);
+    for (int i = 0; i < kDays; ++i) memos.Put(kFirst + i, Memo(i));
+    memos.Close();
+  }
+  davsync::SyncOutcome Sync(const std::atomic<bool>* stop = nullptr,
+                            const davsync::SyncProgress& progress = {}) {
+    davsync::SyncConfig config;
+    config.address = dav_.Url();
+    return davsync::RunSync(config, file_, kOtherTime, stop, progress);
+  }
+  std::vector<std::string> Pending() {
+    return store_test::Query(file_, "SELECT day FROM sync_pending ORDER BY day");
+  }
+  // Every day not pending is on the server with its text here.
+  void ExpectSettledDaysAreThere() {
+    const std::map<std::string, std::string> there = dav_.Texts();
+    const std::vector<std::string> pending = Pending();
+    for (int i = 0; i < kDays; ++i) {
+      const double day = kFirst + i;
+      if (std::find(pending.begin(), pending.end(), std::to_string(static_cast<int>(day)) + ".0") !=
+          pending.end()) {
+        continue;
+      }
+      const auto it = there.find(Href(day));
+      ASSERT_NE(it, there.end()) << "day " << i << " left the queue without going up";
+      EXPECT_EQ(it->second, Memo(i));
+    }
+  }
+  static constexpr int kDays = 260;
+  FakeDav dav_;
+};
+
+TEST_F(SyncBatch, AFirstUploadGoesUpOnSeveralConnectionsAndProgressCountsEveryDay) {
+  std::vector<std::pair<int, int>> seen;
+  dav_.onPut = [](const std::string&, int) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    return FakeDav::Answer{};
+  };
+  const davsync::SyncOutcome out =
+      Sync(nullptr, [&](int done, int total) { seen.emplace_back(done, total); });
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_EQ(out.up, kDays);
+  EXPECT_GT(dav_.mostInFlight.load(), 1);
+  EXPECT_LE(dav_.mostInFlight.load(), 8);
+  EXPECT_EQ(dav_.puts.load(), kDays);
+  EXPECT_TRUE(Pending().empty());
+  ExpectSettledDaysAreThere();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front(), std::make_pair(0, kDays));
+  EXPECT_EQ(seen.back(), std::make_pair(kDays, kDays));
+  for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1].first, seen[i].first);
+  // The ETags the PUTs answered were kept: nothing new is one request.
+  const davsync::SyncOutcome again = Sync();
+  EXPECT_TRUE(again.ok) << again.error;
+  EXPECT_EQ(again.up + again.down, 0);
+  EXPECT_EQ(again.requests, 1);
+  // A second computer takes them all down, batch by batch too.
+  const std::string other = dir_ / "另一台.edb";
+  archive_test::MemoFile(other).Close();
+  davsync::SyncConfig config;
+  config.address = dav_.Url();
+  const davsync::SyncOutcome down = davsync::RunSync(config, other, kOtherTime);
+  ASSERT_TRUE(down.ok) << down.error;
+  EXPECT_EQ(down.down, kDays);
+  EXPECT_EQ(store_test::Query(other, "SELECT count(*) FROM sync_pending"),
+            std::vector<std::string>{"0"});
+  EXPECT_EQ(store_test::Query(other, "SELECT count(*) FROM records"),
+            std::vector<std::string>{std::to_string(kDays)});
+}
+
+TEST_F(SyncBatch, OneRefusedDayIsNamedAndStaysWhileTheRestGoUp) {
+  const double refused = kFirst + 150;
+  dav_.onPut = [&](const std::string& href, int) {
+    return href == Href(refused) ? FakeDav::Answer{415, ""} : FakeDav::Answer{};
+  };
+  const davsync::SyncOutcome out = Sync();
+  EXPECT_FALSE(out.ok);
+  EXPECT_NE(out.error.find("2007年5月31日"), std::string::npos) << out.error;
+  EXPECT_NE(out.error.find("415"), std::string::npos) << out.error;
+  EXPECT_EQ(out.refusedDays, std::vector<double>{refused});
+  EXPECT_EQ(out.up, kDays - 1);
+  EXPECT_EQ(Pending(), std::vector<std::string>{"39233.0"});
+  ExpectSettledDaysAreThere();
+  EXPECT_EQ(dav_.Texts().count(Href(refused)), 0u);
+}
+
+TEST_F(SyncBatch, ADayAnotherComputerWroteMeanwhileIsFetchedAndMerged) {
+  const double day = kFirst + 42;
+  const std::string theirs = davsync::BuildJournal(day, "另一台电脑写的", kOtherTime - 3600);
+  dav_.onPut = [&](const std::string& href, int) {
+    // Arrives between our listing and our PUT: If-None-Match then fails.
+    if (href == Href(day) && dav_.Texts().count(href) == 0) dav_.Put(href, theirs);
+    return FakeDav::Answer{};
+  };
+  const davsync::SyncOutcome out = Sync();
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_EQ(out.conflicts, 1);
+  EXPECT_EQ(out.conflictDays, std::vector<double>{day});
+  const std::string merged = dav_.Texts()[Href(day)];
+  EXPECT_EQ(merged.find(Memo(42)), 0u) << merged;
+  EXPECT_NE(merged.find("另一台电脑写的"), std::string::npos) << merged;
+  std::string local, error;
+  auto store = davsync::SyncStore::Open(file_, &error);
+  ASSERT_TRUE(store && store->LocalText(day, &local, &error)) << error;
+  EXPECT_EQ(local, merged);
+  EXPECT_TRUE(Pending().empty());
+}
+
+TEST_F(SyncBatch, AStopMidBatchEndsWithinASecondAndLeavesTheQueueWhole) {
+  std::atomic<bool> stop{false}, slow{true};
+  dav_.onPut = [&](const std::string&, int nth) {
+    if (!slow) return FakeDav::Answer{};
+    if (nth == 30) stop = true;
+    if (nth < 30) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return FakeDav::Answer{};
+    }
+    // Under way when the stop comes, and never taken.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    return FakeDav::Answer{500, ""};
+  };
+  const auto start = std::chrono::steady_clock::now();
+  const davsync::SyncOutcome out = Sync(&stop);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(out.ok);
+  EXPECT_EQ(out.error, "同步已停止");
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
+  EXPECT_LT(dav_.puts.load(), 40);
+  EXPECT_FALSE(Pending().empty());
+  ExpectSettledDaysAreThere();
+  std::string reason;
+  EXPECT_TRUE(archive::CheckMemoStore(file_, &reason)) << reason;
+  // What the stop cut off goes up next time, nothing twice.
+  slow = false;
+  const davsync::SyncOutcome rest = Sync();
+  ASSERT_TRUE(rest.ok) << rest.error;
+  EXPECT_TRUE(Pending().empty());
+  ExpectSettledDaysAreThere();
+  EXPECT_EQ(dav_.Texts().size(), static_cast<std::size_t>(kDays));
+}
+
+TEST_F(SyncBatch, ADaySavedWhileItsPutWasUnderWayKeepsTheNewTextPending) {
+  const double day = kFirst + 7;
+  dav_.onPut = [&](const std::string& href, int) {
+    if (href == Href(day)) {
+      archive_test::Sql(file_,
+                        "UPDATE records SET \"事情\" = CAST('刚刚改过' AS BLOB) WHERE \"日期\" = " +
+                            std::to_string(day));
+    }
+    return FakeDav::Answer{};
+  };
+  const davsync::SyncOutcome out = Sync();
+  ASSERT_TRUE(out.ok) << out.error;
+  std::string local, error;
+  {
+    auto store = davsync::SyncStore::Open(file_, &error);
+    ASSERT_TRUE(store && store->LocalText(day, &local, &error)) << error;
+  }
+  EXPECT_EQ(local, "刚刚改过");
+  // Still pending after its batch, it went up in the run's second round.
+  EXPECT_EQ(out.up, kDays + 1);
+  EXPECT_EQ(out.conflicts, 0);
+  EXPECT_EQ(dav_.Texts()[Href(day)], "刚刚改过");
+  EXPECT_TRUE(Pending().empty());
+}
+
+TEST_F(SyncBatch, ABusyAnswerEndsTheRunKeepingWhatTheServerTook) {
+  dav_.onPut = [&](const std::string&, int nth) {
+    return nth >= 120 ? FakeDav::Answer{503, "Retry-After: 120\r\n"} : FakeDav::Answer{};
+  };
+  const davsync::SyncOutcome out = Sync();
+  EXPECT_FALSE(out.ok);
+  EXPECT_EQ(out.retryAfter, 120);
+  EXPECT_NE(out.error.find("120 秒后再试"), std::string::npos) << out.error;
+  // No more than were under way when the first 503 came.
+  EXPECT_LT(dav_.puts.load(), 120 + 8);
+  EXPECT_EQ(out.up, static_cast<int>(dav_.Texts().size()));
+  EXPECT_EQ(Pending().size(), static_cast<std::size_t>(kDays - out.up));
+  ExpectSettledDaysAreThere();
+  EXPECT_EQ(store_test::Query(file_,
+                              "SELECT count(*) FROM sync_state WHERE key = 'retry_until'"
+                              " AND value <> ''"),
+            std::vector<std::string>{"1"});
 }
 
 }  // namespace

@@ -350,6 +350,26 @@ class Journeys:
         rc, out, _ = self.a.sync()
         self.assertEqual(out, "同步完成：上传 0 天，下载 0 天，冲突 0 天。")
 
+    def test_a_first_upload_of_several_batches_meets_a_day_written_elsewhere(self):
+        texts = {"2030-%02d-%02d" % (m, d): "批量 %d-%d\n" % (m, d) + "字" * (d * 7)
+                 for m in range(1, 10) for d in range(1, 29)}
+        self.b.put("2030-03-03", "家里先写的")
+        self.b.sync()
+        self.a.put_many(texts)
+        rc, out, _ = self.a.sync()
+        self.assertIn("上传 %d 天" % len(texts), out)
+        self.assertIn("冲突 1 天", out)
+        rc, out, _ = self.b.sync()
+        self.assertIn("下载 %d 天" % len(texts), out)
+        self.assertEqual(self.b.memos(), self.a.memos())
+        both = self.a.memos()["2030-03-03"]
+        self.assertTrue(both.startswith(texts["2030-03-03"]), both)
+        self.assertIn("家里先写的", both)
+        self.assertEqual(len(descriptions(self.server, collection_of(self.a))), len(texts))
+        for c in (self.a, self.b):
+            rc, out, _ = c.sync()
+            self.assertEqual(out, "同步完成：上传 0 天，下载 0 天，冲突 0 天。")
+
     def test_a_record_with_a_time_of_day_is_not_sent(self):
         self.a.put("2026-12-09", "整天的")
         db = sqlite3.connect(self.a.store)
