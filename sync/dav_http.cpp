@@ -225,8 +225,7 @@ curl_slist* DavHttp::Impl::Setup(CURL* e, const HttpRequest& request, Transfer* 
     curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
   } else {
     curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.data());
-    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                     static_cast<curl_off_t>(request.body.size()));
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
   }
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, list);
   curl_easy_setopt(e, CURLOPT_PROXY, "");
@@ -259,11 +258,11 @@ curl_slist* DavHttp::Impl::Setup(CURL* e, const HttpRequest& request, Transfer* 
   return list;
 }
 
-bool DavHttp::Impl::Conclude(CURL* e, const HttpRequest& request, CURLcode rc,
-                             const Transfer& t, HttpResponse* response, std::string* error) {
+bool DavHttp::Impl::Conclude(CURL* e, const HttpRequest& request, CURLcode rc, const Transfer& t,
+                             HttpResponse* response, std::string* error) {
   if (rc != CURLE_OK) {
-    std::fprintf(stderr, "tamsivo: sync: %s %s: %s\n", request.method.c_str(),
-                 request.url.c_str(), curl_easy_strerror(rc));
+    std::fprintf(stderr, "tamsivo: sync: %s %s: %s\n", request.method.c_str(), request.url.c_str(),
+                 curl_easy_strerror(rc));
     *error = CurlReason(rc, t.tooLarge);
     return false;
   }
@@ -280,8 +279,7 @@ bool DavHttp::Impl::Conclude(CURL* e, const HttpRequest& request, CURLcode rc,
   if (curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
     response->effectiveUrl = effective;
   }
-  if (!response->location.empty())
-    response->location = ResolveUrl(request.url, response->location);
+  if (!response->location.empty()) response->location = ResolveUrl(request.url, response->location);
   return true;
 }
 
@@ -325,8 +323,7 @@ void DavHttp::SendMany(const std::vector<HttpRequest>& requests, int connections
   if (requests.empty()) return;
   Impl& im = *impl_;
   if (!im.multi && im.easy) im.multi = curl_multi_init();
-  const std::size_t width =
-      static_cast<std::size_t>(std::clamp(connections, 1, kMostConnections));
+  const std::size_t width = static_cast<std::size_t>(std::clamp(connections, 1, kMostConnections));
   while (im.multi && im.pool.size() < width) {
     CURL* e = curl_easy_init();
     if (!e) break;
@@ -397,8 +394,8 @@ void DavHttp::SendMany(const std::vector<HttpRequest>& requests, int connections
       curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &data);
       Slot& s = *static_cast<Slot*>(data);
       HttpResult& r = (*results)[s.index];
-      r.answered = im.Conclude(s.easy, requests[s.index], msg->data.result, s.transfer,
-                               &r.response, &r.error);
+      r.answered = im.Conclude(s.easy, requests[s.index], msg->data.result, s.transfer, &r.response,
+                               &r.error);
       curl_multi_remove_handle(im.multi, s.easy);
       curl_slist_free_all(s.list);
       s.list = nullptr;
