@@ -45,6 +45,7 @@ struct Run {
   bool lookUpPassword = true;
   std::atomic<bool> stop{false};
   std::atomic<bool> done{false};
+  std::atomic<int> daysDone{0}, daysToDo{0};
   // Written by the thread before `done`.
   davsync::SyncOutcome outcome;
   std::string line, passwordNote;
@@ -141,7 +142,13 @@ void Work(Run& run) {
   if (out.error.empty() && run.forgetServer && !davsync::ForgetServerState(run.storeFile, &error)) {
     out.error = "备忘录数据库：" + error;
   }
-  if (out.error.empty()) out = davsync::RunSync(run.config, run.storeFile, started, &run.stop);
+  if (out.error.empty()) {
+    out = davsync::RunSync(run.config, run.storeFile, started, &run.stop,
+                           [&run](int done, int total) {
+                             run.daysToDo = total;
+                             run.daysDone = done;
+                           });
+  }
   // A typed password is kept only once the server did not refuse it, so a
   // mistyped one never replaces the one that works.
   run.loginRefused = out.error.find(davsync::StatusReason(401, -1)) != std::string::npos;
@@ -262,6 +269,7 @@ void CollectSync() {
   std::shared_ptr<Run> run = std::exchange(g_run, nullptr);
   const davsync::SyncOutcome& out = run->outcome;
   g_view.running = false;
+  g_view.daysDone = g_view.daysToDo = 0;
   g_view.line = run->line;
   g_view.passwordNote = run->passwordNote;
   if (run->passwordUnstored) g_view.passwordUnstored = true;
@@ -353,7 +361,15 @@ void OnSyncStoreChecked(image::EventArgs&) {
 }
 
 void OnAutoSyncTimer(image::EventArgs&) {
-  if (g_run) {
+  if (g_run && !g_run->done) {
+    // How far a long run has come, for the window.
+    const int done = g_run->daysDone, total = g_run->daysToDo;
+    if (done != g_view.daysDone || total != g_view.daysToDo) {
+      g_view.daysDone = done;
+      g_view.daysToDo = total;
+      RefreshSyncWindow(false);
+    }
+  } else if (g_run) {
     CollectSync();
   } else if (g_due >= 0) {
     const double now = NowSeconds();

@@ -19,7 +19,8 @@ struct SyncRequest {
 
 struct SyncView {
   bool running = false;
-  std::string line;  // the last result, "" before any this run
+  int daysDone = 0, daysToDo = 0;  // of the run under way, when it says
+  std::string line;                // the last result, "" before any this run
   std::string passwordNote;
   // Days that kept both texts, newest run first, over this run of the program.
   std::vector<double> conflictDays;

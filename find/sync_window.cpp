@@ -70,7 +70,12 @@ void Enable() {
 
 std::string StatusText() {
   const SyncView& view = CurrentSync();
-  if (view.running) return "正在同步……";
+  if (view.running) {
+    // Only a run with many days says how far it is.
+    if (view.daysToDo < 20) return "正在同步……";
+    return "正在同步……已处理 " + std::to_string(view.daysDone) + " / " +
+           std::to_string(view.daysToDo) + " 天";
+  }
   std::string status = view.line;
   if (status.empty()) {
     // Nothing this run yet: what the last one said, kept in the store.

@@ -320,6 +320,35 @@ TEST(SyncWindow, TestConnectionListsTheCalendarsAndTheOneChosenIsSyncedAsItIs) {
   EXPECT_EQ(Collection(DataFile(kMemoStoreFileName)), radicale.Address() + "diary/");
 }
 
+TEST(SyncWindow, ALongRunSaysHowFarItIs) {
+  ScratchDir server;
+  Radicale radicale(server, "geheim-7");
+  ASSERT_TRUE(radicale.Up());
+  ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "");
+  TestProgram p;
+  p.answer = [](const ShownMessage&) { return rt::IDYES; };
+  p.Start();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(SaveDayMemo(MakeDateTime(2020, 1, 1) + i, "第几天"));
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  Type(ctl::kSyncAddressBox, radicale.Address());
+  Type(ctl::kSyncUserBox, "anna");
+  Type(ctl::kSyncPasswordBox, "geheim-7");
+  Click(ctl::kSyncNowButton);
+  std::vector<std::string> seen;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        if (seen.empty() || seen.back() != Status()) seen.push_back(Status());
+        return Status().starts_with("已同步");
+      },
+      60000));
+  bool counted = false;
+  for (const std::string& line : seen)
+    counted = counted || (line.starts_with("正在同步……已处理 ") && line.ends_with(" / 300 天"));
+  EXPECT_TRUE(counted) << seen.size();
+  EXPECT_NE(Status().find("上传 300 天"), std::string::npos) << Status();
+}
+
 // The schedule's clock is the program's: the tests move it and tick.
 void Advance(TestProgram& p, double seconds) {
   p.now += seconds / 86400.0;
