@@ -81,6 +81,22 @@ class SyncState(unittest.TestCase):
             ss.move_server(self.store, "http://127.0.0.1:7000/anna/", "http://127.0.0.1:9/anna/")
 
 
+class Journal(unittest.TestCase):
+    def test_a_long_chinese_memo_folds_whole_characters_and_unfolds_to_itself(self):
+        text = "第1天的备忘：开会、买菜；回电话, 下午三点\\到四点。" * 9 + "\n第二行"
+        name, body = ss.journal(46365, text, "20261209T120000Z")  # 2026-12-09
+        self.assertEqual(name, "tamsivo-memo-20261209.ics")
+        raw = body.encode("utf-8")
+        self.assertTrue(all(len(l) <= 75 for l in raw.split(b"\r\n")))
+        lines = body.replace("\r\n ", "").split("\r\n")
+        self.assertIn("DTSTART;VALUE=DATE:20261209", lines)
+        self.assertIn("UID:tamsivo-memo-20261209", lines)
+        desc = next(l for l in lines if l.startswith("DESCRIPTION:"))[len("DESCRIPTION:"):]
+        unescaped = (desc.replace("\\n", "\n").replace("\\;", ";").replace("\\,", ",")
+                     .replace("\\\\", "\\"))
+        self.assertEqual(unescaped, text)
+
+
 class Servers(unittest.TestCase):
     def test_the_silent_server_accepts_reads_and_never_answers(self):
         server = ss.SilentServer()
