@@ -26,6 +26,8 @@ _x.XCloseDisplay.argtypes = [ctypes.c_void_p]
 _x.XInternAtom.restype = ctypes.c_ulong
 _x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
 _x.XFree.argtypes = [ctypes.c_void_p]
+_x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                          ctypes.c_void_p]
 _x.XQueryTree.argtypes = [
     ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
     ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
@@ -42,8 +44,10 @@ _ignore_errors = _ERROR_HANDLER(lambda display, event: 0)
 _x.XSetErrorHandler.argtypes = [_ERROR_HANDLER]
 _x.XSetErrorHandler(_ignore_errors)
 
+STRUCTURE_NOTIFY_MASK = 1 << 17
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
 MAP_NOTIFY = 19
+CLIENT_MESSAGE = 33
 ANY_PROPERTY_TYPE = 0
 
 
@@ -55,6 +59,13 @@ class XMapEvent(ctypes.Structure):
     _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
                 ("display", ctypes.c_void_p), ("event", ctypes.c_ulong),
                 ("window", ctypes.c_ulong), ("override_redirect", ctypes.c_int)]
+
+
+class XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("l", ctypes.c_long * 5)]
 
 
 class MapWatcher:
@@ -69,7 +80,13 @@ class MapWatcher:
         self.atom_pid = _x.XInternAtom(self.dpy, b"_NET_WM_PID", 0)
         self.atom_name = _x.XInternAtom(self.dpy, b"_NET_WM_NAME", 0)
         self.atom_wm_name = _x.XInternAtom(self.dpy, b"WM_NAME", 0)
-        _x.XSelectInput(self.dpy, self.root, SUBSTRUCTURE_NOTIFY_MASK)
+        self.atom_protocols = _x.XInternAtom(self.dpy, b"WM_PROTOCOLS", 0)
+        self.atom_ping = _x.XInternAtom(self.dpy, b"_NET_WM_PING", 0)
+        self.ping_serial = 0
+        self.mapped = []  # (monotonic time, window) of every map since drain()
+        # Structure notify: the toolkit sends its answers to pings to the root
+        # window with that mask.
+        _x.XSelectInput(self.dpy, self.root, SUBSTRUCTURE_NOTIFY_MASK | STRUCTURE_NOTIFY_MASK)
         _x.XSync(self.dpy, 0)
 
     def close(self):
@@ -119,23 +136,94 @@ class MapWatcher:
                 _x.XFree(kids)
 
     def matches(self, window, pid, name_re, depth=3):
-        """Whether `window` or, under a window manager, a window inside its
-        frame belongs to `pid` and is named like `name_re`."""
+        """`window` or, under a window manager, the window inside its frame
+        when it belongs to `pid` and is named like `name_re`; else None."""
         if self.window_pid(window) == pid and name_re.search(self.window_name(window)):
-            return True
-        return depth > 0 and any(self.matches(w, pid, name_re, depth - 1)
-                                 for w in self.children(window))
+            return window
+        if depth > 0:
+            for w in self.children(window):
+                found = self.matches(w, pid, name_re, depth - 1)
+                if found:
+                    return found
+        return None
+
+    def window_of(self, pid, name_re):
+        """The first window mapped since drain() that belongs to `pid` and is
+        named like `name_re`, or None."""
+        for _, window in self.mapped:
+            found = self.matches(window, pid, name_re)
+            if found:
+                return found
+        return None
+
+    def ping_latencies(self, window, until, gap):
+        """Sends _NET_WM_PING to `window` again and again until the monotonic
+        time `until`, `gap` seconds after each answer, and returns how long
+        (monotonic time sent, seconds its answer took) of each. The toolkit
+        answers from its GUI thread, so a long answer is a time the program
+        could not have reacted to the user."""
+        out = []
+        ev = XEvent()
+        while time.monotonic() < until:
+            self.ping_serial += 1
+            msg = XClientMessageEvent(type=CLIENT_MESSAGE, send_event=1, display=self.dpy,
+                                      window=window, message_type=self.atom_protocols,
+                                      format=32)
+            msg.l[0], msg.l[1], msg.l[2] = self.atom_ping, self.ping_serial, window
+            sent = time.monotonic()
+            _x.XSendEvent(self.dpy, window, 0, 0, ctypes.byref(msg))
+            _x.XFlush(self.dpy)
+            answered = None
+            while answered is None and time.monotonic() < until + 1.0:
+                while _x.XPending(self.dpy):
+                    _x.XNextEvent(self.dpy, ctypes.byref(ev))
+                    now = time.monotonic()
+                    if ev.type == MAP_NOTIFY:
+                        m = ctypes.cast(ctypes.byref(ev), ctypes.POINTER(XMapEvent)).contents
+                        if not m.override_redirect:
+                            self.mapped.append((now, m.window))
+                    elif ev.type == CLIENT_MESSAGE:
+                        c = ctypes.cast(ctypes.byref(ev),
+                                        ctypes.POINTER(XClientMessageEvent)).contents
+                        if (c.message_type == self.atom_protocols and c.l[0] == self.atom_ping
+                                and c.l[1] == self.ping_serial):
+                            answered = now
+                if answered is None:
+                    select.select([self.fd], [], [], 0.05)
+            if answered is None:
+                break  # gone, or not answering pings at all
+            out.append((sent, answered - sent))
+            time.sleep(max(0.0, min(gap, until - time.monotonic())))
+        return out
 
     def drain(self):
+        """Forgets every map so far."""
         ev = XEvent()
         while _x.XPending(self.dpy):
             _x.XNextEvent(self.dpy, ctypes.byref(ev))
+        self.mapped = []
 
     def wait_map(self, pid, name_re, timeout, alive):
         """Monotonic time at which a window of `pid` named like `name_re` was mapped."""
+        return self.wait_maps(pid, [name_re], timeout, alive)[0]
+
+    def wait_maps(self, pid, name_res, timeout, alive):
+        """Monotonic times at which a window of `pid` named like each of
+        `name_res` was first mapped since the last drain() (None for one not
+        seen within `timeout`). Maps read while waiting for one window are
+        kept, so a later call finds a window mapped meanwhile."""
+        times = [None] * len(name_res)
+
+        def note(when, window):
+            for i, name_re in enumerate(name_res):
+                if times[i] is None and self.matches(window, pid, name_re):
+                    times[i] = when
+
+        for when, window in self.mapped:
+            note(when, window)
         ev = XEvent()
         end = time.monotonic() + timeout
-        while True:
+        while not all(t is not None for t in times):
             while _x.XPending(self.dpy):
                 _x.XNextEvent(self.dpy, ctypes.byref(ev))
                 if ev.type != MAP_NOTIFY:
@@ -145,12 +233,15 @@ class MapWatcher:
                 if m.override_redirect:
                     continue
                 # A window manager maps its frame after the window inside it.
-                if self.matches(m.window, pid, name_re):
-                    return now
+                self.mapped.append((now, m.window))
+                note(now, m.window)
+            if all(t is not None for t in times):
+                break
             left = end - time.monotonic()
             if left <= 0 or not alive():
-                return None
+                break
             select.select([self.fd], [], [], min(left, 0.05))
+        return times
 
 
 # --- the machine -------------------------------------------------------------
@@ -215,6 +306,25 @@ def sched_ns(pid):
     except OSError:
         return None
     return cpu, wait
+
+
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
+class _Timespec(ctypes.Structure):
+    _fields_ = [("tv_sec", ctypes.c_long), ("tv_nsec", ctypes.c_long)]
+
+
+def process_cpu_ns(pid):
+    """CPU time of the whole process `pid` so far, threads that already ended
+    included (its POSIX CPU clock), in nanoseconds; None when it is gone."""
+    clock = ctypes.c_int()
+    ts = _Timespec()
+    if _libc.clock_getcpuclockid(pid, ctypes.byref(clock)) != 0:
+        return None
+    if _libc.clock_gettime(clock.value, ctypes.byref(ts)) != 0:
+        return None
+    return ts.tv_sec * 1000000000 + ts.tv_nsec
 
 
 def memory_kib(pid):
