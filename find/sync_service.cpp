@@ -53,6 +53,7 @@ struct Run {
   bool storePassword = true;   // a typed one, unless 每次询问密码
   bool passwordUnstored = false;
   bool loginRefused = false;
+  bool insecureSkipped = false;  // a background run to plain http, not made
 };
 
 std::shared_ptr<Run> g_run;
@@ -127,6 +128,13 @@ void Work(Run& run) {
   davsync::SyncOutcome& out = run.outcome;
   const std::time_t started = std::time(nullptr);
   std::string error;
+  // Plain http to another computer goes only with the user's yes, each
+  // time. Told here, on the worker: the check loads libcurl.
+  if (run.background && !davsync::UrlAllowed(run.config.address, false, &error)) {
+    run.insecureSkipped = true;
+    run.line = "没有自动同步：这个地址不加密（http），请在“同步…”窗口按“立即同步”。";
+    return;
+  }
   if (!run.newPassword.empty()) {
     run.config.password = run.newPassword;
     run.passwordKnown = true;
@@ -212,14 +220,6 @@ void StartBackground(bool asked) {
   }
   // A calendar gone waits for the user's choice; asking by command is a choice too.
   if (g_view.calendarLost && !asked) return;
-  std::string error;
-  if (!davsync::UrlAllowed(Address(), false, &error)) {
-    // Plain http to another computer goes only with the user's yes, each time.
-    g_view.line = "没有自动同步：这个地址不加密（http），请在“同步…”窗口按“立即同步”。";
-    RefreshSyncWindow(false);
-    Tell(g_view.line);
-    return;
-  }
   std::shared_ptr<Run> run = NewRun();
   run->background = !asked;
   Begin(std::move(run));
@@ -289,7 +289,9 @@ void CollectSync() {
 
   const double now = NowSeconds();
   g_due = -1;
-  if (out.ok) {
+  if (run->insecureSkipped) {
+    // Nothing to retry until the user syncs from the window.
+  } else if (out.ok) {
     g_failures = 0;
     g_failingSince = -1;
     g_view.calendarLost = false;
@@ -429,15 +431,15 @@ void StopSync() {
 
 void EndSync() {
   const auto start = std::chrono::steady_clock::now();
-  std::string error;
   if (g_run) {
     // One under way is stopped at once: what it did not send stays queued.
     g_run->stop = true;
   } else if (g_savedSinceRun && g_password.valid && g_storeChecked && SyncOn() &&
-             !g_view.calendarLost && davsync::UrlAllowed(Address(), false, &error)) {
+             !g_view.calendarLost) {
     // What was saved since the last run goes out now, with the password
     // found before (a keyring may not answer at the end) and short requests.
     std::shared_ptr<Run> run = NewRun();
+    run->background = true;
     run->config.timeoutMs = kEndRequestMs;
     g_run = run;
     g_thread = std::thread([run] {

@@ -479,6 +479,24 @@ TEST(SyncService, SavesGoOutByThemselvesFailuresWaitLongerAndNeverAsk) {
   EXPECT_EQ(ServerStatus(*radicale, store, "tamsivo-memo-20261208.ics"), 200);
 }
 
+TEST(SyncService, PlainHttpToAnotherComputerIsNeverSyncedInTheBackground) {
+  ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "");
+  TestProgram p;
+  p.Start();
+  ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
+  // TEST-NET: nothing answers there, and nothing may be tried.
+  ASSERT_TRUE(WriteSetting(item::kSyncAddress, "http://192.0.2.1/dav/"));
+  ASSERT_TRUE(WriteFlagSetting(item::kSyncOn, true));
+  ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "不加密的地址"));
+  Advance(p, kSyncAfterSaveSeconds + 1);
+  ASSERT_TRUE(PumpUntil(SyncIdle));
+  EXPECT_TRUE(CurrentSync().line.starts_with("没有自动同步：这个地址不加密")) << CurrentSync().line;
+  // No retries either: it waits for the user's 立即同步 and yes.
+  Advance(p, 3600);
+  EXPECT_FALSE(CurrentSync().running);
+  EXPECT_TRUE(p.messages.empty());
+}
+
 TEST(SyncService, BothChangedListsTheDayAndACalendarGoneInTheBackgroundWaitsForTheUser) {
   ScratchDir server;
   Radicale radicale(server, "geheim-7");
