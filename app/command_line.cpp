@@ -197,9 +197,9 @@ int Sync(bool uploadAll) {
   const std::time_t started = std::time(nullptr);
   const auto t0 = std::chrono::steady_clock::now();
   const davsync::SyncOutcome out = davsync::RunSync(config, store, started);
-  const auto runMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - t0)
-                         .count();
+  const auto runMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count();
   // The window shows it as the last sync.
   const std::time_t finished = std::time(nullptr);
   if (!davsync::SaveLastRun(
