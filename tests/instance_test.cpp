@@ -12,6 +12,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -25,35 +26,33 @@ namespace fs = std::filesystem;
 
 using Dir = ScratchDir;
 
-// Claims from another thread while this one runs its event loop, the way a
-// second process knocks while the first goes on.
-rt::InstanceClaim ClaimElsewhere(const std::string& dir, int answerMs) {
+// Runs `call` on another thread while this one runs its event loop, the
+// way a second process knocks while the first goes on.
+void Elsewhere(const std::function<void()>& call) {
   std::atomic<bool> done{false};
-  rt::InstanceClaim result = rt::InstanceClaim::kClaimed;
   std::thread other([&] {
-    auto held = SingleInstance::Claim(dir, {}, &result, answerMs);
-    EXPECT_EQ(held, nullptr);
+    call();
     done = true;
   });
   QElapsedTimer t;
   t.start();
   while (!done && t.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   other.join();
+}
+
+rt::InstanceClaim ClaimElsewhere(const std::string& dir, int answerMs) {
+  rt::InstanceClaim result = rt::InstanceClaim::kClaimed;
+  Elsewhere([&] {
+    auto held = SingleInstance::Claim(dir, {}, &result, answerMs);
+    EXPECT_EQ(held, nullptr);
+  });
   return result;
 }
 
-// Knocks with `text` from another thread while this one runs its loop.
+// Knocks with `text`, as tamsivo --sync does.
 instance::KnockResult KnockElsewhere(const std::string& dir, const char* text) {
-  std::atomic<bool> done{false};
   instance::KnockResult result = instance::KnockResult::kNobody;
-  std::thread other([&] {
-    result = instance::Knock(dir, 3000, false, text);
-    done = true;
-  });
-  QElapsedTimer t;
-  t.start();
-  while (!done && t.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  other.join();
+  Elsewhere([&] { result = instance::Knock(dir, 3000, false, text); });
   return result;
 }
 

@@ -46,6 +46,15 @@ void Type(const char* box, const std::string& text) { Rt().SetCaption(kSyncWindo
 
 void Click(const char* button) { QTest::mouseClick(ButtonOf(button), Qt::LeftButton); }
 
+// Opens 同步… and fills it in as the user does; `button` then pressed.
+void FillIn(const std::string& address, const std::string& password, const char* button) {
+  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
+  Type(ctl::kSyncAddressBox, address);
+  Type(ctl::kSyncUserBox, "anna");
+  Type(ctl::kSyncPasswordBox, password);
+  Click(button);
+}
+
 // radicale with one user, its storage and home in `root`; ended by its PID.
 class Radicale {
  public:
@@ -279,11 +288,7 @@ TEST(SyncWindow, TestConnectionListsTheCalendarsAndTheOneChosenIsSyncedAsItIs) {
   p.Start();
   ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
   ASSERT_TRUE(SaveDayMemo(MakeDateTime(2026, 12, 1), "写进日志"));
-  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
-  Type(ctl::kSyncAddressBox, radicale.Address());
-  Type(ctl::kSyncUserBox, "anna");
-  Type(ctl::kSyncPasswordBox, "falsch");
-  Click(ctl::kSyncTestButton);
+  FillIn(radicale.Address(), "falsch", ctl::kSyncTestButton);
   ASSERT_TRUE(PumpUntil([] { return Status().starts_with("连接失败"); })) << Status();
   EXPECT_NE(Status().find("用户名或密码不对"), std::string::npos) << Status();
   Type(ctl::kSyncPasswordBox, "geheim-7");
@@ -330,11 +335,7 @@ TEST(SyncWindow, ALongRunSaysHowFarItIs) {
   p.Start();
   ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
   for (int i = 0; i < 300; ++i) ASSERT_TRUE(SaveDayMemo(MakeDateTime(2020, 1, 1) + i, "第几天"));
-  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
-  Type(ctl::kSyncAddressBox, radicale.Address());
-  Type(ctl::kSyncUserBox, "anna");
-  Type(ctl::kSyncPasswordBox, "geheim-7");
-  Click(ctl::kSyncNowButton);
+  FillIn(radicale.Address(), "geheim-7", ctl::kSyncNowButton);
   std::vector<std::string> seen;
   ASSERT_TRUE(PumpUntil(
       [&] {
@@ -383,11 +384,7 @@ TEST(SyncService, SavesGoOutByThemselvesFailuresWaitLongerAndNeverAsk) {
   p.Start();
   ASSERT_TRUE(PumpUntil([] { return MemoStoreChecked(); }));
   const std::string store = DataFile(kMemoStoreFileName);
-  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
-  Type(ctl::kSyncAddressBox, radicale->Address());
-  Type(ctl::kSyncUserBox, "anna");
-  Type(ctl::kSyncPasswordBox, "geheim-7");
-  Click(ctl::kSyncNowButton);
+  FillIn(radicale->Address(), "geheim-7", ctl::kSyncNowButton);
   ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
   EXPECT_NE(TrayTip().find("\n已同步 "), std::string::npos) << TrayTip();
   Rt().CloseWindow(kSyncWindow);
@@ -514,11 +511,7 @@ TEST(SyncService, BothChangedListsTheDayAndACalendarGoneInTheBackgroundWaitsForT
   const std::string store = DataFile(kMemoStoreFileName);
   const double day = MakeDateTime(2026, 12, 2);
   ASSERT_TRUE(SaveDayMemo(day, "这里写的"));
-  ASSERT_TRUE(ChooseMenuItem(kMainWindow, "菜单", "同步…"));
-  Type(ctl::kSyncAddressBox, radicale.Address());
-  Type(ctl::kSyncUserBox, "anna");
-  Type(ctl::kSyncPasswordBox, "geheim-7");
-  Click(ctl::kSyncNowButton);
+  FillIn(radicale.Address(), "geheim-7", ctl::kSyncNowButton);
   ASSERT_TRUE(PumpUntil([] { return Status().starts_with("已同步"); })) << Status();
 
   // Changed on the server and here: both texts, and the day in the list.
