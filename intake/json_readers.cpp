@@ -3,6 +3,7 @@
 #include <libical/ical.h>
 #include <zip.h>
 
+#include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -16,6 +17,19 @@ namespace {
 using nlohmann::json;
 
 constexpr int kMaxNesting = 64;
+
+// "HH:MM" of a jrnl time ("9:05", "09:05:30"); "" for anything else, which
+// would otherwise show as a heading's time.
+std::string ClockTime(const std::string& time) {
+  int hour = 0, minute = 0, taken = 0;
+  if (std::sscanf(time.c_str(), "%2d:%2d%n", &hour, &minute, &taken) != 2 || hour < 0 ||
+      hour > 23 || minute < 0 || minute > 59 || time[taken - 2] == ':' ||
+      (time[taken] != '\0' && time[taken] != ':'))
+    return "";
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d:%02d", hour, minute);
+  return buf;
+}
 
 std::string Trimmed(std::string s) {
   s = UnifyLineEnds(s);
@@ -128,9 +142,7 @@ void ReadJrnlJson(const std::string& name, std::string_view text, Reading* out) 
     const std::string body = Trimmed(StringField(e, "body"));
     if (!body.empty()) memo += (memo.empty() ? "" : "\n") + body;
     if (memo.empty()) continue;
-    std::string time = StringField(e, "time");
-    if (time.size() > 5) time.resize(5);
-    AddEntry(out, {date, std::move(memo), time, name, 0});
+    AddEntry(out, {date, std::move(memo), ClockTime(StringField(e, "time")), name, 0});
   }
 }
 

@@ -125,6 +125,13 @@ TEST(Jrnl, PlainTextWithItsTimeFormatsAndJson) {
       {"date":"2024-13-01","time":"09:15","title":"坏日期","body":""}]})");
   EXPECT_EQ(Entries(r), "2024-03-01 09:15 标题\n正文|");
   EXPECT_EQ(Problems(r), "jrnl.json 第 2 条：没有有效的日期（date）|");
+  // A time is HH:MM or nothing: seconds go, anything else is left out.
+  r = Read("jrnl.json", R"({"entries":[
+      {"date":"2024-03-01","time":"05","title":"a","body":""},
+      {"date":"2024-03-02","time":"7:05:30","title":"b","body":""},
+      {"date":"2024-03-03","time":"25:00","title":"c","body":""},
+      {"date":"2024-03-04","time":"1:5","title":"d","body":""}]})");
+  EXPECT_EQ(Entries(r), "2024-03-01 a|2024-03-02 07:05 b|2024-03-03 c|2024-03-04 d|");
 
   r = Read("jrnl.json", "{\"entries\": [\n{\"date\": \"2024-01-01\",\n oops}]}");
   EXPECT_EQ(Problems(r), "jrnl.json 第 3 行：JSON 格式有误，没有读取|");
