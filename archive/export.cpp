@@ -209,6 +209,27 @@ std::vector<double> ExpandYearlyRule(const std::string& rule, double first, doub
   return days;
 }
 
+namespace {
+
+// Every day's shown memo (its first record's, as the program's day lookup
+// finds it), by day, in one read snapshot of `storeFile`.
+bool ShownMemos(const std::string& storeFile, Db* db, Statement* memos, std::string* error) {
+  *db = OpenDb(storeFile, true, error);
+  if (!*db || !Exec(db->get(), "BEGIN", error)) return false;
+  // Only a file of our own objects is read: a stranger's view in the place
+  // of the records could run forever. Search objects are not read here.
+  bool staleSearch = false;
+  if (!storeschema::AcceptSchema(db->get(), &staleSearch, error)) return false;
+  *memos = Prepare(db->get(),
+                   "SELECT d, t FROM (SELECT " + std::string(kDayExpr) +
+                       R"( AS d, "事情" AS t, min(id) FROM records WHERE d IS NOT NULL )"
+                       "GROUP BY d) WHERE length(t) > 0 ORDER BY d",
+                   error);
+  return static_cast<bool>(*memos);
+}
+
+}  // namespace
+
 bool ExportMemos(const std::string& storeFile, const std::string& target, int* count,
                  std::string* error, const YearlyEventsFor& yearly) {
   if (count) *count = 0;
@@ -219,20 +240,9 @@ bool ExportMemos(const std::string& storeFile, const std::string& target, int* c
         ".ics（日历）";
     return false;
   }
-  const Db db = OpenDb(storeFile, true, error);
-  if (!db || !Exec(db.get(), "BEGIN", error)) return false;
-  // Only a file of our own objects is read: a stranger's view in the place
-  // of the records could run forever. Search objects are not read here.
-  bool staleSearch = false;
-  if (!storeschema::AcceptSchema(db.get(), &staleSearch, error)) return false;
-  // The memo a day shows is its first record's, as the program's day
-  // lookup finds it.
-  Statement memos = Prepare(db.get(),
-                            "SELECT d, t FROM (SELECT " + std::string(kDayExpr) +
-                                R"( AS d, "事情" AS t, min(id) FROM records WHERE d IS NOT NULL )"
-                                "GROUP BY d) WHERE length(t) > 0 ORDER BY d",
-                            error);
-  if (!memos) return false;
+  Db db;
+  Statement memos;
+  if (!ShownMemos(storeFile, &db, &memos, error)) return false;
   std::vector<YearlyEvent> recurring;
   if (format == Format::kCalendar && yearly) {
     std::vector<AnniversaryRow> rows;
@@ -267,16 +277,9 @@ bool ExportMemos(const std::string& storeFile, const std::string& target, int* c
 bool ExportMemosToFolder(const std::string& storeFile, const std::string& folder,
                          ExistingFiles existing, FolderExport* result, std::string* error) {
   *result = FolderExport{};
-  const Db db = OpenDb(storeFile, true, error);
-  if (!db || !Exec(db.get(), "BEGIN", error)) return false;
-  bool staleSearch = false;
-  if (!storeschema::AcceptSchema(db.get(), &staleSearch, error)) return false;
-  Statement memos = Prepare(db.get(),
-                            "SELECT d, t FROM (SELECT " + std::string(kDayExpr) +
-                                R"( AS d, "事情" AS t, min(id) FROM records WHERE d IS NOT NULL )"
-                                "GROUP BY d) WHERE length(t) > 0 ORDER BY d",
-                            error);
-  if (!memos) return false;
+  Db db;
+  Statement memos;
+  if (!ShownMemos(storeFile, &db, &memos, error)) return false;
   // Each day's file and what it is to hold, read in one snapshot first: with
   // kAsk nothing may be written before every file has been compared.
   struct Day {
