@@ -52,6 +52,8 @@ std::thread g_probeThread;
 // What the list shows, by index.
 std::vector<davsync::CalendarInfo> g_calendars;
 std::vector<double> g_shownConflicts;
+// The last run kept in the store, read when the window opens.
+std::string g_storedLast;
 
 void ShowStatus(const std::string& text) {
   if (!Rt().IsLoaded(kSyncWindow)) return;
@@ -79,14 +81,7 @@ std::string StatusText() {
   std::string status = view.line;
   if (status.empty()) {
     // Nothing this run yet: what the last one said, kept in the store.
-    davsync::LastRun last;
-    bool found = false;
-    std::string error;
-    if (MemoStoreOpen() &&
-        davsync::LoadLastRun(DataFile(kMemoStoreFileName), &last, &found, &error) && found) {
-      status =
-          "上次同步（" + davsync::WhenText(last.finished, std::time(nullptr)) + "）：" + last.line;
-    }
+    status = g_storedLast;
   }
   if (status.empty()) {
     status = ReadFlagSetting(item::kSyncOn)
@@ -225,9 +220,13 @@ void OnSyncWindowCreated(image::EventArgs&) {
   davsync::LastRun last;
   bool found = false;
   std::string error;
+  g_storedLast.clear();
   if (MemoStoreOpen() &&
-      davsync::LoadLastRun(DataFile(kMemoStoreFileName), &last, &found, &error) && found)
+      davsync::LoadLastRun(DataFile(kMemoStoreFileName), &last, &found, &error) && found) {
     NoteKnownConflicts(last.conflictDays);
+    g_storedLast =
+        "上次同步（" + davsync::WhenText(last.finished, std::time(nullptr)) + "）：" + last.line;
+  }
   Rt().SetCaption(kSyncWindow, std::string(text::Trim(ReadSetting(item::kSyncAddress))),
                   kSyncAddressBox);
   Rt().SetCaption(kSyncWindow, ReadSetting(item::kSyncUser), kSyncUserBox);
